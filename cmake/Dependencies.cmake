@@ -1,0 +1,28 @@
+# zlib is always needed: the writer compresses with it, and it is the portable
+# inflate backend. libdeflate is the fast backend, used where it is found.
+find_package(ZLIB REQUIRED)
+
+find_path(LIBDEFLATE_INCLUDE_DIR libdeflate.h)
+find_library(LIBDEFLATE_LIBRARY NAMES deflate libdeflate)
+if(LIBDEFLATE_INCLUDE_DIR AND LIBDEFLATE_LIBRARY)
+  set(TALLYMERE_HAVE_LIBDEFLATE ON)
+  add_library(tallymere_libdeflate INTERFACE)
+  target_include_directories(tallymere_libdeflate INTERFACE ${LIBDEFLATE_INCLUDE_DIR})
+  target_link_libraries(tallymere_libdeflate INTERFACE ${LIBDEFLATE_LIBRARY})
+else()
+  set(TALLYMERE_HAVE_LIBDEFLATE OFF)
+endif()
+
+if(TALLYMERE_INFLATE STREQUAL "auto")
+  if(TALLYMERE_HAVE_LIBDEFLATE)
+    set(TALLYMERE_INFLATE_BACKEND libdeflate)
+  else()
+    set(TALLYMERE_INFLATE_BACKEND zlib)
+  endif()
+else()
+  set(TALLYMERE_INFLATE_BACKEND ${TALLYMERE_INFLATE})
+endif()
+if(TALLYMERE_INFLATE_BACKEND STREQUAL "libdeflate" AND NOT TALLYMERE_HAVE_LIBDEFLATE)
+  message(FATAL_ERROR "TALLYMERE_INFLATE=libdeflate but libdeflate was not found")
+endif()
+message(STATUS "tallymere inflate backend: ${TALLYMERE_INFLATE_BACKEND}")
