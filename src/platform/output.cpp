@@ -1,0 +1,146 @@
+#include "platform/output.h"
+
+#include <charconv>
+
+#include "platform/platform.h"
+
+namespace tallymere {
+
+namespace {
+constexpr size_t kFlushThreshold = 1 << 16;
+std::string* g_capture_out = nullptr;
+std::string* g_capture_err = nullptr;
+}  // namespace
+
+void CaptureOutputForTesting(std::string* out, std::string* err) {
+  Out().Flush();
+  g_capture_out = out;
+  g_capture_err = err;
+}
+
+TextOut& Out() {
+  static TextOut out(false);
+  return out;
+}
+
+TextOut& Err() {
+  static TextOut err(true);
+  return err;
+}
+
+void FlushOutput() { Out().Flush(); }
+
+void TextOut::Flush() {
+  if (buffer_.empty()) return;
+  if (std::string* capture = is_err_ ? g_capture_err : g_capture_out) {
+    capture->append(buffer_);
+    buffer_.clear();
+    return;
+  }
+  platform::WriteRaw(is_err_ ? platform::Stream::kErr : platform::Stream::kOut, buffer_);
+  buffer_.clear();
+}
+
+void TextOut::AfterWrite() {
+  if (is_err_) {
+    Out().Flush();
+    Flush();
+  } else if (buffer_.size() >= kFlushThreshold) {
+    Flush();
+  }
+}
+
+TextOut& TextOut::operator<<(std::string_view text) {
+  buffer_.append(text);
+  AfterWrite();
+  return *this;
+}
+
+TextOut& TextOut::operator<<(std::u16string_view text) {
+  AppendUtf8(buffer_, text);
+  AfterWrite();
+  return *this;
+}
+
+TextOut& TextOut::operator<<(uint64_t value) {
+  char digits[24];
+  auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+  return *this << std::string_view(digits, static_cast<size_t>(end - digits));
+}
+
+TextOut& TextOut::operator<<(int64_t value) {
+  char digits[24];
+  auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+  return *this << std::string_view(digits, static_cast<size_t>(end - digits));
+}
+
+void AppendUtf8(std::string& out, std::u16string_view text) {
+  for (size_t i = 0; i < text.size(); ++i) {
+    uint32_t c = text[i];
+    if (c < 0x80) {
+      out.push_back(static_cast<char>(c));
+      continue;
+    }
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+        text[i + 1] <= 0xDFFF) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+      ++i;
+    } else if (c >= 0xD800 && c <= 0xDFFF) {
+      c = 0xFFFD;
+    }
+    if (c < 0x800) {
+      out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+    } else if (c < 0x10000) {
+      out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+    } else {
+      out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+      out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+    }
+    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  }
+}
+
+std::string ToUtf8(std::u16string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  AppendUtf8(out, text);
+  return out;
+}
+
+namespace {
+// Decodes one UTF-8 sequence at text[i]; returns U+FFFD for a malformed one.
+uint32_t NextCodePoint(std::string_view text, size_t& i) {
+  const auto byte = [&](size_t k) { return static_cast<uint8_t>(text[k]); };
+  uint8_t lead = byte(i++);
+  if (lead < 0x80) return lead;
+  int extra = lead >= 0xF0 && lead < 0xF5 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC2 && lead < 0xE0 ? 1 : -1;
+  if (extra < 0 || i + static_cast<size_t>(extra) > text.size()) return 0xFFFD;
+  uint32_t c = lead & (0x3F >> extra);
+  for (int k = 0; k < extra; ++k) {
+    if ((byte(i) & 0xC0) != 0x80) return 0xFFFD;
+    c = (c << 6) | (byte(i++) & 0x3F);
+  }
+  static constexpr uint32_t kMinimum[] = {0, 0x80, 0x800, 0x10000};
+  if (c < kMinimum[extra] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return 0xFFFD;
+  return c;
+}
+}  // namespace
+
+std::u16string ToUtf16(std::string_view text) {
+  std::u16string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size();) {
+    uint32_t c = NextCodePoint(text, i);
+    if (c >= 0x10000) {
+      out.push_back(static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10)));
+      out.push_back(static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF)));
+    } else {
+      out.push_back(static_cast<char16_t>(c));
+    }
+  }
+  return out;
+}
+
+}  // namespace tallymere

@@ -1,0 +1,66 @@
+// Buffered text output shared by the whole program.
+//
+// Reports run to millions of lines, usually redirected to a file, so standard
+// output is buffered here and written in large blocks. Narrow text and
+// repository strings (UTF-16, written as UTF-8) go through the same buffer and
+// so come out in the order they were written. Standard error is unbuffered;
+// writing to it first flushes standard output so a terminal shows both in
+// order.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace tallymere {
+
+class TextOut {
+ public:
+  TextOut& operator<<(std::string_view text);
+  TextOut& operator<<(const char* text) { return *this << std::string_view(text); }
+  TextOut& operator<<(const std::string& text) { return *this << std::string_view(text); }
+  TextOut& operator<<(std::u16string_view text);
+  TextOut& operator<<(const std::u16string& text) { return *this << std::u16string_view(text); }
+  TextOut& operator<<(char c) { return *this << std::string_view(&c, 1); }
+  TextOut& operator<<(uint64_t value);
+  TextOut& operator<<(int64_t value);
+  TextOut& operator<<(uint32_t value) { return *this << static_cast<uint64_t>(value); }
+  TextOut& operator<<(int32_t value) { return *this << static_cast<int64_t>(value); }
+  TextOut& operator<<(uint16_t value) { return *this << static_cast<uint64_t>(value); }
+
+  // The end of a line, flushed when the stream is standard error.
+  TextOut& Endl() { return *this << "\n"; }
+  void Flush();
+
+  std::string& buffer() { return buffer_; }
+
+ private:
+  friend TextOut& Out();
+  friend TextOut& Err();
+  explicit TextOut(bool is_err) : is_err_(is_err) {}
+  void AfterWrite();
+
+  std::string buffer_;
+  bool is_err_;
+};
+
+// Standard output (buffered) and standard error (written at once).
+TextOut& Out();
+TextOut& Err();
+
+// Flushes standard output; call before the process ends.
+void FlushOutput();
+
+// Tests: while a target is set, what would be written to that stream is
+// appended to it instead (standard output when it is flushed). Null restores
+// the stream. Standard output is flushed before the change.
+void CaptureOutputForTesting(std::string* out, std::string* err);
+
+// Appends the UTF-8 form of UTF-16 text; an unpaired surrogate becomes U+FFFD.
+void AppendUtf8(std::string& out, std::u16string_view text);
+std::string ToUtf8(std::u16string_view text);
+// UTF-8 (or any bytes) widened for property names and the like; invalid
+// sequences become U+FFFD.
+std::u16string ToUtf16(std::string_view text);
+
+}  // namespace tallymere
