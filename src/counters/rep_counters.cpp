@@ -1,0 +1,44 @@
+#include "counters/rep_counters.h"
+
+#include "counters/counter_classes.h"
+
+namespace tallymere {
+
+int RepCounters::CountPart(RepPart&, const FooterPropInfo&, const RepPartCount&) { return 0; }
+int RepCounters::CountPartCached(RepPart&, const FooterPropInfo&, const RepPartCount&) { return 0; }
+
+namespace {
+
+template <class Counter>
+std::unique_ptr<RepCounters> Make() {
+  return std::make_unique<Counter>();
+}
+
+using Factory = std::unique_ptr<RepCounters> (*)();
+
+// Modes 0..12; mode n + 20 is the Fast variant of mode n.
+constexpr Factory kFullCounters[13] = {
+    Make<LogEventIDCount>, Make<DayLogEventIDCount>, Make<HourLogEventIDCount>,
+    Make<DayComputerCount>, Make<HourComputerCount>, Make<DayComputerLogCount>,
+    Make<HourComputerLogCount>, Make<DayComputerLogEventIDCount>,
+    Make<HourComputerLogEventIDCount>, Make<DayComputerCategoryCount>,
+    Make<HourComputerCategoryCount>, Make<DayComputerCategoryEventTypeCount>,
+    Make<HourComputerCategoryEventTypeCount>};
+constexpr Factory kFastCounters[13] = {
+    Make<LogEventIDCountFast>, Make<DayLogEventIDCountFast>, Make<HourLogEventIDCountFast>,
+    Make<DayComputerCountFast>, Make<HourComputerCountFast>, Make<DayComputerLogCountFast>,
+    Make<HourComputerLogCountFast>, Make<DayComputerLogEventIDCountFast>,
+    Make<HourComputerLogEventIDCountFast>, Make<DayComputerCategoryCountFast>,
+    Make<HourComputerCategoryCountFast>, Make<DayComputerCategoryEventTypeCountFast>,
+    Make<HourComputerCategoryEventTypeCountFast>};
+
+}  // namespace
+
+std::unique_ptr<RepCounters> CreateCounter(int mode) {
+  if (mode == -1) return std::make_unique<EventCount>();
+  if (mode >= 0 && mode <= 12) return kFullCounters[mode]();
+  if (mode >= 20 && mode <= 32) return kFastCounters[mode - 20]();
+  return nullptr;
+}
+
+}  // namespace tallymere

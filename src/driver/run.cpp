@@ -1,0 +1,148 @@
+#include "driver/run.h"
+
+#include <memory>
+#include <optional>
+
+#include "counters/rep_counters.h"
+#include "driver/options.h"
+#include "driver/time_filter.h"
+#include "platform/output.h"
+#include "platform/platform.h"
+#include "repository/walk.h"
+
+namespace tallymere {
+
+namespace {
+
+// What the options asked for, built while they are scanned.
+struct Options {
+  std::unique_ptr<RepCounters> counter;
+  FilterType filter = kNoFilter;
+  int32_t filter_count = 0;
+  const char* from_text = "";
+  const char* to_text = "";
+  bool verbose = false;
+};
+
+// The next filter state after one of -d, -r, -f, -t, or the refusal message.
+std::optional<const char*> UpdateFilterState(FilterType& state, char letter) {
+  static constexpr const char* kConfiguration = "Wrong filter configuration!";
+  static constexpr const char* kWrongFilter = "Wrong filter";
+  if (letter == 't') {
+    if (state == kNoFilter) state = kToOnly;
+    else if (state == kFromOnly) state = kFromTo;
+    else return kWrongFilter;
+    return std::nullopt;
+  }
+  if (letter == 'f' && state == kToOnly) {
+    state = kFromTo;
+    return std::nullopt;
+  }
+  if (state != kNoFilter) return kConfiguration;
+  state = letter == 'd' ? kDaysBack : letter == 'r' ? kHoursBack : kFromOnly;
+  return std::nullopt;
+}
+
+// True when the options before the path include -h (looked up without the
+// scanner's messages).
+bool AsksForHelp(int argc, const char* const* argv) {
+  OptionScanner scanner(argc, argv, /*quiet=*/true);
+  for (int c = scanner.Next(); c != kOptionsEnd; c = scanner.Next()) {
+    if (c == 'h') return true;
+  }
+  return false;
+}
+
+RunOutcome Refuse(const char* argv0, int status = kExitRefused) {
+  PrintUsage(argv0);
+  return {status, false, false};
+}
+
+// Scans the options; returns a refusal outcome, or nothing to go on.
+std::optional<RunOutcome> ScanOptions(OptionScanner& scanner, const char* argv0, Options& options) {
+  int c = scanner.Next();
+  if (c == kOptionsEnd) return Refuse(argv0);
+  for (; c != kOptionsEnd; c = scanner.Next()) {
+    switch (c) {
+      case 'v': options.verbose = true; break;
+      case 'h': return Refuse(argv0, kExitOk);
+      case 'm': {
+        const int32_t mode = AtoiLike(scanner.optarg());
+        options.counter = CreateCounter(mode);
+        if (!options.counter) {
+          Err() << "Unknown mode : " << mode << "\n";
+          return Refuse(argv0);
+        }
+        break;
+      }
+      case 'd': case 'r': case 'f': case 't': {
+        if (auto message = UpdateFilterState(options.filter, static_cast<char>(c))) {
+          Err() << *message << "\n";
+          return Refuse(argv0);
+        }
+        if (c == 'd' || c == 'r') options.filter_count = AtoiLike(scanner.optarg());
+        if (c == 'f') options.from_text = scanner.optarg();
+        if (c == 't') options.to_text = scanner.optarg();
+        break;
+      }
+      default: break;  // the scanner has written its message
+    }
+  }
+  return std::nullopt;
+}
+
+// Without a time window every event the footers announce must have been
+// printed; a difference means the report is incomplete.
+void CheckTotals(RepCounters& counter) {
+  if (counter.time_filter.enabled || counter.m_total == counter.m_prop_total) return;
+  Err() << "counter->m_total != counter->m_prop_total : " << counter.m_total << " != "
+        << counter.m_prop_total << "\n";
+  counter.incomplete = true;
+}
+
+}  // namespace
+
+RunOutcome Run(int argc, const char* const* argv) {
+  PrintBanner();
+  const char* argv0 = argv[0];
+  if (argc < 4) return Refuse(argv0, AsksForHelp(argc, argv) ? kExitOk : kExitRefused);
+
+  OptionScanner scanner(argc, argv);
+  Options options;
+  if (auto refused = ScanOptions(scanner, argv0, options)) return *refused;
+  if (!options.counter) return Refuse(argv0);
+  RepCounters& counter = *options.counter;
+  if (options.filter != kNoFilter) {
+    const auto bad_text = SetTimeFilter(counter.time_filter, options.filter, options.filter_count,
+                                        options.from_text, options.to_text,
+                                        platform::CurrentTimeSeconds());
+    if (bad_text) {
+      Err() << "Wrong time : " << *bad_text << "\n";
+      return Refuse(argv0);
+    }
+  }
+  if (scanner.optind() >= argc) return Refuse(argv0);
+  const std::string path_argument = argv[scanner.optind()];
+
+  const RepositoryRoot hot_root(path_argument, kHotRoot);
+  WalkRepository(hot_root, counter);
+  const RepositoryRoot environment_root(path_argument, kEnvironmentRoot);
+  WalkRepository(environment_root, counter);
+  if (!hot_root.exists && !environment_root.exists) {
+    Err() << "Repository doesn't exist : " << path_argument << "\n";
+    return Refuse(argv0);
+  }
+
+  if (options.verbose) Out() << path_argument << "\n\n";
+  counter.Report();
+  CheckTotals(counter);
+  if (options.verbose) {
+    if (counter.type_code == kEventCountType) Out() << "\ntotal (property): " << counter.m_prop_total;
+    else Out() << "\ntotal : " << counter.m_total;
+    Out() << "\n";
+  }
+  FlushOutput();
+  return {counter.incomplete ? kExitIncomplete : kExitOk, true, options.verbose};
+}
+
+}  // namespace tallymere

@@ -1,0 +1,94 @@
+#include "driver/time_filter.h"
+
+#include <cctype>
+
+#include "platform/platform.h"
+
+namespace tallymere {
+
+namespace {
+
+constexpr uint64_t kUnixEpochFileTime = 116444736000000000ULL;
+constexpr uint64_t kTicksPerSecond = 10000000ULL;
+constexpr size_t kFileStampFirst = 15;
+constexpr size_t kFileStampLast = 29;
+constexpr size_t kStampLength = 14;
+
+// One fixed-width field read like atoi: leading blanks, an optional sign,
+// digits up to the first non-digit; no digits give 0. Stored in 16 bits.
+uint16_t ReadField(std::string_view field) {
+  size_t i = 0;
+  while (i < field.size() && std::isspace(static_cast<unsigned char>(field[i]))) ++i;
+  bool negative = false;
+  if (i < field.size() && (field[i] == '+' || field[i] == '-')) negative = field[i++] == '-';
+  uint32_t value = 0;
+  for (; i < field.size() && field[i] >= '0' && field[i] <= '9'; ++i) value = value * 10 + (field[i] - '0');
+  return static_cast<uint16_t>(negative ? 0u - value : value);
+}
+
+}  // namespace
+
+std::optional<uint32_t> ParseTimeText(std::string_view text) {
+  static constexpr size_t kWidths[] = {4, 2, 2, 2, 2, 2};
+  uint16_t fields[6] = {};
+  size_t position = 0;
+  for (int i = 0; i < 6; ++i) {
+    if (position < text.size()) fields[i] = ReadField(text.substr(position, kWidths[i]));
+    position += kWidths[i];
+  }
+  platform::CalendarTime time{fields[0], fields[1], fields[2], fields[3], fields[4], fields[5]};
+  // The short forms YYYY and YYYYMM leave month or day at 0: they mean the first.
+  if (time.month == 0) time.month = 1;
+  if (time.day == 0) time.day = 1;
+  const std::optional<uint64_t> file_time = platform::CalendarToFileTime(time);
+  if (!file_time) return std::nullopt;
+  if (*file_time < kUnixEpochFileTime) return 0;
+  const uint64_t seconds = (*file_time - kUnixEpochFileTime) / kTicksPerSecond;
+  return seconds > 0xFFFFFFFFULL ? 0xFFFFFFFFu : static_cast<uint32_t>(seconds);
+}
+
+std::optional<std::string> SetTimeFilter(TimeFilter& filter, FilterType type, int32_t count,
+                                         std::string_view from_text, std::string_view to_text,
+                                         uint32_t now) {
+  uint32_t from = 0;
+  uint32_t to = 0xFFFFFFFF;
+  // Wrapping 32-bit arithmetic, as the window bounds are u32 seconds.
+  const uint32_t steps_back = 1u - static_cast<uint32_t>(count);
+  switch (type) {
+    case kDaysBack: from = (now / 86400 + steps_back) * 86400; break;
+    case kHoursBack: from = (now / 3600 + steps_back) * 3600; break;
+    default: break;
+  }
+  if (type == kFromOnly || type == kFromTo) {
+    auto parsed = ParseTimeText(from_text);
+    if (!parsed) return std::string(from_text);
+    from = *parsed;
+  }
+  if (type == kToOnly || type == kFromTo) {
+    auto parsed = ParseTimeText(to_text);
+    if (!parsed) return std::string(to_text);
+    // The -t bound is exclusive. A bound at 0 leaves no second before it, so
+    // the window is made empty (from above to).
+    if (*parsed == 0) {
+      from = 1;
+      to = 0;
+    } else {
+      to = *parsed - 1;
+    }
+  }
+  filter.from = from;
+  filter.to = to;
+  filter.type = type;
+  filter.enabled = true;
+  return std::nullopt;
+}
+
+bool IsFileInTimeFilter(const TimeFilter& filter, std::string_view file_name) {
+  if (file_name.size() < kFileStampLast + kStampLength) return true;
+  const auto first = ParseTimeText(file_name.substr(kFileStampFirst, kStampLength));
+  const auto last = ParseTimeText(file_name.substr(kFileStampLast, kStampLength));
+  if (!first || !last) return true;
+  return *first <= filter.to && *last >= filter.from;
+}
+
+}  // namespace tallymere
