@@ -1,0 +1,50 @@
+#include "container/hex_dump.h"
+
+#include <algorithm>
+#include <string>
+
+#include "platform/output.h"
+
+namespace tallymere {
+
+namespace {
+
+constexpr char kHexDigits[] = "0123456789ABCDEF";
+
+std::string Rule(char c) {
+  return std::string(34, c) + ' ' + std::string(25, c) + ' ' + std::string(16, c) + '\n';
+}
+
+void AppendHex(std::string& out, uint64_t value, int digits) {
+  for (int shift = 4 * (digits - 1); shift >= 0; shift -= 4) out.push_back(kHexDigits[(value >> shift) & 0xF]);
+}
+
+std::string Row(Bytes row, uint64_t offset) {
+  std::string line;
+  AppendHex(line, offset, 8);
+  line += ": ";
+  for (uint8_t b : row) {
+    line.push_back(' ');
+    AppendHex(line, b, 2);
+  }
+  line.append((17 - row.size()) * 3, ' ');
+  // Control characters would break the layout; every other byte is written
+  // as it is.
+  for (uint8_t b : row) line.push_back(b < 0x20 ? '.' : static_cast<char>(b));
+  line.push_back('\n');
+  return line;
+}
+
+}  // namespace
+
+void HexDump(Bytes bytes, uint64_t count) {
+  count = std::min<uint64_t>(count, bytes.size());
+  Out() << Rule('-');
+  for (uint64_t r = 0; r <= count / 16; ++r) {
+    const uint64_t start = r * 16;
+    Out() << Row(bytes.subspan(start, std::min<uint64_t>(16, count - start)), start);
+  }
+  Out() << Rule('=');
+}
+
+}  // namespace tallymere

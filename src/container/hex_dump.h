@@ -1,0 +1,16 @@
+// The diagnostic hex dump printed after a checksum mismatch and by Dump.
+#pragma once
+
+#include <cstdint>
+
+#include "container/byte_reader.h"
+
+namespace tallymere {
+
+// Writes the first `count` bytes (at most all of them) to standard output:
+// an opening rule, rows of 16 bytes as offset, hexadecimal and characters,
+// and a closing rule. Rows run from 0 to count / 16, so the last row holds
+// the count % 16 remaining bytes and may be empty.
+void HexDump(Bytes bytes, uint64_t count);
+
+}  // namespace tallymere

@@ -1,0 +1,116 @@
+#include "container/inflate.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <limits>
+#include <memory>
+
+#ifdef TALLYMERE_HAVE_LIBDEFLATE
+#include <libdeflate.h>
+#endif
+
+#include "platform/output.h"
+
+namespace tallymere {
+
+namespace {
+
+#ifdef TALLYMERE_INFLATE_LIBDEFLATE
+InflateBackend g_backend = InflateBackend::kLibdeflate;
+#else
+InflateBackend g_backend = InflateBackend::kZlib;
+#endif
+
+// zlib's raw inflate in one call, with the result codes mapped the way
+// zlib's own one-shot uncompress maps them.
+int InflateZlib(Bytes input, uint8_t* out, uint32_t out_size, uint32_t& produced) {
+  z_stream stream{};
+  stream.next_in = const_cast<Bytef*>(input.data());  // zlib does not write input
+  stream.avail_in = static_cast<uInt>(std::min<uint64_t>(input.size(), std::numeric_limits<uInt>::max()));
+  stream.next_out = out;
+  stream.avail_out = out_size;
+  int status = inflateInit2(&stream, -15);
+  if (status != Z_OK) return status;
+  status = inflate(&stream, Z_FINISH);
+  produced = static_cast<uint32_t>(stream.total_out);
+  const bool output_left = stream.avail_out != 0;
+  inflateEnd(&stream);
+  if (status == Z_STREAM_END) return Z_OK;
+  if (status == Z_NEED_DICT) return Z_DATA_ERROR;
+  // Out of input with room to spare: the stream is truncated.
+  if (status == Z_BUF_ERROR && output_left) return Z_DATA_ERROR;
+  return status;
+}
+
+#ifdef TALLYMERE_HAVE_LIBDEFLATE
+struct DecompressorDeleter {
+  void operator()(libdeflate_decompressor* d) const { libdeflate_free_decompressor(d); }
+};
+
+int InflateLibdeflate(Bytes input, uint8_t* out, uint32_t out_size, uint32_t& produced) {
+  // One decompressor for the whole run: the program reads on one thread.
+  static std::unique_ptr<libdeflate_decompressor, DecompressorDeleter> decompressor(
+      libdeflate_alloc_decompressor());
+  if (!decompressor) return Z_MEM_ERROR;
+  size_t actual = 0;
+  const libdeflate_result result = libdeflate_deflate_decompress(
+      decompressor.get(), input.data(), input.size(), out, out_size, &actual);
+  produced = static_cast<uint32_t>(actual);
+  switch (result) {
+    case LIBDEFLATE_SUCCESS: return Z_OK;
+    case LIBDEFLATE_INSUFFICIENT_SPACE: return Z_BUF_ERROR;
+    default: return Z_DATA_ERROR;
+  }
+}
+#endif
+
+}  // namespace
+
+bool InflateBackendAvailable(InflateBackend backend) {
+#ifdef TALLYMERE_HAVE_LIBDEFLATE
+  (void)backend;
+  return true;
+#else
+  return backend == InflateBackend::kZlib;
+#endif
+}
+
+InflateBackend CurrentInflateBackend() { return g_backend; }
+
+bool SetInflateBackend(InflateBackend backend) {
+  if (!InflateBackendAvailable(backend)) return false;
+  g_backend = backend;
+  return true;
+}
+
+int InflateRaw(Bytes input, uint8_t* out, uint32_t out_size, uint32_t& produced) {
+  produced = 0;
+#ifdef TALLYMERE_HAVE_LIBDEFLATE
+  if (g_backend == InflateBackend::kLibdeflate) return InflateLibdeflate(input, out, out_size, produced);
+#endif
+  return InflateZlib(input, out, out_size, produced);
+}
+
+int InflateToVector(Bytes input, std::vector<uint8_t>& out, uint32_t& size) {
+  uint32_t produced = 0;
+  int status = Z_OK;
+  for (;;) {
+    out.assign(size, 0);
+    status = InflateRaw(input, out.data(), size, produced);
+    if (status != Z_BUF_ERROR) break;
+    // The room was too small: decode again at twice the size, as long as the
+    // size still fits in 32 bits (no wrap, and no endless loop at zero).
+    if (size == 0 || size > std::numeric_limits<uint32_t>::max() / 2) break;
+    size *= 2;
+  }
+  if (status != Z_OK) {
+    Out() << "error: Can't uncompress : " << static_cast<int32_t>(status) << "\n";
+    return -1;
+  }
+  if (produced != size) out.resize(std::max<uint32_t>(produced, 4), 0);
+  size = produced;
+  return 0;
+}
+
+}  // namespace tallymere

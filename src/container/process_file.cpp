@@ -1,0 +1,159 @@
+#include "container/process_file.h"
+
+#include "container/rep_data_buffer.h"
+#include "parts/rep_events_buffer.h"
+#include "platform/output.h"
+#include "repository/value_lines.h"
+
+namespace tallymere {
+
+namespace {
+
+// Opens and parses one image of the file; a failure is reported with the
+// file's path and marks the counter failed for the rest of the run.
+void OpenAndParse(RepFileBuffer& image, Bytes bytes, const RepFileInput& input, RepCounters& counter) {
+  if (image.Open(bytes)) image.part_flags = input.part_flags();
+  if (image.Parse() != 0) {
+    Out() << "some problem in file:\n" << input.path() << "\n";
+    counter.MarkFailed();
+  }
+  if (image.damaged_content) counter.incomplete = true;
+}
+
+uint64_t NestedRefCount(const RepFileBuffer& image) {
+  uint64_t count = 0;
+  for (const RepFooter& footer : image.footers) count += footer.nested_refs.size() - 1;  // less the placeholder
+  return count;
+}
+
+// Mode -1: adds the footer's "EventsCount". False when the remaining footers
+// of the image are not to be counted.
+bool AddEventsCountProperty(const RepFooter& footer, RepCounters& counter) {
+  const std::u16string* text = footer.FindProperty(u"EventsCount");
+  const std::optional<uint32_t> events = text ? PropertyNumber(*text) : std::nullopt;
+  if (events) {
+    counter.m_prop_total += *events;
+    counter.m_total = counter.m_prop_total;
+    return true;
+  }
+  if (!text && footer.HasProperty(u"PrevPositionGUID")) return false;
+  Err() << "EventsCount not found in footer property.\n";
+  for (const auto& [name, value] : footer.properties) Out() << name << " = " << value << "\n";
+  counter.incomplete = true;
+  return false;
+}
+
+void ReportCountMismatch(const FooterPropInfo& info, uint32_t tmp_ulCount, const RepCounters& counter) {
+  Err() << "prop_info.ulEventNum != tmp_ulCount";
+  Out() << (counter.current_path ? *counter.current_path : std::string()) << "\n";
+  Out() << "prop_info.ulEventNum != tmp_ulCount" << "\nprop_info.ulEventNum = ";
+  PrintU32WithHex(info.ulEventNum);
+  Out() << "tmp_ulCount = ";
+  PrintU32WithHex(tmp_ulCount);
+  Out() << "\n";
+}
+
+// Counts the nested images of a container image; -1 when counting was
+// refused.
+int CountNestedImages(RepFileBuffer& outer, const RepFileInput& input, RepCounters& counter) {
+  const uint64_t references = NestedRefCount(outer);
+  for (uint64_t k = 0; k < references; ++k) {
+    const BufferRef ref = NextNestedRef(outer);
+    if (ref.IsNull()) break;
+    // The data buffer owns the unpacked image while the nested image reads it.
+    RepDataBuffer data(ref.image, ref.length, ref.offset);
+    const BufferRef nested = data.ReadNestedImage();
+    if (data.parse_status() != 0) counter.incomplete = true;
+    if (nested.IsNull()) {
+      // Without a known magic the rest of the container cannot be trusted.
+      counter.incomplete = true;
+      break;
+    }
+    RepFileBuffer image;
+    OpenAndParse(image, nested.image, input, counter);
+    const int status = image.kind == FileKind::Data ? CountImage(image, &counter) : 0;
+    image.ReleaseAllParts();
+    if (status < 0) return -1;
+  }
+  return 0;
+}
+
+}  // namespace
+
+BufferRef NextNestedRef(RepFileBuffer& image) {
+  while (image.footer_cursor < image.footers.size()) {
+    RepFooter& footer = image.footers[image.footer_cursor];
+    if (footer.ref_cursor + 1 < footer.nested_refs.size()) return footer.nested_refs[++footer.ref_cursor];
+    ++image.footer_cursor;
+  }
+  return image.footers.empty() ? BufferRef{} : image.footers.back().nested_refs.front();
+}
+
+void CountFooter(RepFooter& footer, RepCounters& counter) {
+  FooterPropInfo info;
+  const PropInfoStatus status = RepFileBuffer::ReadPropInfoStatus(footer, info);
+  if (status != PropInfoStatus::kOk) {
+    if (status == PropInfoStatus::kMissing) counter.incomplete = true;
+    return;
+  }
+  if (info.ulEventNum == 0) {
+    Out() << "0 == prop_info.ulEventNum\n";
+    return;
+  }
+  uint32_t tmp_ulCount = 0;
+  RepPartCount count;
+  for (RepPart& part : footer.parts) {
+    const RepEventsBuffer* events = part.events();
+    if (events == nullptr) continue;
+    tmp_ulCount += events->ulCount;
+    count.ulCount = events->ulCount;
+    if (!counter.fast) {
+      for (auto& slot : part.slots) {
+        if (slot) slot->Decode();
+      }
+    }
+    counter.CountPart(part, info, count);
+  }
+  counter.m_prop_total += info.ulEventNum;
+  if (info.ulEventNum != tmp_ulCount) {
+    ReportCountMismatch(info, tmp_ulCount, counter);
+    counter.incomplete = true;
+  }
+}
+
+int CountImage(RepFileBuffer& image, RepCounters* counter) {
+  if (counter == nullptr) return -1;
+  if (counter->failed()) {
+    counter->incomplete = true;
+    return -1;
+  }
+  for (RepFooter& footer : image.footers) {
+    if (counter->type_code == kEventCountType) {
+      if (!AddEventsCountProperty(footer, *counter)) return 0;
+    } else {
+      CountFooter(footer, *counter);
+    }
+  }
+  return 0;
+}
+
+int ProcessFile(RepFileInput& input, RepCounters& counter) {
+  if (!input.loaded()) {
+    counter.incomplete = true;  // already reported by the reading step
+    return -2;
+  }
+  RepFileBuffer image;
+  OpenAndParse(image, input.bytes(), input, counter);
+  int status = 0;
+  if (image.kind == FileKind::Data) {
+    if (NestedRefCount(image) == 0) {
+      status = CountImage(image, &counter) < 0 ? -1 : 0;
+    } else {
+      status = CountNestedImages(image, input, counter);
+    }
+  }
+  image.ReleaseAllParts();
+  return status;
+}
+
+}  // namespace tallymere

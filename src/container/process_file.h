@@ -1,0 +1,30 @@
+// The per-file pipeline: from one repository file's bytes to counts.
+#pragma once
+
+#include <cstdint>
+
+#include "container/buffer_ref.h"
+#include "container/rep_file_buffer.h"
+#include "counters/rep_counters.h"
+#include "repository/rep_file_input.h"
+
+namespace tallymere {
+
+// Opens and parses the file's image and counts it, or, when it only holds
+// nested images, counts each of those. Returns 0 when the file was handled
+// (problems reported), -1 when counting was refused because the counter is
+// marked failed, -2 when the file was not loaded.
+int ProcessFile(RepFileInput& input, RepCounters& counter);
+
+// Counts every footer of a parsed Data image: 0, or -1 (nothing counted)
+// without a counter or with one marked failed.
+int CountImage(RepFileBuffer& image, RepCounters* counter);
+
+// Counts one footer's parts for every counter except the property total.
+void CountFooter(RepFooter& footer, RepCounters& counter);
+
+// Each nested-image reference of the image once, footers in file order and
+// each footer's in table order; then a null reference.
+BufferRef NextNestedRef(RepFileBuffer& image);
+
+}  // namespace tallymere

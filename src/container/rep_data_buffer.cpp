@@ -1,0 +1,120 @@
+#include "container/rep_data_buffer.h"
+
+#include <algorithm>
+
+#include "container/crc32.h"
+#include "container/hex_dump.h"
+#include "container/inflate.h"
+#include "parts/buffer_ids.h"
+#include "parts/part_factory.h"
+#include "parts/rep_part_buffer.h"
+#include "platform/output.h"
+#include "repository/value_lines.h"
+
+namespace tallymere {
+
+namespace {
+
+constexpr uint64_t kNameOffset = 12;
+constexpr uint16_t kSignature = 0x4445;  // "ED"
+// DEFLATE cannot expand a stream by more than this factor; a trailer length
+// beyond it is damage, not a size to allocate.
+constexpr uint64_t kMaxExpansion = 1032;
+constexpr uint64_t kExpansionSlack = 64;
+
+// Length of the zero-terminated name at offset 12, or the bytes up to the end
+// of the buffer when no terminator follows.
+uint64_t MeasureName(const ByteView& bytes) {
+  uint64_t n = 0;
+  while (kNameOffset + n < bytes.size() && bytes.U8At(kNameOffset + n) != 0) ++n;
+  return n;
+}
+
+}  // namespace
+
+RepDataBuffer::RepDataBuffer(Bytes image, uint64_t length, uint64_t offset) : RepBuffer(kDataBufferId) {
+  SetBytes(ByteView(image).SubAt(offset, length));
+  name_len = MeasureName(bytes());
+  const Bytes name_bytes = bytes().SubAt(kNameOffset, name_len);
+  name.assign(name_bytes.begin(), name_bytes.end());
+  if (buffer_len >= 8) {
+    crc32 = bytes().U32At(buffer_len - 8);
+    unpacked_len = bytes().U32At(buffer_len - 4);
+  }
+}
+
+bool RepDataBuffer::WellFormed(Bytes image, uint64_t length, uint64_t offset) {
+  if (!RangeFits(offset, length, image.size()) || length < kDataBufferOverhead) return false;
+  const ByteView view(image.subspan(offset, length));
+  const uint64_t name_length = MeasureName(view);
+  return kNameOffset + name_length < length && length - kDataBufferOverhead >= name_length;
+}
+
+uint32_t RepDataBuffer::FirstOutputSize() const {
+  // The trailer's length gives a one-pass decode when it is plausible:
+  // larger than the buffer and within what DEFLATE can expand to.
+  const uint64_t compressed = buffer_len - std::min(buffer_len, kDataBufferOverhead + name_len);
+  if (unpacked_len > buffer_len && unpacked_len <= kMaxExpansion * compressed + kExpansionSlack) {
+    return unpacked_len;
+  }
+  const uint32_t guess = static_cast<uint32_t>(buffer_len) * 6u;  // wraps like the stored format's u32
+  return guess == 0 ? 8 : guess;
+}
+
+int RepDataBuffer::Unpack() {
+  if (bytes().U16At(0) != kSignature) {
+    Out() << "Wrong signature!\n";
+    return -1;
+  }
+  uint32_t size = FirstOutputSize();
+  const uint64_t stream_start = kNameOffset + name_len + 1;
+  const Bytes input = bytes().SubAt(stream_start, buffer_len - std::min(buffer_len, stream_start));
+  const int status = InflateToVector(input, output_, size);
+  unpacked_len_real = size;
+  if (status != 0) {
+    Out() << "uncompress error\n";
+    return -1;
+  }
+  return 0;
+}
+
+int RepDataBuffer::Parse() {
+  parse_status_ = Unpack();
+  if (parse_status_ != 0) return parse_status_;
+  crc32_real = Crc32(output_.data(), std::min<uint64_t>(unpacked_len_real, output_.size()));
+  if (crc32_real == crc32) return parse_status_;
+  Out() << "BAD CRC: " << crc32_real << " != " << crc32 << "\n";
+  HexDump(Bytes(output_), std::min<uint64_t>(unpacked_len_real, 64));
+  parse_status_ = -5;
+  return parse_status_;
+}
+
+void RepDataBuffer::Dump() {
+  Out() << "\n" << name << "\n";
+  if (unpacked_len != unpacked_len_real) {
+    Out() << "unpacked_len = ";
+    PrintU32WithHex(unpacked_len);
+    Out() << "unpacked_len_real = ";
+    PrintU32WithHex(static_cast<uint32_t>(unpacked_len_real));
+  }
+  if (crc32 != crc32_real) {
+    Out() << "crc32 = ";
+    PrintU32WithHex(crc32);
+    Out() << "crc32_real = ";
+    PrintU32WithHex(crc32_real);
+  }
+}
+
+BufferRef RepDataBuffer::ReadNestedImage() {
+  Parse();  // a damaged buffer is reported; the magic decides what is used
+  const int32_t kind = BufferIdFromMagic(Bytes(output_));
+  if (kind == kUnknownBufferId) return BufferRef{};
+  return BufferRef{Bytes(output_), 0, unpacked_len_real, kind};
+}
+
+std::unique_ptr<RepPartBuffer> RepDataBuffer::CreatePart(int32_t id) {
+  Parse();  // a damaged buffer is reported; the part's own Parse judges the bytes
+  return CreatePartBuffer(std::move(output_), id);
+}
+
+}  // namespace tallymere

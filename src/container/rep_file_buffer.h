@@ -1,0 +1,149 @@
+// A repository image: the content of one repository file, or the unpacked
+// content of a data buffer that holds a nested image.
+//
+// Header: 32 bytes not read, then the u64 offset and the u32 length of the
+// last footer, which must end the image. Footers are chained backwards from
+// the last one; each holds
+//   F       8  offset of the previous footer (0: this is the first)
+//   F+8     4  length of the previous footer
+//   F+12    8  T: byte length of the buffer table
+//   F+20    T  buffer table entries: n (u32), n UTF-16 units of name,
+//              u64 not used, u64 offset, u64 length of the data buffer
+//   F+20+T  8  P: byte length of the property section
+//   F+28+T  P  properties: n (u32), n units of name, m (u32), m units of value
+// and the property section ends where the footer ends.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "container/buffer_ref.h"
+#include "container/footer_prop_info.h"
+#include "container/rep_buffer.h"
+#include "counters/rep_counters.h"
+#include "parts/rep_part.h"
+
+namespace tallymere {
+
+// What an image is, from its footers. Only Data images are counted.
+enum class FileKind : uint32_t {
+  Unset = 0,
+  Data = 1,           // every footer has buffers and none of the cases below
+  ActiveSegment = 2,  // an empty buffer table with "ActiveSegmentId"
+  PrevPosition = 3,   // "PrevPositionGUID"
+  NoEvents = 4,       // "EventsCount" 0
+};
+
+struct BufferEntry {
+  uint32_t name_len = 0;
+  std::u16string name;
+  uint64_t unused = 0;
+  uint64_t offset = 0;
+  uint64_t length = 0;
+  int32_t buffer_id = kUnknownBufferId;
+};
+
+// The file-wide kinds 13 and 14, held by the footer rather than a part.
+inline constexpr int32_t kFirstFileWideId = 13;
+inline constexpr int kFileWideKinds = 2;
+
+struct RepFooter {
+  uint64_t table_position = 0;  // F + 12
+  uint64_t table_len = 0;
+  std::vector<BufferEntry> entries;
+  uint64_t property_position = 0;  // F + 20 + T
+  uint64_t property_len = 0;
+  uint64_t offset = 0;  // F, from the chain
+  uint32_t length = 0;  // from the chain
+  // Ordered by UTF-16 code units; a repeated name keeps its first value.
+  std::map<std::u16string, std::u16string, std::less<>> properties;
+  std::array<std::unique_ptr<RepPartBuffer>, kFileWideKinds> file_wide_parts;
+  // Starts with a null placeholder; one reference per nested-image buffer.
+  std::vector<BufferRef> nested_refs{BufferRef{}};
+  std::vector<RepPart> parts;  // in order of each part index's first buffer
+  uint32_t ref_cursor = 0;     // the last reference handed out
+  Bytes image;
+  std::array<uint32_t, kPartKinds> part_flags = AllSelected();
+  std::array<uint32_t, kFileWideKinds> file_wide_flags{};  // off: no mode needs them
+
+  const std::u16string* FindProperty(std::u16string_view name) const;
+  bool HasProperty(std::u16string_view name) const { return FindProperty(name) != nullptr; }
+
+  static std::array<uint32_t, kPartKinds> AllSelected() {
+    std::array<uint32_t, kPartKinds> flags;
+    flags.fill(1);
+    return flags;
+  }
+};
+
+// A property value read as an unsigned 32-bit decimal the way the C library
+// reads one: leading white space, an optional sign (a minus negates modulo
+// 2^32), digits up to the first other character. Nothing without digits or
+// beyond 32 bits.
+std::optional<uint32_t> PropertyNumber(std::u16string_view text);
+
+// How ReadPropInfo ended.
+enum class PropInfoStatus {
+  kOk,
+  kMissing,  // a property is missing or invalid; reported
+  kExcused,  // "EventsCount" missing on a "PrevPositionGUID" footer; silent
+};
+
+class RepFileBuffer : public RepBuffer {
+ public:
+  RepFileBuffer() : RepBuffer(kFileBufferId) {}
+  // An image that owns its bytes: opened at once, all part kinds selected.
+  explicit RepFileBuffer(std::vector<uint8_t> image);
+
+  // The header check and ScanFooters; the image must outlive this object.
+  bool Open(Bytes image);
+  int ScanFooters();
+  // Reads the footer's buffer table; false when it or an entry does not lie
+  // inside the image.
+  bool ParseBufferTable(RepFooter& footer);
+  // Reads the footer's properties; returns P, or 0 on failure.
+  uint64_t ParseProperties(RepFooter& footer);
+  // Turns the footer's entries into nested-image references and parts;
+  // -1 when a data buffer does not lie inside the image or is malformed.
+  int BuildParts(RepFooter& footer);
+  // 0 or -1; sets the kind. Runs after Open.
+  int Parse() override;
+  void Dump() override;
+
+  static void ReleaseParts(RepFooter& footer);
+  void ReleaseAllParts();
+
+  // The properties counting needs; a missing or invalid one is reported.
+  static int ReadPropInfo(const RepFooter& footer, FooterPropInfo& info);
+  static PropInfoStatus ReadPropInfoStatus(const RepFooter& footer, FooterPropInfo& info);
+  static void PrintMissingProperty(std::u16string_view name);
+  static void PrintProperties(const RepFooter& footer);
+
+  FileKind kind = FileKind::Unset;
+  uint64_t last_footer_offset = 0;
+  uint32_t last_footer_len = 0;
+  std::deque<RepFooter> footers;  // in file order
+  uint32_t footer_cursor = 0;     // the footer whose references are handed out
+  std::array<uint32_t, kPartKinds> part_flags{};
+  bool scanned = false;
+  // A data buffer had a wrong signature, failed to unpack or failed its CRC;
+  // its content was used as far as it went.
+  bool damaged_content = false;
+
+ private:
+  bool CheckHeader();
+  int ParseFooter(RepFooter& footer, bool& stop);
+  std::unique_ptr<RepPartBuffer> MakePart(const BufferEntry& entry, int32_t id);
+  uint64_t ReadChainField(uint64_t offset, int width, int& status) const;
+
+  std::vector<uint8_t> owned_;
+};
+
+}  // namespace tallymere

@@ -1,0 +1,89 @@
+#include "parts/rep_events_buffer.h"
+
+namespace tallymere {
+
+namespace {
+
+constexpr uint64_t kFixedSize = 36;
+constexpr uint32_t kEndMarker = 0x02000000;
+constexpr uint32_t kPlainAll = 0xFFFFFFFF;     // a plain value despite bit 24
+constexpr uint32_t kExplicitIndex = 0x01000000;  // the next word is the index
+
+}  // namespace
+
+std::optional<uint32_t> RepEventsBuffer::ReferenceWordCount(uint64_t offset) const {
+  const int16_t n = static_cast<int16_t>(bytes().U16At(offset + 24));
+  if (n == 0) return 0;
+  if (n < 0) return 1;  // writers' counts of 32768 and more cover one word
+  for (uint32_t w = 0; w < static_cast<uint32_t>(n); ++w) {
+    const uint64_t at = offset + kFixedSize + 4 * uint64_t{w};
+    if (!bytes().Fits(at, 4)) return std::nullopt;
+    if (bytes().U32At(at) == kEndMarker) return w + 1;
+  }
+  return static_cast<uint32_t>(n);
+}
+
+std::optional<uint64_t> RepEventsBuffer::RecordSize(uint64_t offset) const {
+  if (!bytes().Fits(offset, kFixedSize)) return std::nullopt;
+  const std::optional<uint32_t> words = ReferenceWordCount(offset);
+  if (!words) return std::nullopt;
+  return kFixedSize + 4 * uint64_t{*words} + bytes().U32At(offset);
+}
+
+Bytes RepEventsBuffer::RefWords(uint32_t i) const {
+  if (!HasRecord(i)) return {};
+  const uint32_t words = ReferenceWordCount(RecordOffset(i)).value_or(0);
+  return BytesField(i, kFixedSize, 4 * uint64_t{words});
+}
+
+Bytes RepEventsBuffer::DataBytes(uint32_t i) const {
+  if (!HasRecord(i)) return {};
+  return BytesField(i, kFixedSize + RefWords(i).size(), DataLen(i));
+}
+
+std::vector<std::pair<uint32_t, uint32_t>> DecodeReferences(Bytes words, uint16_t ref_count) {
+  std::vector<std::pair<uint32_t, uint32_t>> refs;
+  const ByteView view(words);
+  const uint64_t count = words.size() / 4;
+  uint32_t index = 0;
+  uint64_t k = 0;
+  while (k < count) {
+    uint32_t value = view.U32At(4 * k++);
+    if (value == kEndMarker) break;
+    if ((value & kExplicitIndex) != 0 && value != kPlainAll) {
+      if (k >= count) break;  // the index word would lie beyond the record's words
+      index = view.U32At(4 * k++);
+      value &= ~kExplicitIndex;
+    }
+    refs.emplace_back(index, value);
+    ++index;
+    if (static_cast<int32_t>(index) >= static_cast<int32_t>(ref_count)) break;
+  }
+  return refs;
+}
+
+void RepEventsBuffer::Decode() {
+  table.reserve(table.size() + ulCount);
+  uint32_t time = 0;
+  uint32_t sum = 0;
+  for (uint32_t i = 0; i < ulCount; ++i) {
+    time += TimeDelta(i);
+    sum += Delta32(i);
+    RepEventEntry entry;
+    entry.field_4 = Field4(i);
+    entry.cat_index = CatIndex(i);
+    entry.comp_index = CompIndex(i);
+    entry.field_16 = Field16(i);
+    entry.field_20 = Field20(i);
+    entry.ref_count = RefCount(i);
+    entry.field_26 = Field26(i);
+    entry.time = time;
+    entry.sum_32 = sum;
+    if (entry.ref_count != 0) entry.refs = DecodeReferences(RefWords(i), entry.ref_count);
+    const Bytes data = DataBytes(i);
+    entry.data.assign(data.begin(), data.end());
+    table.push_back(std::move(entry));
+  }
+}
+
+}  // namespace tallymere

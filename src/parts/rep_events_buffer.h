@@ -1,0 +1,81 @@
+// The event records of one part.
+//
+// Record layout (little-endian):
+//    0  4  data_len     D: trailing data bytes
+//    4  4  field_4
+//    8  4  cat_index    record position in the part's category table
+//   12  4  comp_index   record position in the part's computer table
+//   16  4  field_16
+//   20  4  field_20
+//   24  2  ref_count    N: upper bound of the reference list
+//   26  2  field_26
+//   28  4  time_delta   seconds added to the running time offset
+//   32  4  delta_32     added to a second running sum
+//   36 4W  reference words
+//  36+4W D data
+//
+// W: 0 when N is 0; for N up to 32767 the words up to and including the end
+// marker 0x02000000, at most N; for larger N (negative as a signed 16-bit
+// value) exactly one word.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <utility>
+#include <vector>
+
+#include "parts/rep_part_buffer.h"
+
+namespace tallymere {
+
+struct RepEventEntry {
+  uint32_t field_4 = 0;
+  uint32_t cat_index = 0;
+  uint32_t comp_index = 0;
+  uint32_t field_16 = 0;
+  uint32_t field_20 = 0;
+  uint16_t ref_count = 0;
+  uint16_t field_26 = 0;
+  uint32_t time = 0;    // running sum of time_delta up to this record, mod 2^32
+  uint32_t sum_32 = 0;  // running sum of delta_32
+  std::vector<std::pair<uint32_t, uint32_t>> refs;  // (index, value)
+  std::vector<uint8_t> data;
+};
+
+class RepEventsBuffer final : public RepPartBuffer {
+ public:
+  explicit RepEventsBuffer(std::vector<uint8_t> content) : RepPartBuffer(std::move(content), 3) {}
+
+  // Appends one entry per record, with the running sums started at 0.
+  void Decode() override;
+
+  // The fields of record i as stored; 0 (empty) for i >= ulCount.
+  uint32_t DataLen(uint32_t i) const { return U32Field(i, 0); }
+  uint32_t Field4(uint32_t i) const { return U32Field(i, 4); }
+  uint32_t CatIndex(uint32_t i) const { return U32Field(i, 8); }
+  uint32_t CompIndex(uint32_t i) const { return U32Field(i, 12); }
+  uint32_t Field16(uint32_t i) const { return U32Field(i, 16); }
+  uint32_t Field20(uint32_t i) const { return U32Field(i, 20); }
+  uint16_t RefCount(uint32_t i) const { return U16Field(i, 24); }
+  uint16_t Field26(uint32_t i) const { return U16Field(i, 26); }
+  uint32_t TimeDelta(uint32_t i) const { return U32Field(i, 28); }
+  uint32_t Delta32(uint32_t i) const { return U32Field(i, 32); }
+  // The W reference words (empty when N is 0) and the D data bytes.
+  Bytes RefWords(uint32_t i) const;
+  Bytes DataBytes(uint32_t i) const;
+
+  std::vector<RepEventEntry> table;
+
+ protected:
+  std::optional<uint64_t> RecordSize(uint64_t offset) const override;
+
+ private:
+  // W of the record at `offset`, or nothing when the words scanned do not fit.
+  std::optional<uint32_t> ReferenceWordCount(uint64_t offset) const;
+};
+
+// The (index, value) pairs of a record's reference words, read within the
+// record's W words only.
+std::vector<std::pair<uint32_t, uint32_t>> DecodeReferences(Bytes words, uint16_t ref_count);
+
+}  // namespace tallymere

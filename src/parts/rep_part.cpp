@@ -1,0 +1,28 @@
+#include "parts/rep_part.h"
+
+#include "parts/buffer_ids.h"
+#include "parts/rep_events_buffer.h"
+#include "parts/rep_name_tables.h"
+#include "platform/output.h"
+
+namespace tallymere {
+
+// The factory puts only the matching class into each slot.
+RepCatBuffer* RepPart::categories() const { return static_cast<RepCatBuffer*>(slots[kCatBufferId].get()); }
+RepCompBuffer* RepPart::computers() const { return static_cast<RepCompBuffer*>(slots[kCompBufferId].get()); }
+RepEventsBuffer* RepPart::events() const { return static_cast<RepEventsBuffer*>(slots[kEventsBufferId].get()); }
+
+void RepPart::Dump() const {
+  Out() << "Part index: " << index << "\n";
+  for (int32_t s = 0; s < kPartKinds; ++s) {
+    Out() << s << " : ";
+    if (slots[s]) {
+      slots[s]->Dump();
+    } else {
+      Out() << "nullptr\n";
+    }
+  }
+  Out() << "-----------------\n";
+}
+
+}  // namespace tallymere

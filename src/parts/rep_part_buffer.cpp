@@ -1,0 +1,69 @@
+#include "parts/rep_part_buffer.h"
+
+#include <limits>
+
+#include "container/hex_dump.h"
+#include "parts/buffer_ids.h"
+#include "platform/output.h"
+
+namespace tallymere {
+
+RepPartBuffer::RepPartBuffer(std::vector<uint8_t> content, int32_t id)
+    : RepBuffer(id), content_(std::move(content)) {
+  SetBytes(Bytes(content_));
+}
+
+int RepPartBuffer::Parse() {
+  // Record offsets are kept in 32 bits; no unpacked content is larger.
+  if (buffer_len > std::numeric_limits<uint32_t>::max()) return -1;
+  if (CountRecords() != buffer_len) return -1;
+  ReserveColumns();
+  FillColumns();
+  return 0;
+}
+
+uint64_t RepPartBuffer::CountRecords() {
+  ulCount = 0;
+  uint64_t offset = 0;
+  while (offset < buffer_len) {
+    const std::optional<uint64_t> size = RecordSize(offset);
+    if (!size) return offset;  // a length field does not fit: offset < buffer_len fails Parse
+    ++ulCount;
+    offset += *size;
+  }
+  return offset;
+}
+
+void RepPartBuffer::ReserveColumns() { offsets_.assign(ulCount, 0); }
+
+void RepPartBuffer::FillColumns() {
+  // CountRecords has proved that every record fits.
+  uint64_t offset = 0;
+  for (uint32_t i = 0; i < ulCount; ++i) {
+    offsets_[i] = static_cast<uint32_t>(offset);
+    offset += RecordSize(offset).value_or(0);
+  }
+}
+
+std::optional<uint64_t> RepPartBuffer::RecordSize(uint64_t offset) const {
+  if (!bytes().Fits(offset, 4)) return std::nullopt;
+  return 4 + 2 * static_cast<uint64_t>(bytes().U32At(offset));
+}
+
+uint32_t RepPartBuffer::TextLen(uint32_t i) const { return U32Field(i, 0); }
+
+Bytes RepPartBuffer::TextBytes(uint32_t i) const { return BytesField(i, 4, 2 * uint64_t{TextLen(i)}); }
+
+void RepPartBuffer::Decode() {
+  strings.reserve(strings.size() + ulCount);
+  for (uint32_t i = 0; i < ulCount; ++i) strings.push_back({TextField(i, 4, TextLen(i)), 1});
+}
+
+void RepPartBuffer::Dump() {
+  Out() << "id = " << buffer_id << " " << PrintedBufferName(buffer_id) << "\n";
+  Out() << "buffer_len = " << buffer_len << "\n";
+  Out() << "ulCount = " << ulCount << "\n\n";
+  HexDump(bytes().span(), buffer_len);
+}
+
+}  // namespace tallymere

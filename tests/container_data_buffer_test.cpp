@@ -1,0 +1,243 @@
+// Data buffers: checksum, the two decoders, unpacking with its size rules,
+// the checksum report and the hex dump.
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "container/crc32.h"
+#include "container/hex_dump.h"
+#include "container/inflate.h"
+#include "container/rep_data_buffer.h"
+#include "parts/rep_part_buffer.h"
+#include "repwriter/image.h"
+#include "support/output_capture.h"
+
+namespace tallymere::test {
+namespace {
+
+using Buffer = std::vector<uint8_t>;
+
+Buffer Encode(const Buffer& content, const std::string& name = "1_desc.dat") {
+  return repwriter::EncodeDataBuffer({.name = name, .content = content}, 6);
+}
+
+void PutU32(Buffer& b, size_t at, uint32_t v) {
+  for (int i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+Buffer Text(const std::string& s) { return Buffer(s.begin(), s.end()); }
+
+Buffer Pseudorandom(size_t n, uint32_t seed) {
+  std::mt19937 gen(seed);
+  Buffer b(n);
+  for (auto& x : b) x = static_cast<uint8_t>(gen() % 7);  // compressible, not trivial
+  return b;
+}
+
+TEST(Crc32, MatchesTheCheckValueAndZlibAtEveryLengthAndAlignment) {
+  const Buffer check = Text("123456789");
+  EXPECT_EQ(Crc32(check.data(), check.size()), 0xCBF43926u);
+  std::mt19937 gen(7);
+  Buffer data(300 + 3);
+  for (auto& x : data) x = static_cast<uint8_t>(gen());
+  for (size_t start = 0; start < 4; ++start) {
+    for (size_t n = 0; n + start <= data.size() && n <= 300; ++n) {
+      const uint32_t expected = static_cast<uint32_t>(crc32(0, data.data() + start, static_cast<uInt>(n)));
+      ASSERT_EQ(Crc32(data.data() + start, n), expected) << "length " << n << " start " << start;
+    }
+  }
+}
+
+std::string Rule(char c) { return std::string(34, c) + ' ' + std::string(25, c) + ' ' + std::string(16, c) + '\n'; }
+
+TEST(HexDump, PrintsRowsUpToCountOver16IncludingAPartialOrEmptyLastRow) {
+  OutputCapture capture;
+  HexDump(Bytes(Text("0123456789")), 10);
+  EXPECT_EQ(capture.out(), Rule('-') + "00000000:  30 31 32 33 34 35 36 37 38 39" + std::string(21, ' ') +
+                               "0123456789\n" + Rule('='));
+  capture.Clear();
+  Buffer sixteen = Text("ABCDEFGHIJKLMNO");
+  sixteen.push_back(0x01);  // control characters show as '.'
+  HexDump(Bytes(sixteen), 16);
+  EXPECT_EQ(capture.out(), Rule('-') +
+                               "00000000:  41 42 43 44 45 46 47 48 49 4A 4B 4C 4D 4E 4F 01   ABCDEFGHIJKLMNO.\n" +
+                               "00000010: " + std::string(51, ' ') + "\n" + Rule('='));
+}
+
+// Every unpacking case runs through each decoder that was built.
+class DataBufferTest : public ::testing::TestWithParam<InflateBackend> {
+ protected:
+  void SetUp() override {
+    saved_ = CurrentInflateBackend();
+    ASSERT_TRUE(SetInflateBackend(GetParam()));
+  }
+  void TearDown() override { SetInflateBackend(saved_); }
+
+  static RepDataBuffer Over(const Buffer& image) { return RepDataBuffer(Bytes(image), image.size(), 0); }
+
+  OutputCapture capture_;
+
+ private:
+  InflateBackend saved_ = InflateBackend::kZlib;
+};
+
+TEST_P(DataBufferTest, ExactTrailerLengthUnpacksToExactlyThatManyBytes) {
+  const Buffer content = Pseudorandom(5000, 1);
+  const Buffer image = Encode(content, "3_events.dat");
+  RepDataBuffer data = Over(image);
+  EXPECT_EQ(data.name, "3_events.dat");
+  EXPECT_EQ(data.name_len, 12u);
+  EXPECT_EQ(data.unpacked_len, 5000u);
+  EXPECT_EQ(data.Parse(), 0);
+  EXPECT_EQ(data.output(), content);
+  EXPECT_EQ(data.unpacked_len_real, 5000u);
+  EXPECT_EQ(data.crc32_real, data.crc32);
+  EXPECT_EQ(capture_.out(), "");
+}
+
+TEST_P(DataBufferTest, UndersizedTrailerLengthDoublesTheGuessUntilTheContentFits) {
+  const Buffer content(200000, 0);  // compresses far below a sixth
+  Buffer image = Encode(content);
+  PutU32(image, image.size() - 4, 1);
+  RepDataBuffer data = Over(image);
+  EXPECT_EQ(data.Parse(), 0);
+  EXPECT_EQ(data.output().size(), content.size());
+  EXPECT_EQ(data.unpacked_len_real, content.size());
+  EXPECT_EQ(capture_.out(), "");
+}
+
+TEST_P(DataBufferTest, FirstSizeIsTheTrailerLengthOnlyWhenPlausible) {
+  // A failing decode leaves the size it tried in unpacked_len_real.
+  Buffer image = Encode(Pseudorandom(3000, 2));
+  const uint64_t stream_start = 12 + 11;
+  image[stream_start] = 0x07;  // final block of the reserved type
+  const uint32_t compressed = static_cast<uint32_t>(image.size() - 21 - 10);
+  const uint32_t plausible = 1032 * compressed + 64;
+  PutU32(image, image.size() - 4, plausible);
+  RepDataBuffer accepted = Over(image);
+  EXPECT_EQ(accepted.Parse(), -1);
+  EXPECT_EQ(accepted.unpacked_len_real, plausible);
+
+  for (uint32_t implausible : {plausible + 1, 0xFFFFFFFFu, static_cast<uint32_t>(image.size())}) {
+    PutU32(image, image.size() - 4, implausible);
+    RepDataBuffer guessed = Over(image);
+    EXPECT_EQ(guessed.Parse(), -1);
+    EXPECT_EQ(guessed.unpacked_len_real, 6 * image.size()) << implausible;
+  }
+}
+
+TEST_P(DataBufferTest, ShortContentLeavesAFourByteVectorButChecksumsTheRealLength) {
+  const Buffer image = Encode(Text("ab"));
+  RepDataBuffer data = Over(image);
+  EXPECT_EQ(data.Parse(), 0);
+  EXPECT_EQ(data.output(), (Buffer{'a', 'b', 0, 0}));
+  EXPECT_EQ(data.unpacked_len_real, 2u);
+  EXPECT_EQ(data.crc32_real, static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>("ab"), 2)));
+}
+
+TEST_P(DataBufferTest, WrongSignatureIsReportedAndYieldsNoBytes) {
+  Buffer image = Encode(Text("some content"));
+  image[1] = 'X';
+  RepDataBuffer data = Over(image);
+  std::unique_ptr<RepPartBuffer> part = data.CreatePart(2);
+  EXPECT_EQ(capture_.out(), "Wrong signature!\n");
+  EXPECT_EQ(data.parse_status(), -1);
+  EXPECT_EQ(data.unpacked_len_real, 0u);
+  ASSERT_NE(part, nullptr);
+  EXPECT_EQ(part->buffer_len, 0u);
+  EXPECT_EQ(part->Parse(), 0);
+}
+
+TEST_P(DataBufferTest, CorruptOrTruncatedStreamPrintsTheDataErrorCode) {
+  Buffer corrupt = Encode(Pseudorandom(1000, 3));
+  corrupt[12 + 11] = 0x07;
+  EXPECT_EQ(Over(corrupt).Parse(), -1);
+  EXPECT_EQ(capture_.out(), "error: Can't uncompress : -3\nuncompress error\n");
+  capture_.Clear();
+
+  // Half the stream, then the trailer: the decoder runs out of input.
+  const Buffer whole = Encode(Pseudorandom(20000, 4));
+  Buffer truncated(whole.begin(), whole.begin() + (whole.size() / 2));
+  truncated.insert(truncated.end(), whole.end() - 8, whole.end());
+  EXPECT_EQ(Over(truncated).Parse(), -1);
+  EXPECT_EQ(capture_.out(), "error: Can't uncompress : -3\nuncompress error\n");
+}
+
+TEST_P(DataBufferTest, ChecksumMismatchIsReportedWithADumpAndTheContentKept) {
+  Buffer image = Encode(Text("0123456789"));
+  const uint32_t stored = 12345;
+  PutU32(image, image.size() - 8, stored);
+  RepDataBuffer data = Over(image);
+  EXPECT_EQ(data.Parse(), -5);
+  const uint32_t real = static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>("0123456789"), 10));
+  EXPECT_EQ(capture_.out(), "BAD CRC: " + std::to_string(real) + " != 12345\n" + Rule('-') +
+                                "00000000:  30 31 32 33 34 35 36 37 38 39" + std::string(21, ' ') +
+                                "0123456789\n" + Rule('='));
+  EXPECT_EQ(data.output(), Text("0123456789"));
+  capture_.Clear();
+  data.Dump();
+  char hex[40];
+  std::snprintf(hex, sizeof hex, "%08X", real);
+  EXPECT_EQ(capture_.out(), "\n1_desc.dat\ncrc32 = 12345 (0x00003039)\ncrc32_real = " + std::to_string(real) +
+                                " (0x" + hex + ")\n");
+}
+
+TEST_P(DataBufferTest, LongContentDumpsOnlyTheFirst64Bytes) {
+  Buffer image = Encode(Buffer(100, 'z'));
+  PutU32(image, image.size() - 8, 0);
+  Over(image).Parse();
+  const std::string out = capture_.out();
+  EXPECT_NE(out.find("00000030: "), std::string::npos);
+  EXPECT_NE(out.find("00000040: " + std::string(51, ' ') + "\n"), std::string::npos);
+  EXPECT_EQ(out.find("00000050"), std::string::npos);
+}
+
+TEST_P(DataBufferTest, NestedImageIsClassifiedByItsMagic) {
+  Buffer edrp = Text("EDRP and the rest of an image");
+  const Buffer nested = Encode(edrp, "segment_1.img");
+  RepDataBuffer data = Over(nested);
+  const BufferRef ref = data.ReadNestedImage();
+  ASSERT_FALSE(ref.IsNull());
+  EXPECT_EQ(ref.buffer_id, -1);
+  EXPECT_EQ(ref.length, edrp.size());
+  EXPECT_EQ(Buffer(ref.image.begin(), ref.image.end()), edrp);
+
+  Buffer file_magic = {0x7B, 0x19, 0x35, 0x19, 1, 2, 3};
+  const Buffer file_image = Encode(file_magic);
+  EXPECT_EQ(Over(file_image).ReadNestedImage().buffer_id, -2);
+  const Buffer other = Encode(Text("EDRX"));
+  EXPECT_TRUE(Over(other).ReadNestedImage().IsNull());
+}
+
+std::vector<InflateBackend> BuiltBackends() {
+  std::vector<InflateBackend> backends = {InflateBackend::kZlib};
+  if (InflateBackendAvailable(InflateBackend::kLibdeflate)) backends.push_back(InflateBackend::kLibdeflate);
+  return backends;
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, DataBufferTest, ::testing::ValuesIn(BuiltBackends()),
+                         [](const auto& info) {
+                           return info.param == InflateBackend::kZlib ? "zlib" : "libdeflate";
+                         });
+
+TEST(DataBufferBounds, RejectsBuffersOutsideTheImageOrTooShortForTheirName) {
+  const Buffer image = Encode(Text("x"), "abc");  // 21 + 3 + stream bytes
+  const Bytes all(image);
+  EXPECT_TRUE(RepDataBuffer::WellFormed(all, image.size(), 0));
+  EXPECT_FALSE(RepDataBuffer::WellFormed(all, image.size() + 1, 0));
+  EXPECT_FALSE(RepDataBuffer::WellFormed(all, image.size(), 1));
+  EXPECT_FALSE(RepDataBuffer::WellFormed(all, 20, 0));
+  EXPECT_TRUE(RepDataBuffer::WellFormed(all, 24, 0));   // exactly 21 + L
+  EXPECT_FALSE(RepDataBuffer::WellFormed(all, 23, 0));
+  Buffer unterminated(40, 'n');
+  EXPECT_FALSE(RepDataBuffer::WellFormed(Bytes(unterminated), unterminated.size(), 0));
+  // A malformed buffer is never read past its range.
+  RepDataBuffer data(all, image.size() + 100, 0);
+  EXPECT_EQ(data.buffer_len, 0u);
+}
+
+}  // namespace
+}  // namespace tallymere::test

@@ -1,0 +1,253 @@
+// Buffer identifiers, part indexes and the record formats of the part
+// buffers: their walks, columns and decoded tables.
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "parts/buffer_ids.h"
+#include "parts/part_factory.h"
+#include "parts/rep_events_buffer.h"
+#include "parts/rep_name_tables.h"
+#include "parts/rep_part.h"
+#include "repwriter/records.h"
+#include "support/output_capture.h"
+
+namespace tallymere::test {
+namespace {
+
+using Buffer = std::vector<uint8_t>;
+using Pairs = std::vector<std::pair<uint32_t, uint32_t>>;
+
+template <class T>
+std::unique_ptr<T> Parsed(Buffer content, int expected_status = 0) {
+  auto part = std::make_unique<T>(std::move(content));
+  EXPECT_EQ(part->Parse(), expected_status);
+  return part;
+}
+
+TEST(BufferIds, KindComesFromTheFourUnitsBeforeTheFirstDot) {
+  EXPECT_EQ(BufferIdFromName(u"12_events.dat"), 3);
+  EXPECT_EQ(BufferIdFromName(u"12_cat.dat"), 0);
+  EXPECT_EQ(BufferIdFromName(u"3_nfvalues.dat"), 12);
+  EXPECT_EQ(BufferIdFromName(u"filters.x.y"), 14);
+  EXPECT_EQ(BufferIdFromName(u"_cat.dat"), 0);      // dot at 4: keyed from 0
+  EXPECT_EQ(BufferIdFromName(u"comp.x"), 1);
+  EXPECT_EQ(BufferIdFromName(u"ab.x"), -3);         // dot before 4: first four units
+  EXPECT_EQ(BufferIdFromName(u"ents"), -3);         // no dot
+  EXPECT_EQ(BufferIdFromName(u"a."), -3);           // shorter than a key
+  EXPECT_EQ(BufferIdFromName(u"7_EVENTS.dat"), -3);  // case-sensitive
+  EXPECT_EQ(BufferIdFromName(u"segment_1.img"), -3);
+}
+
+TEST(BufferIds, MagicNamesNestedImagesOnly) {
+  EXPECT_EQ(BufferIdFromMagic(Bytes(Buffer{'E', 'D', 'R', 'P', 9})), -1);
+  EXPECT_EQ(BufferIdFromMagic(Bytes(Buffer{0x7B, 0x19, 0x35, 0x19})), -2);
+  EXPECT_EQ(BufferIdFromMagic(Bytes(Buffer{'E', 'D', 'R'})), -3);
+  EXPECT_EQ(BufferIdFromMagic(Bytes(Buffer{'E', 'D', 'R', 'X'})), -3);
+}
+
+TEST(BufferIds, PartIndexReadsTheNumberBeforeTheUnderscore) {
+  EXPECT_EQ(PartIndexFromName(u"12_events.dat"), 12);
+  EXPECT_EQ(PartIndexFromName(u"5events.dat"), 5);
+  EXPECT_EQ(PartIndexFromName(u"  -7_x"), -7);
+  EXPECT_EQ(PartIndexFromName(u"+2147483647_x"), 2147483647);
+  EXPECT_EQ(PartIndexFromName(u"-2147483648_x"), INT32_MIN);
+  const auto throws_with = [](std::u16string_view name, auto tag, const char* text) {
+    try {
+      PartIndexFromName(name);
+      ADD_FAILURE() << "no exception";
+    } catch (const decltype(tag)& e) {
+      EXPECT_STREQ(e.what(), text);
+    }
+  };
+  throws_with(u"events.dat", std::invalid_argument(""), "invalid stoi argument");
+  throws_with(u"_1.dat", std::invalid_argument(""), "invalid stoi argument");
+  throws_with(u"-_1.dat", std::invalid_argument(""), "invalid stoi argument");
+  throws_with(u"2147483648_x", std::out_of_range(""), "stoi argument out of range");
+  throws_with(u"99999999999999999999_x", std::out_of_range(""), "stoi argument out of range");
+}
+
+TEST(PartFactory, BuildsEachKindAndRefusesOthers) {
+  for (int32_t id = 0; id <= 14; ++id) {
+    auto part = CreatePartBuffer({}, id);
+    ASSERT_NE(part, nullptr);
+    EXPECT_EQ(part->buffer_id, id);
+    EXPECT_EQ(part->Parse(), 0) << id;  // empty content: no records
+    EXPECT_EQ(part->ulCount, 0u);
+  }
+  OutputCapture capture;
+  EXPECT_EQ(CreatePartBuffer({}, -1), nullptr);
+  EXPECT_EQ(CreateBuffer({1, 2, 3, 4}, -3), nullptr);
+  EXPECT_EQ(capture.out(), "Unknown  id: -1\nUnknown  id: -3\n");
+}
+
+TEST(StringList, WalksRecordsAndDecodes) {
+  Buffer content;
+  repwriter::AppendString(content, u"one");
+  repwriter::AppendString(content, u"");
+  repwriter::AppendString(content, u"three");
+  auto part = Parsed<RepDescBuffer>(content);
+  EXPECT_EQ(part->ulCount, 3u);
+  EXPECT_EQ(part->TextLen(2), 5u);
+  EXPECT_EQ(part->TextBytes(0).size(), 6u);
+  EXPECT_EQ(part->TextLen(3), 0u);  // past the records
+  part->Decode();
+  ASSERT_EQ(part->strings.size(), 3u);
+  EXPECT_EQ(part->strings[0].text, u"one");
+  EXPECT_EQ(part->strings[1].text, u"");
+  EXPECT_EQ(part->strings[2].value, 1u);
+
+  for (size_t stray = 1; stray <= 3; ++stray) {
+    Buffer trailing = content;
+    trailing.resize(content.size() + stray);
+    Parsed<RepSrcBuffer>(trailing, -1);
+  }
+  Buffer overlong = content;
+  overlong.pop_back();  // last record claims one byte more than remains
+  Parsed<RepInsBuffer>(overlong, -1);
+  // A length that would wrap 32-bit offsets back into the buffer still fails.
+  Parsed<RepNfNamesBuffer>({0xFE, 0xFF, 0xFF, 0x7F, 0, 0, 0, 0}, -1);
+}
+
+TEST(RawParts, ParseWithoutReadingTheBytes) {
+  auto part = Parsed<RepFirstPosBuffer>({1, 2, 3});
+  EXPECT_EQ(part->ulCount, 0u);
+  part->Decode();
+  EXPECT_TRUE(part->strings.empty());
+}
+
+Buffer EventBytes(const std::vector<repwriter::EventRecord>& records) {
+  return repwriter::EventsBuffer(records);
+}
+
+TEST(Events, RecordLengthFollowsTheReferenceCount) {
+  repwriter::EventRecord bare{.cat_index = 1, .comp_index = 2, .time_delta = 100};
+  repwriter::EventRecord marker{.ref_count = 5, .time_delta = 0, .ref_words = {77, 0x02000000}, .data = {9, 8, 7}};
+  repwriter::EventRecord indexed{.ref_count = 3, .time_delta = 5, .ref_words = {7, 0x01000009, 4}};
+  repwriter::EventRecord big{.ref_count = 40000, .ref_words = {0x01000001}};
+  auto events = Parsed<RepEventsBuffer>(EventBytes({bare, marker, indexed, big}));
+  ASSERT_EQ(events->ulCount, 4u);
+  EXPECT_EQ(events->CatIndex(0), 1u);
+  EXPECT_EQ(events->CompIndex(0), 2u);
+  EXPECT_TRUE(events->RefWords(0).empty());
+  EXPECT_TRUE(events->DataBytes(0).empty());
+  EXPECT_EQ(events->RefWords(1).size(), 8u);
+  EXPECT_EQ(events->DataBytes(1).size(), 3u);
+  EXPECT_EQ(events->RefWords(3).size(), 4u);  // above 32767: one word
+  EXPECT_EQ(events->TimeDelta(2), 5u);
+  EXPECT_EQ(events->CatIndex(4), 0u);  // past the records
+
+  events->Decode();
+  ASSERT_EQ(events->table.size(), 4u);
+  EXPECT_EQ(events->table[0].time, 100u);
+  EXPECT_EQ(events->table[1].time, 100u);
+  EXPECT_EQ(events->table[2].time, 105u);
+  EXPECT_EQ(events->table[1].refs, (Pairs{{0, 77}}));
+  EXPECT_EQ(events->table[1].data, (Buffer{9, 8, 7}));
+  EXPECT_EQ(events->table[2].refs, (Pairs{{0, 7}, {4, 9}}));
+  // The explicit-index word has no index word inside the record: no pair.
+  EXPECT_TRUE(events->table[3].refs.empty());
+}
+
+TEST(Events, RunningSumsWrapAndRestartPerDecode) {
+  repwriter::EventRecord a{.time_delta = 0xFFFFFFF0, .delta_32 = 1};
+  repwriter::EventRecord b{.time_delta = 0x20, .delta_32 = 2};
+  auto events = Parsed<RepEventsBuffer>(EventBytes({a, b}));
+  events->Decode();
+  EXPECT_EQ(events->table[1].time, 0x10u);
+  EXPECT_EQ(events->table[1].sum_32, 3u);
+  events->Decode();  // appends, sums restart
+  ASSERT_EQ(events->table.size(), 4u);
+  EXPECT_EQ(events->table[2].time, 0xFFFFFFF0u);
+}
+
+TEST(Events, IncompleteRecordsFailParse) {
+  const Buffer whole = EventBytes({{.ref_count = 2, .ref_words = {1, 2}, .data = {5}}});
+  ASSERT_EQ(whole.size(), 36u + 8 + 1);
+  for (size_t cut : {1u, 5u, 9u, 30u}) {
+    Parsed<RepEventsBuffer>(Buffer(whole.begin(), whole.end() - cut), -1);
+  }
+  Buffer stray = whole;
+  stray.push_back(0);
+  Parsed<RepEventsBuffer>(stray, -1);
+}
+
+TEST(NameTables, CategoryRecordFieldsAndColumns) {
+  const Buffer abc = {3, 0, 0, 0, 'A', 0, 'B', 0, 'C', 0, 4, 0, 7, 0, 0x34, 0x12, 0, 0};
+  Buffer content = abc;
+  repwriter::AppendCategory(content, {.name = u"", .event_type = 1, .event_id = 0x80000001});
+  auto cat = Parsed<RepCatBuffer>(content);
+  ASSERT_EQ(cat->ulCount, 2u);
+  EXPECT_EQ(cat->CategoryLen(0), 3u);
+  EXPECT_EQ(cat->CategoryBytes(0).size(), 6u);
+  EXPECT_EQ(cat->EventType(0), 4u);
+  EXPECT_EQ(cat->AuxWord(0), 7u);
+  EXPECT_EQ(cat->EventId(0), 4660u);
+  EXPECT_EQ(cat->EventId(1), 0x80000001u);
+  EXPECT_EQ(cat->EventId(2), 0u);
+  cat->Decode();
+  EXPECT_EQ(cat->table[0].category, u"ABC");
+  EXPECT_EQ(cat->table[1].category, u"");
+  EXPECT_EQ(cat->table[1].event_type, 1u);
+  Parsed<RepCatBuffer>(Buffer(abc.begin(), abc.end() - 1), -1);
+}
+
+TEST(NameTables, ComputerRecordsGiveNameAndTimeBase) {
+  Buffer content;
+  repwriter::AppendComputer(content, {.name = u"dc", .time_base = 1000});
+  EXPECT_EQ(content.size(), 12u);
+  repwriter::AppendComputer(content, {.name = u"web01", .time_base = 7});
+  auto comp = Parsed<RepCompBuffer>(content);
+  EXPECT_EQ(comp->TimeBase(0), 1000u);
+  EXPECT_EQ(comp->NameLen(1), 5u);
+  EXPECT_EQ(comp->NameBytes(1).size(), 10u);
+  comp->Decode();
+  EXPECT_EQ(comp->table[1].text, u"web01");
+  EXPECT_EQ(comp->table[1].value, 7u);
+}
+
+TEST(NameTables, UserValuePairAndFieldListRecords) {
+  Buffer users;
+  repwriter::AppendUser(users, {.first = u"a", .second = u"bc", .value = {}});
+  repwriter::AppendUser(users, {.first = u"", .second = u"", .value = {1, 2, 3}});
+  auto user = Parsed<RepUserBuffer>(users);
+  EXPECT_TRUE(user->BinBytes(0).empty());
+  EXPECT_EQ(user->Len2(0), 2u);
+  user->Decode();
+  EXPECT_EQ(user->table[0].text_2, u"bc");
+  EXPECT_EQ(user->table[1].bin, (Buffer{1, 2, 3}));
+  Parsed<RepUserBuffer>(Buffer(users.begin(), users.end() - 1), -1);
+
+  Parsed<RepRecordBuffer>(Buffer(12), -1);
+  auto pairs = Parsed<RepRecordBuffer>({1, 0, 0, 0, 2, 0, 0, 0, 3, 0, 0, 0, 4, 0, 0, 0});
+  pairs->Decode();
+  EXPECT_EQ(pairs->table, (Pairs{{1, 2}, {3, 4}}));
+
+  Buffer lists;
+  repwriter::AppendFieldList(lists, {});
+  repwriter::AppendFieldList(lists, {.pairs = {{5, 6}}});
+  EXPECT_EQ(lists.size(), 4u + 12);
+  auto fields = Parsed<RepNfieldsDatBuffer>(lists);
+  fields->Decode();
+  ASSERT_EQ(fields->table.size(), 2u);
+  EXPECT_EQ(fields->table[0].field_count, 0u);
+  EXPECT_EQ(fields->table[1].pairs, (Pairs{{5, 6}}));
+}
+
+TEST(PartDump, PrintsSlotsAndBufferHeaders) {
+  RepPart part;
+  part.index = 4;
+  part.slots[7] = CreatePartBuffer({}, 7);
+  part.slots[7]->Parse();
+  OutputCapture capture;
+  part.Dump();
+  const std::string out = capture.out();
+  EXPECT_EQ(out.rfind("Part index: 4\n0 : nullptr\n", 0), 0u);
+  EXPECT_NE(out.find("7 : id = 7 RepRecordBuffer\nbuffer_len = 0\nulCount = 0\n\n"), std::string::npos);
+  EXPECT_NE(out.find("12 : nullptr\n-----------------\n"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace tallymere::test
