@@ -1,0 +1,61 @@
+// Keys of the grouped counts: what each level of a grouping holds, how keys
+// are stored while counting, and the order the report prints them in.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace tallymere {
+
+enum class KeyKind : uint8_t {
+  kDay,        // start of the event's UTC day, u32 seconds
+  kHour,       // start of the event's UTC hour
+  kLog,        // "UnderDataSource" of the footer
+  kComputer,   // computer name, a..z upper-cased
+  kCategory,   // category name, "N/A" when empty
+  kEventType,  // u16
+  kEventId,    // event ID after the mask, ordered as a signed 32-bit number
+};
+
+inline constexpr size_t kMaxKeyLevels = 4;
+
+// One key path. Strings are held as ids of the counter's string pool, so a
+// key path is a few integers and counting allocates nothing per event.
+using KeyPath = std::array<uint32_t, kMaxKeyLevels>;
+
+struct KeyPathHash {
+  size_t operator()(const KeyPath& key) const {
+    uint64_t h = 0x9E3779B97F4A7C15ULL;
+    for (uint32_t part : key) {
+      h ^= part;
+      h *= 0xBF58476D1CE4E5B9ULL;
+      h ^= h >> 31;
+    }
+    return static_cast<size_t>(h);
+  }
+};
+
+// Interned key strings: each distinct string is stored once and named by
+// its position.
+class StringPool {
+ public:
+  uint32_t Intern(const std::u16string& text);
+  const std::u16string& Text(uint32_t id) const { return texts_[id]; }
+  size_t size() const { return texts_.size(); }
+
+ private:
+  std::unordered_map<std::u16string, uint32_t> ids_;
+  std::vector<std::u16string> texts_;
+};
+
+// "2018-03-07" for a day key, "2018-03-07 14:00" for an hour key (UTC).
+std::string FormatDay(uint32_t seconds);
+std::string FormatHour(uint32_t seconds);
+
+// Computer names are upper-cased for the ASCII letters only.
+void UpperCaseAscii(std::u16string& text);
+
+}  // namespace tallymere

@@ -1,0 +1,61 @@
+// The named counters of the -m modes. Each full class states its grouping;
+// each Fast class derives from its full class and counts from the columns.
+#pragma once
+
+#include "counters/group_counter.h"
+
+namespace tallymere {
+
+// The groupings of modes 0..12, in mode order.
+extern const CounterFamily kCounterFamilies[13];
+
+#define TALLYMERE_COUNTER_CLASS(Name, mode)                                                      \
+  class Name : public GroupCounter {                                                             \
+   public:                                                                                       \
+    Name() : GroupCounter(kCounterFamilies[mode]) {}                                             \
+  };                                                                                             \
+  class Name##Fast final : public Name {                                                         \
+   public:                                                                                       \
+    Name##Fast() { MakeFast(); }                                                                 \
+    int CountPart(RepPart& part, const FooterPropInfo& info, const RepPartCount& count) override { \
+      return CountPartFast(part, info, count);                                                   \
+    }                                                                                            \
+  };
+
+// The two groupings that also offer the cached variant of counting, which
+// reuses the key path of the previous event while it stays the same.
+#define TALLYMERE_CACHED_COUNTER_CLASS(Name, mode)                                               \
+  class Name : public GroupCounter {                                                             \
+   public:                                                                                       \
+    Name() : GroupCounter(kCounterFamilies[mode]) {}                                             \
+    int CountPartCached(RepPart& part, const FooterPropInfo& info,                               \
+                        const RepPartCount& count) override {                                    \
+      return CountPartCachedImpl(part, info, count);                                             \
+    }                                                                                            \
+  };                                                                                             \
+  class Name##Fast final : public Name {                                                         \
+   public:                                                                                       \
+    Name##Fast() { MakeFast(); }                                                                 \
+    int CountPart(RepPart& part, const FooterPropInfo& info, const RepPartCount& count) override { \
+      return CountPartFast(part, info, count);                                                   \
+    }                                                                                            \
+  };
+
+TALLYMERE_CACHED_COUNTER_CLASS(LogEventIDCount, 0)
+TALLYMERE_CACHED_COUNTER_CLASS(DayLogEventIDCount, 1)
+TALLYMERE_COUNTER_CLASS(HourLogEventIDCount, 2)
+TALLYMERE_COUNTER_CLASS(DayComputerCount, 3)
+TALLYMERE_COUNTER_CLASS(HourComputerCount, 4)
+TALLYMERE_COUNTER_CLASS(DayComputerLogCount, 5)
+TALLYMERE_COUNTER_CLASS(HourComputerLogCount, 6)
+TALLYMERE_COUNTER_CLASS(DayComputerLogEventIDCount, 7)
+TALLYMERE_COUNTER_CLASS(HourComputerLogEventIDCount, 8)
+TALLYMERE_COUNTER_CLASS(DayComputerCategoryCount, 9)
+TALLYMERE_COUNTER_CLASS(HourComputerCategoryCount, 10)
+TALLYMERE_COUNTER_CLASS(DayComputerCategoryEventTypeCount, 11)
+TALLYMERE_COUNTER_CLASS(HourComputerCategoryEventTypeCount, 12)
+
+#undef TALLYMERE_COUNTER_CLASS
+#undef TALLYMERE_CACHED_COUNTER_CLASS
+
+}  // namespace tallymere

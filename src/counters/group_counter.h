@@ -1,0 +1,82 @@
+// The counting family: every grouping mode is one GroupCounter configured by
+// its key levels; the named classes only state their family. Full variants
+// count the decoded tables of a part, Fast variants the parse-time columns;
+// both build the same counts.
+#pragma once
+
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "counters/count_keys.h"
+#include "counters/rep_counters.h"
+
+namespace tallymere {
+
+// What the failure path names after its heading.
+enum class FailureLabel : uint8_t { kEventId, kComputer, kLog, kCategory, kNone };
+
+struct CounterFamily {
+  std::array<KeyKind, kMaxKeyLevels> levels;
+  uint8_t level_count;
+  uint32_t type_code;
+  uint32_t fast_type_code;
+  std::string_view heading;
+  std::string_view fast_heading;
+  FailureLabel label;
+  FailureLabel fast_label;
+
+  bool Has(KeyKind kind) const;
+  bool HasPeriod() const { return Has(KeyKind::kDay) || Has(KeyKind::kHour); }
+  // The category table supplies the category, the event type and the event ID.
+  bool ReadsCategories() const {
+    return Has(KeyKind::kCategory) || Has(KeyKind::kEventType) || Has(KeyKind::kEventId);
+  }
+};
+
+class GroupCounter : public RepCounters {
+ public:
+  int CountPart(RepPart& part, const FooterPropInfo& prop_info, const RepPartCount& count) override;
+  void Report() override;
+
+  // The counts as they will be printed, one line per key path (no output).
+  std::vector<std::string> ReportLines() const;
+
+ protected:
+  explicit GroupCounter(const CounterFamily& family);
+  // Turns this counter into its Fast variant (type code, fast flag, failure texts).
+  void MakeFast();
+  int CountPartFast(RepPart& part, const FooterPropInfo& prop_info, const RepPartCount& count);
+  int CountPartCachedImpl(RepPart& part, const FooterPropInfo& prop_info, const RepPartCount& count);
+
+ private:
+  using CountMap = std::unordered_map<KeyPath, uint64_t, KeyPathHash>;
+  template <class Source>
+  void CountEvents(Source& source, const FooterPropInfo& prop_info, uint32_t count, bool cached);
+  template <class Source>
+  bool BuildKeyPath(Source& source, uint32_t cat_row, uint32_t comp_row, uint32_t time, KeyPath& key);
+  [[noreturn]] void FailWhileCounting();
+  std::vector<std::pair<KeyPath, uint64_t>> SortedCounts() const;
+  // The pool's strings as UTF-8, indexed by id.
+  std::vector<std::string> Utf8Texts() const;
+  void AppendLine(std::string& line, const KeyPath& key, uint64_t count,
+                  const std::vector<std::string>& texts) const;
+
+  const CounterFamily& family_;
+  std::string_view heading_;
+  FailureLabel label_;
+  bool needs_computer_table_ = false;
+  CountMap counts_;
+  StringPool strings_;
+  // Interned key of each computer and category row of the part being counted.
+  std::vector<uint32_t> computer_ids_;
+  std::vector<uint32_t> category_ids_;
+  uint32_t log_id_ = 0;
+  uint32_t event_id_mask_ = 0xFFFF;
+  // The keys derived last, for the failure path.
+  uint32_t last_event_id_ = 0;
+  uint32_t last_computer_ = UINT32_MAX;
+  uint32_t last_category_ = UINT32_MAX;
+};
+
+}  // namespace tallymere
