@@ -1,0 +1,24 @@
+// Starting the program under test: the part of the runner that differs
+// between POSIX and Windows.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace tallymere::test {
+
+// Runs the program with the arguments in the working folder (the current one
+// when empty), with empty standard input and standard output and error into
+// the two files. Returns the exit status, or -1 when it could not be run.
+int RunCaptured(const std::string& program, const std::vector<std::string>& args,
+                const std::filesystem::path& working_folder, const std::filesystem::path& out,
+                const std::filesystem::path& err);
+
+// The built executable's path as this platform's programs name it.
+std::string NativeProgramPath(const std::string& built_path);
+
+// How the program names a path below an absolute folder it was given.
+std::string NativeShownPath(const std::string& absolute);
+
+}  // namespace tallymere::test

@@ -1,0 +1,44 @@
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "support/spawn.h"
+
+namespace tallymere::test {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string Quote(const std::string& text) {
+  std::string quoted = "'";
+  for (char c : text) {
+    if (c == '\'') quoted += "'\\''";
+    else quoted += c;
+  }
+  return quoted + "'";
+}
+
+}  // namespace
+
+int RunCaptured(const std::string& program, const std::vector<std::string>& args,
+                const fs::path& working_folder, const fs::path& out, const fs::path& err) {
+  const fs::path status_file = out.parent_path() / "status";
+  std::string command;
+  if (!working_folder.empty()) command += "cd " + Quote(working_folder.string()) + " && ";
+  command += Quote(program);
+  for (const auto& arg : args) command += " " + Quote(arg);
+  command += " >" + Quote(out.string()) + " 2>" + Quote(err.string()) + " </dev/null; echo $? >" +
+             Quote(status_file.string());
+  if (std::system(command.c_str()) != 0) return -1;
+  std::ifstream status(status_file);
+  int value = -1;
+  status >> value;
+  return value;
+}
+
+std::string NativeProgramPath(const std::string& built_path) { return built_path; }
+
+std::string NativeShownPath(const std::string& absolute) { return absolute; }
+
+}  // namespace tallymere::test
