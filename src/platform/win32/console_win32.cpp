@@ -1,0 +1,73 @@
+#include "platform/platform.h"
+#include "platform/win32/win32_support.h"
+
+#include <shellapi.h>  // after the Windows headers it builds on
+
+namespace tallymere::platform {
+
+namespace {
+
+// A console program's streams are in text mode: every line ends with CR LF.
+std::string WithCrLf(std::string_view text) {
+  std::string result;
+  result.reserve(text.size() + text.size() / 32);
+  for (char c : text) {
+    if (c == '\n') result.push_back('\r');
+    result.push_back(c);
+  }
+  return result;
+}
+
+void WriteBytes(HANDLE handle, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const auto wanted = static_cast<DWORD>(bytes.size() < (1u << 30) ? bytes.size() : (1u << 30));
+    DWORD written = 0;
+    // A closed pipe or a full disk: nothing more can be shown.
+    if (!WriteFile(handle, bytes.data(), wanted, &written, nullptr) || written == 0) return;
+    bytes.remove_prefix(written);
+  }
+}
+
+// A console shows UTF-16 correctly whatever its code page, and the console's
+// code page stays as the user set it.
+void WriteConsoleText(HANDLE console, std::string_view bytes) {
+  const std::wstring wide = win32::WidenLossy(bytes);
+  std::wstring_view rest = wide;
+  while (!rest.empty()) {
+    const auto wanted = static_cast<DWORD>(rest.size() < 16384 ? rest.size() : 16384);
+    DWORD written = 0;
+    if (!WriteConsoleW(console, rest.data(), wanted, &written, nullptr) || written == 0) return;
+    rest.remove_prefix(written);
+  }
+}
+
+}  // namespace
+
+void InitConsole() {
+  // A missing disk or network drive is reported as an error of the call, not
+  // in a dialog that waits for a person.
+  SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+}
+
+void WriteRaw(Stream stream, std::string_view bytes) {
+  HANDLE handle = GetStdHandle(stream == Stream::kOut ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
+  if (handle == nullptr || handle == INVALID_HANDLE_VALUE || bytes.empty()) return;
+  const std::string text = WithCrLf(bytes);
+  DWORD mode = 0;
+  if (GetConsoleMode(handle, &mode)) {
+    WriteConsoleText(handle, text);
+  } else {
+    WriteBytes(handle, text);  // a file or a pipe gets UTF-8
+  }
+}
+
+std::vector<std::string> ProgramArguments(int argc, char** argv) {
+  int count = 0;
+  const win32::UniqueLocal<LPWSTR> wide(CommandLineToArgvW(GetCommandLineW(), &count));
+  if (!wide) return {argv, argv + argc};
+  std::vector<std::string> arguments;
+  for (int i = 0; i < count; ++i) arguments.push_back(win32::NarrowLossy(wide.get()[i]));
+  return arguments;
+}
+
+}  // namespace tallymere::platform
