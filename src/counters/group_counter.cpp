@@ -276,17 +276,6 @@ std::vector<std::string> GroupCounter::Utf8Texts() const {
   return texts;
 }
 
-std::vector<std::string> GroupCounter::ReportLines() const {
-  const std::vector<std::string> texts = Utf8Texts();
-  std::vector<std::string> lines;
-  for (const auto& [key, count] : SortedCounts()) {
-    std::string line;
-    AppendLine(line, key, count, texts);
-    lines.push_back(std::move(line));
-  }
-  return lines;
-}
-
 void GroupCounter::Report() {
   const std::vector<std::string> texts = Utf8Texts();
   std::string line;

@@ -39,9 +39,6 @@ class GroupCounter : public RepCounters {
   int CountPart(RepPart& part, const FooterPropInfo& prop_info, const RepPartCount& count) override;
   void Report() override;
 
-  // The counts as they will be printed, one line per key path (no output).
-  std::vector<std::string> ReportLines() const;
-
  protected:
   explicit GroupCounter(const CounterFamily& family);
   // Turns this counter into its Fast variant (type code, fast flag, failure texts).
