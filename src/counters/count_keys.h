@@ -26,17 +26,6 @@ inline constexpr size_t kMaxKeyLevels = 4;
 // key path is a few integers and counting allocates nothing per event.
 using KeyPath = std::array<uint32_t, kMaxKeyLevels>;
 
-struct KeyPathHash {
-  size_t operator()(const KeyPath& key) const {
-    uint64_t h = 0x9E3779B97F4A7C15ULL;
-    for (uint32_t part : key) {
-      h ^= part;
-      h *= 0xBF58476D1CE4E5B9ULL;
-      h ^= h >> 31;
-    }
-    return static_cast<size_t>(h);
-  }
-};
 
 // Interned key strings: each distinct string is stored once and named by
 // its position.

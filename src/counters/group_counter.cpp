@@ -1,6 +1,8 @@
 #include "counters/group_counter.h"
 
 #include <algorithm>
+#include <charconv>
+#include <numeric>
 #include <cstdlib>
 #include <exception>
 
@@ -167,7 +169,8 @@ void GroupCounter::CountEvents(Source& source, const FooterPropInfo& prop_info, 
 
     KeyPath key{};
     KeyPath cached_key{};
-    uint64_t* cached_count = nullptr;
+    size_t cached_position = 0;
+    size_t cached_capacity = 0;  // the cached position is valid while the table keeps this size
     for (uint32_t i = 0; i < records; ++i) {
       const uint32_t offset = source.TimeOffset(i);
       const uint32_t cat_row = needs_categories ? source.CatIndex(i) : 0;
@@ -180,12 +183,13 @@ void GroupCounter::CountEvents(Source& source, const FooterPropInfo& prop_info, 
       }
       const uint32_t time = needs_computer_table_ ? source.TimeBase(comp_row) + offset : 0;
       if (!time_filter.Passes(time)) continue;
-      if (!BuildKeyPath(source, cat_row, comp_row, time, key)) continue;
-      if (cached && cached_count != nullptr && key == cached_key) {
-        ++*cached_count;
+      BuildKeyPath(source, cat_row, comp_row, time, key);
+      if (cached && cached_capacity == counts_.capacity() && key == cached_key) {
+        counts_.IncrementAt(cached_position);
         continue;
       }
-      cached_count = &++counts_[key];
+      cached_position = counts_.Increment(key);
+      cached_capacity = counts_.capacity();
       cached_key = key;
     }
   } catch (const std::exception&) {
@@ -194,7 +198,7 @@ void GroupCounter::CountEvents(Source& source, const FooterPropInfo& prop_info, 
 }
 
 template <class Source>
-bool GroupCounter::BuildKeyPath(Source& source, uint32_t cat_row, uint32_t comp_row, uint32_t time,
+void GroupCounter::BuildKeyPath(Source& source, uint32_t cat_row, uint32_t comp_row, uint32_t time,
                                 KeyPath& key) {
   for (size_t level = 0; level < family_.level_count; ++level) {
     uint32_t part = 0;
@@ -218,7 +222,6 @@ bool GroupCounter::BuildKeyPath(Source& source, uint32_t cat_row, uint32_t comp_
     }
     key[level] = part;
   }
-  return true;
 }
 
 void GroupCounter::FailWhileCounting() {
@@ -229,62 +232,90 @@ void GroupCounter::FailWhileCounting() {
   std::_Exit(255);
 }
 
-std::vector<std::pair<KeyPath, uint64_t>> GroupCounter::SortedCounts() const {
-  std::vector<std::pair<KeyPath, uint64_t>> rows(counts_.begin(), counts_.end());
-  const auto less_at = [this](size_t level, uint32_t a, uint32_t b) {
-    switch (family_.levels[level]) {
-      case KeyKind::kLog:
-      case KeyKind::kComputer:
-      case KeyKind::kCategory: return strings_.Text(a) < strings_.Text(b);
-      case KeyKind::kEventId: return static_cast<int32_t>(a) < static_cast<int32_t>(b);
-      default: return a < b;
-    }
-  };
-  std::sort(rows.begin(), rows.end(), [&](const auto& x, const auto& y) {
+namespace {
+
+constexpr uint32_t kSignBias = 0x80000000u;  // signed order as unsigned order
+
+bool IsStringKey(KeyKind kind) {
+  return kind == KeyKind::kLog || kind == KeyKind::kComputer || kind == KeyKind::kCategory;
+}
+
+void AppendNumber(std::string& out, uint64_t value) {
+  char digits[24];
+  out.append(digits, std::to_chars(digits, digits + sizeof digits, value).ptr);
+}
+
+void AppendSigned(std::string& out, int32_t value) {
+  char digits[16];
+  out.append(digits, std::to_chars(digits, digits + sizeof digits, value).ptr);
+}
+
+}  // namespace
+
+std::vector<CountTable::Slot> GroupCounter::SortedCounts(std::vector<std::string>& texts) const {
+  std::vector<uint32_t> by_rank(strings_.size());
+  std::iota(by_rank.begin(), by_rank.end(), 0u);
+  std::sort(by_rank.begin(), by_rank.end(),
+            [this](uint32_t a, uint32_t b) { return strings_.Text(a) < strings_.Text(b); });
+  std::vector<uint32_t> rank(strings_.size());
+  texts.clear();
+  for (uint32_t r = 0; r < by_rank.size(); ++r) {
+    rank[by_rank[r]] = r;
+    texts.push_back(ToUtf8(strings_.Text(by_rank[r])));
+  }
+  std::vector<CountTable::Slot> rows = counts_.Entries();
+  for (auto& row : rows) {
     for (size_t level = 0; level < family_.level_count; ++level) {
-      if (x.first[level] == y.first[level]) continue;
-      return less_at(level, x.first[level], y.first[level]);
+      const KeyKind kind = family_.levels[level];
+      if (IsStringKey(kind)) row.key[level] = rank[row.key[level]];
+      if (kind == KeyKind::kEventId) row.key[level] ^= kSignBias;
     }
-    return false;
-  });
+  }
+  std::sort(rows.begin(), rows.end(), [](const auto& x, const auto& y) { return x.key < y.key; });
   return rows;
 }
 
-void GroupCounter::AppendLine(std::string& line, const KeyPath& key, uint64_t count,
-                              const std::vector<std::string>& texts) const {
+void GroupCounter::AppendLine(std::string& out, const KeyPath& key, uint64_t count,
+                              const std::vector<std::string>& texts) {
   for (size_t level = 0; level < family_.level_count; ++level) {
-    if (level > 0) line += ',';
+    if (level > 0) out += ',';
+    const uint32_t value = key[level];
     switch (family_.levels[level]) {
-      case KeyKind::kDay: line += FormatDay(key[level]); break;
-      case KeyKind::kHour: line += FormatHour(key[level]); break;
+      case KeyKind::kDay:
+      case KeyKind::kHour:
+        // The period is the outermost key: its text changes only between runs of lines.
+        if (period_text_.empty() || value != period_key_) {
+          period_key_ = value;
+          period_text_ = family_.levels[level] == KeyKind::kDay ? FormatDay(value) : FormatHour(value);
+        }
+        out += period_text_;
+        break;
       case KeyKind::kLog:
       case KeyKind::kComputer:
-      case KeyKind::kCategory: line += texts[key[level]]; break;
-      case KeyKind::kEventType: line += std::to_string(key[level]); break;
-      case KeyKind::kEventId: line += std::to_string(static_cast<int32_t>(key[level])); break;
+      case KeyKind::kCategory: out += texts[value]; break;
+      case KeyKind::kEventType: AppendNumber(out, value); break;
+      case KeyKind::kEventId: AppendSigned(out, static_cast<int32_t>(value ^ kSignBias)); break;
     }
   }
-  line += ',';
-  line += std::to_string(count);
-  line += '\n';
-}
-
-std::vector<std::string> GroupCounter::Utf8Texts() const {
-  std::vector<std::string> texts;
-  texts.reserve(strings_.size());
-  for (size_t id = 0; id < strings_.size(); ++id) texts.push_back(ToUtf8(strings_.Text(static_cast<uint32_t>(id))));
-  return texts;
+  out += ',';
+  AppendNumber(out, count);
+  out += '\n';
 }
 
 void GroupCounter::Report() {
-  const std::vector<std::string> texts = Utf8Texts();
-  std::string line;
-  for (const auto& [key, count] : SortedCounts()) {
-    line.clear();
-    AppendLine(line, key, count, texts);
-    Out() << line;
-    m_total += count;
+  std::vector<std::string> texts;
+  const std::vector<CountTable::Slot> rows = SortedCounts(texts);
+  period_text_.clear();
+  std::string chunk;
+  for (const auto& row : rows) {
+    AppendLine(chunk, row.key, row.count, texts);
+    m_total += row.count;
+    if (chunk.size() >= (1u << 16)) {
+      Out() << chunk;
+      chunk.clear();
+    }
   }
+  Out() << chunk;
 }
 
 }  // namespace tallymere

@@ -5,10 +5,10 @@
 #pragma once
 
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "counters/count_keys.h"
+#include "counters/count_table.h"
 #include "counters/rep_counters.h"
 
 namespace tallymere {
@@ -47,23 +47,23 @@ class GroupCounter : public RepCounters {
   int CountPartCachedImpl(RepPart& part, const FooterPropInfo& prop_info, const RepPartCount& count);
 
  private:
-  using CountMap = std::unordered_map<KeyPath, uint64_t, KeyPathHash>;
   template <class Source>
   void CountEvents(Source& source, const FooterPropInfo& prop_info, uint32_t count, bool cached);
   template <class Source>
-  bool BuildKeyPath(Source& source, uint32_t cat_row, uint32_t comp_row, uint32_t time, KeyPath& key);
+  void BuildKeyPath(Source& source, uint32_t cat_row, uint32_t comp_row, uint32_t time, KeyPath& key);
   [[noreturn]] void FailWhileCounting();
-  std::vector<std::pair<KeyPath, uint64_t>> SortedCounts() const;
-  // The pool's strings as UTF-8, indexed by id.
-  std::vector<std::string> Utf8Texts() const;
-  void AppendLine(std::string& line, const KeyPath& key, uint64_t count,
-                  const std::vector<std::string>& texts) const;
+  // The counts in report order, with string keys replaced by their rank in
+  // UTF-16 order and event IDs biased so that plain integer order is the
+  // report's order; `texts` receives the strings as UTF-8, by rank.
+  std::vector<CountTable::Slot> SortedCounts(std::vector<std::string>& texts) const;
+  void AppendLine(std::string& out, const KeyPath& key, uint64_t count,
+                  const std::vector<std::string>& texts);
 
   const CounterFamily& family_;
   std::string_view heading_;
   FailureLabel label_;
   bool needs_computer_table_ = false;
-  CountMap counts_;
+  CountTable counts_;
   StringPool strings_;
   // Interned key of each computer and category row of the part being counted.
   std::vector<uint32_t> computer_ids_;
@@ -74,6 +74,10 @@ class GroupCounter : public RepCounters {
   uint32_t last_event_id_ = 0;
   uint32_t last_computer_ = UINT32_MAX;
   uint32_t last_category_ = UINT32_MAX;
+  // The text of the period key of the line last written (lines of one
+  // period follow each other).
+  uint32_t period_key_ = 0;
+  std::string period_text_;
 };
 
 }  // namespace tallymere

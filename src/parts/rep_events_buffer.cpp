@@ -1,5 +1,7 @@
 #include "parts/rep_events_buffer.h"
 
+#include <algorithm>
+
 namespace tallymere {
 
 namespace {
@@ -15,11 +17,16 @@ std::optional<uint32_t> RepEventsBuffer::ReferenceWordCount(uint64_t offset) con
   const int16_t n = static_cast<int16_t>(bytes().U16At(offset + 24));
   if (n == 0) return 0;
   if (n < 0) return 1;  // writers' counts of 32768 and more cover one word
-  for (uint32_t w = 0; w < static_cast<uint32_t>(n); ++w) {
-    const uint64_t at = offset + kFixedSize + 4 * uint64_t{w};
-    if (!bytes().Fits(at, 4)) return std::nullopt;
-    if (bytes().U32At(at) == kEndMarker) return w + 1;
+  // Scan only the words that lie inside the bytes; running out of them
+  // before the end marker or the n-th word means the record does not fit.
+  const uint64_t first = offset + kFixedSize;
+  const uint64_t room = first < bytes().size() ? (bytes().size() - first) / 4 : 0;
+  const uint32_t limit = static_cast<uint32_t>(std::min<uint64_t>(room, static_cast<uint32_t>(n)));
+  const uint8_t* words = bytes().data() + first;
+  for (uint32_t w = 0; w < limit; ++w) {
+    if (LoadLE32(words + 4 * w) == kEndMarker) return w + 1;
   }
+  if (limit < static_cast<uint32_t>(n)) return std::nullopt;
   return static_cast<uint32_t>(n);
 }
 

@@ -16,34 +16,34 @@ RepPartBuffer::RepPartBuffer(std::vector<uint8_t> content, int32_t id)
 int RepPartBuffer::Parse() {
   // Record offsets are kept in 32 bits; no unpacked content is larger.
   if (buffer_len > std::numeric_limits<uint32_t>::max()) return -1;
-  if (CountRecords() != buffer_len) return -1;
-  ReserveColumns();
-  FillColumns();
-  return 0;
+  const bool fits = CountRecords() == buffer_len;
+  if (fits) {
+    ReserveColumns();
+    FillColumns();
+  }
+  walked_offsets_ = {};
+  return fits ? 0 : -1;
 }
 
+// The walk notes where each record starts, so the columns need no second
+// walk over the records.
 uint64_t RepPartBuffer::CountRecords() {
   ulCount = 0;
+  walked_offsets_.clear();
   uint64_t offset = 0;
   while (offset < buffer_len) {
     const std::optional<uint64_t> size = RecordSize(offset);
     if (!size) return offset;  // a length field does not fit: offset < buffer_len fails Parse
+    walked_offsets_.push_back(static_cast<uint32_t>(offset));
     ++ulCount;
     offset += *size;
   }
   return offset;
 }
 
-void RepPartBuffer::ReserveColumns() { offsets_.assign(ulCount, 0); }
+void RepPartBuffer::ReserveColumns() { offsets_.clear(); }
 
-void RepPartBuffer::FillColumns() {
-  // CountRecords has proved that every record fits.
-  uint64_t offset = 0;
-  for (uint32_t i = 0; i < ulCount; ++i) {
-    offsets_[i] = static_cast<uint32_t>(offset);
-    offset += RecordSize(offset).value_or(0);
-  }
-}
+void RepPartBuffer::FillColumns() { offsets_.swap(walked_offsets_); }
 
 std::optional<uint64_t> RepPartBuffer::RecordSize(uint64_t offset) const {
   if (!bytes().Fits(offset, 4)) return std::nullopt;

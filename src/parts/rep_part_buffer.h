@@ -80,6 +80,7 @@ class RepPartBuffer : public RepBuffer {
   std::vector<uint32_t> offsets_;
 
  private:
+  std::vector<uint32_t> walked_offsets_;  // noted by CountRecords for FillColumns
   std::vector<uint8_t> content_;
 };
 
