@@ -5,7 +5,7 @@
 #   scripts/deps.sh --windows  also the mingw-w64 cross tools and wine
 set -euo pipefail
 
-packages=(g++ clang cmake ninja-build pkg-config libdeflate-dev zlib1g-dev libgtest-dev)
+packages=(g++ clang cmake ninja-build pkg-config libdeflate-dev zlib1g-dev libgtest-dev python3 time)
 if [[ "${1:-}" == "--windows" ]]; then
   packages+=(g++-mingw-w64-x86-64 libz-mingw-w64-dev wine64)
 fi
