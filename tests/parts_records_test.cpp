@@ -144,9 +144,10 @@ TEST(Events, RecordLengthFollowsTheReferenceCount) {
   EXPECT_EQ(events->table[0].time, 100u);
   EXPECT_EQ(events->table[1].time, 100u);
   EXPECT_EQ(events->table[2].time, 105u);
-  EXPECT_EQ(events->table[1].refs, (Pairs{{0, 77}}));
-  EXPECT_EQ(events->table[1].data, (Buffer{9, 8, 7}));
-  EXPECT_EQ(events->table[2].refs, (Pairs{{0, 7}, {4, 9}}));
+  const auto refs = [&](size_t i) { return Pairs(events->table[i].refs.begin(), events->table[i].refs.end()); };
+  EXPECT_EQ(refs(1), (Pairs{{0, 77}}));
+  EXPECT_EQ(Buffer(events->table[1].data.begin(), events->table[1].data.end()), (Buffer{9, 8, 7}));
+  EXPECT_EQ(refs(2), (Pairs{{0, 7}, {4, 9}}));
   // The explicit-index word has no index word inside the record: no pair.
   EXPECT_TRUE(events->table[3].refs.empty());
 }

@@ -2,6 +2,15 @@
 
 #include <array>
 
+// The carry-less multiplication routine is built for x86-64 with GCC or
+// Clang and chosen at run time when the processor has the instructions.
+#if (defined(__x86_64__) || defined(_M_X64)) && (defined(__GNUC__) || defined(__clang__))
+#define TALLYMERE_CRC_CLMUL 1
+#include <immintrin.h>
+#else
+#define TALLYMERE_CRC_CLMUL 0
+#endif
+
 namespace tallymere {
 
 namespace {
@@ -42,17 +51,91 @@ inline uint32_t Fold16(uint32_t crc, const uint8_t* p) {
   return result;
 }
 
-}  // namespace
-
-uint32_t Crc32(const uint8_t* p, uint64_t size) {
-  uint32_t crc = 0xFFFFFFFFu;
+// The running (complemented) CRC over more bytes, by the tables.
+uint32_t UpdateByTables(uint32_t crc, const uint8_t* p, uint64_t size) {
   while (size >= 64) {
     for (int step = 0; step < 4; ++step) crc = Fold16(crc, p + 16 * step);
     p += 64;
     size -= 64;
   }
   for (; size > 0; --size, ++p) crc = kTablesData[0][(crc ^ *p) & 0xFF] ^ (crc >> 8);
-  return ~crc;
+  return crc;
 }
+
+#if TALLYMERE_CRC_CLMUL
+// Carry-less multiplication folds 64 bytes a step: four 128-bit lanes are
+// each multiplied by x^(512+-64) mod P and combined with the next 64 bytes,
+// then folded into one lane, reduced to 64 and to 32 bits (Barrett). The
+// constants are powers of x modulo the bit-reflected polynomial.
+#define TALLYMERE_CLMUL_TARGET __attribute__((target("pclmul,sse4.1")))
+
+TALLYMERE_CLMUL_TARGET inline __m128i Load(const uint8_t* at) {
+  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+}
+
+// lane * k (high and low halves by their constants) + next.
+TALLYMERE_CLMUL_TARGET inline __m128i Fold(__m128i lane, __m128i k, __m128i next) {
+  return _mm_xor_si128(_mm_xor_si128(_mm_clmulepi64_si128(lane, k, 0x11), _mm_clmulepi64_si128(lane, k, 0x00)),
+                       next);
+}
+
+TALLYMERE_CLMUL_TARGET uint32_t UpdateByClmul(uint32_t crc, const uint8_t* p, uint64_t size) {
+  if (size < 64) return UpdateByTables(crc, p, size);
+  alignas(16) static const uint64_t kFold4[] = {0x0154442bd4, 0x01c6e41596};
+  alignas(16) static const uint64_t kFold1[] = {0x01751997d0, 0x00ccaa009e};
+  alignas(16) static const uint64_t kFold64[] = {0x0163cd6124, 0};
+  alignas(16) static const uint64_t kBarrett[] = {0x01db710641, 0x01f7011641};
+  __m128i x1 = _mm_xor_si128(Load(p), _mm_cvtsi32_si128(static_cast<int>(crc)));
+  __m128i x2 = Load(p + 16), x3 = Load(p + 32), x4 = Load(p + 48);
+  p += 64;
+  size -= 64;
+  __m128i k = _mm_load_si128(reinterpret_cast<const __m128i*>(kFold4));
+  for (; size >= 64; p += 64, size -= 64) {
+    x1 = Fold(x1, k, Load(p));
+    x2 = Fold(x2, k, Load(p + 16));
+    x3 = Fold(x3, k, Load(p + 32));
+    x4 = Fold(x4, k, Load(p + 48));
+  }
+  k = _mm_load_si128(reinterpret_cast<const __m128i*>(kFold1));
+  x1 = Fold(Fold(Fold(x1, k, x2), k, x3), k, x4);
+  for (; size >= 16; p += 16, size -= 16) x1 = Fold(x1, k, Load(p));
+
+  // 128 to 64 bits, then 64 to 32 by Barrett reduction.
+  const __m128i low32 = _mm_setr_epi32(~0, 0, ~0, 0);
+  x1 = _mm_xor_si128(_mm_srli_si128(x1, 8), _mm_clmulepi64_si128(x1, k, 0x10));
+  k = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(kFold64));
+  x1 = _mm_xor_si128(_mm_srli_si128(x1, 4), _mm_clmulepi64_si128(_mm_and_si128(x1, low32), k, 0x00));
+  k = _mm_load_si128(reinterpret_cast<const __m128i*>(kBarrett));
+  __m128i t = _mm_and_si128(_mm_clmulepi64_si128(_mm_and_si128(x1, low32), k, 0x10), low32);
+  x1 = _mm_xor_si128(x1, _mm_clmulepi64_si128(t, k, 0x00));
+  crc = static_cast<uint32_t>(_mm_extract_epi32(x1, 1));
+  return UpdateByTables(crc, p, size);
+}
+
+bool ProcessorHasClmul() {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse4.1");
+}
+#endif
+
+using Updater = uint32_t (*)(uint32_t, const uint8_t*, uint64_t);
+
+Updater ChooseUpdater() {
+#if TALLYMERE_CRC_CLMUL
+  if (ProcessorHasClmul()) return UpdateByClmul;
+#endif
+  return UpdateByTables;
+}
+
+}  // namespace
+
+uint32_t Crc32(const uint8_t* p, uint64_t size) {
+  static const Updater update = ChooseUpdater();
+  return ~update(0xFFFFFFFFu, p, size);
+}
+
+uint32_t Crc32Portable(const uint8_t* p, uint64_t size) { return ~UpdateByTables(0xFFFFFFFFu, p, size); }
+
+bool Crc32Accelerated() { return ChooseUpdater() != UpdateByTables; }
 
 }  // namespace tallymere

@@ -9,8 +9,13 @@
 namespace tallymere {
 
 // The checksum of `size` bytes at `p`. Runs over every unpacked byte of every
-// part that is read, so it folds 64 bytes a pass through sixteen tables.
+// part that is read: with carry-less multiplication where the processor has
+// it, otherwise folding 64 bytes a pass through sixteen tables.
 uint32_t Crc32(const uint8_t* p, uint64_t size);
+// The table routine alone, the portable fallback.
+uint32_t Crc32Portable(const uint8_t* p, uint64_t size);
+// True when Crc32 uses the carry-less multiplication routine.
+bool Crc32Accelerated();
 inline uint32_t Crc32(Bytes bytes) { return Crc32(bytes.data(), bytes.size()); }
 
 }  // namespace tallymere

@@ -28,7 +28,7 @@ size_t CountTable::Increment(const KeyPath& key) {
       ++size_;
       return position;
     }
-    if (slot.key == key) {
+    if (SameKey(slot.key, key)) {
       ++slot.count;
       return position;
     }

@@ -184,7 +184,7 @@ void GroupCounter::CountEvents(Source& source, const FooterPropInfo& prop_info, 
       const uint32_t time = needs_computer_table_ ? source.TimeBase(comp_row) + offset : 0;
       if (!time_filter.Passes(time)) continue;
       BuildKeyPath(source, cat_row, comp_row, time, key);
-      if (cached && cached_capacity == counts_.capacity() && key == cached_key) {
+      if (cached && cached_capacity == counts_.capacity() && SameKey(key, cached_key)) {
         counts_.IncrementAt(cached_position);
         continue;
       }
@@ -271,7 +271,7 @@ std::vector<CountTable::Slot> GroupCounter::SortedCounts(std::vector<std::string
       if (kind == KeyKind::kEventId) row.key[level] ^= kSignBias;
     }
   }
-  std::sort(rows.begin(), rows.end(), [](const auto& x, const auto& y) { return x.key < y.key; });
+  std::sort(rows.begin(), rows.end(), [](const auto& x, const auto& y) { return KeyLess(x.key, y.key); });
   return rows;
 }
 

@@ -37,6 +37,22 @@ std::optional<uint64_t> RepEventsBuffer::RecordSize(uint64_t offset) const {
   return kFixedSize + 4 * uint64_t{*words} + bytes().U32At(offset);
 }
 
+uint64_t RepEventsBuffer::CountRecords() {
+  ulCount = 0;
+  uint64_t offset = 0;
+  std::vector<uint32_t>& starts = WalkedOffsets();
+  starts.clear();
+  starts.reserve(buffer_len / 64);
+  while (offset < buffer_len) {
+    const std::optional<uint64_t> size = RecordSize(offset);
+    if (!size) return offset;
+    starts.push_back(static_cast<uint32_t>(offset));
+    ++ulCount;
+    offset += *size;
+  }
+  return offset;
+}
+
 Bytes RepEventsBuffer::RefWords(uint32_t i) const {
   if (!HasRecord(i)) return {};
   const uint32_t words = ReferenceWordCount(RecordOffset(i)).value_or(0);
@@ -48,10 +64,10 @@ Bytes RepEventsBuffer::DataBytes(uint32_t i) const {
   return BytesField(i, kFixedSize + RefWords(i).size(), DataLen(i));
 }
 
-std::vector<std::pair<uint32_t, uint32_t>> DecodeReferences(Bytes words, uint16_t ref_count) {
-  std::vector<std::pair<uint32_t, uint32_t>> refs;
+size_t DecodeReferences(Bytes words, uint16_t ref_count, RefPair* out) {
   const ByteView view(words);
   const uint64_t count = words.size() / 4;
+  size_t written = 0;
   uint32_t index = 0;
   uint64_t k = 0;
   while (k < count) {
@@ -62,21 +78,25 @@ std::vector<std::pair<uint32_t, uint32_t>> DecodeReferences(Bytes words, uint16_
       index = view.U32At(4 * k++);
       value &= ~kExplicitIndex;
     }
-    refs.emplace_back(index, value);
+    out[written++] = {index, value};
     ++index;
     if (static_cast<int32_t>(index) >= static_cast<int32_t>(ref_count)) break;
   }
-  return refs;
+  return written;
 }
 
 void RepEventsBuffer::Decode() {
   table.reserve(table.size() + ulCount);
+  // Pairs never outnumber the reference words, and those fill at most the
+  // bytes after the fixed part of every record.
+  const uint64_t most_words = (buffer_len - std::min<uint64_t>(buffer_len, 36 * uint64_t{ulCount})) / 4;
+  RefPair* next = ref_blocks_.emplace_back(std::make_unique_for_overwrite<RefPair[]>(most_words)).get();
   uint32_t time = 0;
   uint32_t sum = 0;
   for (uint32_t i = 0; i < ulCount; ++i) {
     time += TimeDelta(i);
     sum += Delta32(i);
-    RepEventEntry entry;
+    RepEventEntry& entry = table.emplace_back();
     entry.field_4 = Field4(i);
     entry.cat_index = CatIndex(i);
     entry.comp_index = CompIndex(i);
@@ -86,10 +106,13 @@ void RepEventsBuffer::Decode() {
     entry.field_26 = Field26(i);
     entry.time = time;
     entry.sum_32 = sum;
-    if (entry.ref_count != 0) entry.refs = DecodeReferences(RefWords(i), entry.ref_count);
-    const Bytes data = DataBytes(i);
-    entry.data.assign(data.begin(), data.end());
-    table.push_back(std::move(entry));
+    const Bytes words = RefWords(i);
+    if (entry.ref_count != 0) {
+      const size_t pairs = DecodeReferences(words, entry.ref_count, next);
+      entry.refs = {next, pairs};
+      next += pairs;
+    }
+    entry.data = BytesField(i, kFixedSize + words.size(), DataLen(i));
   }
 }
 

@@ -20,13 +20,17 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
+#include <span>
 #include <utility>
 #include <vector>
 
 #include "parts/rep_part_buffer.h"
 
 namespace tallymere {
+
+using RefPair = std::pair<uint32_t, uint32_t>;
 
 struct RepEventEntry {
   uint32_t field_4 = 0;
@@ -38,8 +42,11 @@ struct RepEventEntry {
   uint16_t field_26 = 0;
   uint32_t time = 0;    // running sum of time_delta up to this record, mod 2^32
   uint32_t sum_32 = 0;  // running sum of delta_32
-  std::vector<std::pair<uint32_t, uint32_t>> refs;  // (index, value)
-  std::vector<uint8_t> data;
+  // (index, value) pairs and the trailing data bytes. Both are held by the
+  // events buffer (the data within its unpacked bytes), so decoding a record
+  // allocates nothing of its own; they live as long as the buffer.
+  std::span<const RefPair> refs;
+  Bytes data;
 };
 
 class RepEventsBuffer final : public RepPartBuffer {
@@ -66,16 +73,24 @@ class RepEventsBuffer final : public RepPartBuffer {
 
   std::vector<RepEventEntry> table;
 
+  // The size walk, written out for the events buffers, which are by far the
+  // largest; the same rules as RecordSize.
+  uint64_t CountRecords() override;
+
  protected:
   std::optional<uint64_t> RecordSize(uint64_t offset) const override;
 
  private:
   // W of the record at `offset`, or nothing when the words scanned do not fit.
   std::optional<uint32_t> ReferenceWordCount(uint64_t offset) const;
+
+  // The decoded pairs of every Decode call, one block per call.
+  std::vector<std::unique_ptr<RefPair[]>> ref_blocks_;
 };
 
 // The (index, value) pairs of a record's reference words, read within the
-// record's W words only.
-std::vector<std::pair<uint32_t, uint32_t>> DecodeReferences(Bytes words, uint16_t ref_count);
+// record's W words only, written to `out` (room for one pair per word);
+// returns how many were written.
+size_t DecodeReferences(Bytes words, uint16_t ref_count, RefPair* out);
 
 }  // namespace tallymere

@@ -78,6 +78,7 @@ class RepPartBuffer : public RepBuffer {
   // Where each record starts: the one column every class shares. Part
   // content is at most 4 GiB, so 32 bits suffice.
   std::vector<uint32_t> offsets_;
+  std::vector<uint32_t>& WalkedOffsets() { return walked_offsets_; }
 
  private:
   std::vector<uint32_t> walked_offsets_;  // noted by CountRecords for FillColumns
