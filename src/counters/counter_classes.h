@@ -22,15 +22,16 @@ extern const CounterFamily kCounterFamilies[13];
     }                                                                                            \
   };
 
-// The two groupings that also offer the cached variant of counting, which
-// reuses the key path of the previous event while it stays the same.
+// The two groupings that also offer the cached variant of counting. Every
+// counter already reuses the key paths of recent events (see CountEvent), so
+// the cached variant counts exactly as CountPart does.
 #define TALLYMERE_CACHED_COUNTER_CLASS(Name, mode)                                               \
   class Name : public GroupCounter {                                                             \
    public:                                                                                       \
     Name() : GroupCounter(kCounterFamilies[mode]) {}                                             \
     int CountPartCached(RepPart& part, const FooterPropInfo& info,                               \
                         const RepPartCount& count) override {                                    \
-      return CountPartCachedImpl(part, info, count);                                             \
+      return GroupCounter::CountPart(part, info, count);                                         \
     }                                                                                            \
   };                                                                                             \
   class Name##Fast final : public Name {                                                         \

@@ -16,7 +16,6 @@ namespace tallymere {
 
 namespace {
 
-constexpr uint32_t kUnset = UINT32_MAX;
 constexpr uint32_t kFullEventIdPlatform = 610;
 const std::u16string kNoCategory = u"N/A";
 
@@ -33,12 +32,15 @@ class DecodedSource {
       : events_(*part.events()), categories_(part.categories()), computers_(part.computers()) {}
 
   uint32_t Records() const { return static_cast<uint32_t>(events_.table.size()); }
-  uint32_t CatIndex(uint32_t i) const { return events_.table[i].cat_index; }
-  uint32_t CompIndex(uint32_t i) const { return events_.table[i].comp_index; }
-  uint32_t TimeOffset(uint32_t i) { return events_.table[i].time; }
+  // visit(cat_index, comp_index, time offset) for records [0, count).
+  template <class Visit>
+  void ForEachRecord(uint32_t count, Visit&& visit) {
+    for (uint32_t i = 0; i < count; ++i) {
+      const RepEventEntry& e = events_.table[i];
+      visit(e.cat_index, e.comp_index, e.time);
+    }
+  }
 
-  bool HasCategories() const { return categories_ != nullptr; }
-  bool HasComputers() const { return computers_ != nullptr; }
   uint32_t CategoryRows() const { return categories_ ? static_cast<uint32_t>(categories_->table.size()) : 0; }
   uint32_t ComputerRows() const { return computers_ ? static_cast<uint32_t>(computers_->table.size()) : 0; }
   uint32_t EventId(uint32_t row) const { return categories_->table[row].event_id; }
@@ -71,13 +73,17 @@ class ColumnSource {
   }
 
   uint32_t Records() const { return events_.ulCount; }
-  uint32_t CatIndex(uint32_t i) const { return events_.CatIndex(i); }
-  uint32_t CompIndex(uint32_t i) const { return events_.CompIndex(i); }
-  // Called for every record in order, also for one the window will skip.
-  uint32_t TimeOffset(uint32_t i) { return running_time_ += events_.TimeDelta(i); }
+  // The running offset grows by every record's delta, also for one that the
+  // window will skip.
+  template <class Visit>
+  void ForEachRecord(uint32_t count, Visit&& visit) {
+    uint32_t running_time = 0;
+    events_.ForEachKeyFields(count, [&](uint32_t cat_index, uint32_t comp_index, uint32_t time_delta) {
+      running_time += time_delta;
+      visit(cat_index, comp_index, running_time);
+    });
+  }
 
-  bool HasCategories() const { return categories_ != nullptr; }
-  bool HasComputers() const { return computers_ != nullptr; }
   uint32_t CategoryRows() const { return categories_ ? categories_->ulCount : 0; }
   uint32_t ComputerRows() const { return computers_ ? computers_->ulCount : 0; }
   uint32_t EventId(uint32_t row) const { return categories_->EventId(row); }
@@ -93,7 +99,6 @@ class ColumnSource {
   RepEventsBuffer& events_;
   RepCatBuffer* categories_;
   RepCompBuffer* computers_;
-  uint32_t running_time_ = 0;
 };
 
 void WriteFailureLabel(FailureLabel label, uint32_t event_id, const std::u16string* computer,
@@ -115,7 +120,10 @@ bool CounterFamily::Has(KeyKind kind) const {
 }
 
 GroupCounter::GroupCounter(const CounterFamily& family)
-    : family_(family), heading_(family.heading), label_(family.label) {
+    : family_(family),
+      heading_(family.heading),
+      label_(family.label),
+      period_seconds_(family.Has(KeyKind::kDay) ? 86400 : family.Has(KeyKind::kHour) ? 3600 : 0) {
   type_code = family.type_code;
   part_flags[0] = family.ReadsCategories() ? 1 : 0;
   part_flags[1] = 1;
@@ -132,7 +140,7 @@ void GroupCounter::MakeFast() {
 int GroupCounter::CountPart(RepPart& part, const FooterPropInfo& prop_info, const RepPartCount& count) {
   if (part.events() == nullptr) return 0;
   DecodedSource source(part);
-  CountEvents(source, prop_info, count.ulCount, /*cached=*/false);
+  CountEvents(source, prop_info, count.ulCount);
   return 0;
 }
 
@@ -140,85 +148,102 @@ int GroupCounter::CountPartFast(RepPart& part, const FooterPropInfo& prop_info, 
   if (part.events() == nullptr) return 0;
   try {
     ColumnSource source(part, family_.Has(KeyKind::kComputer));
-    CountEvents(source, prop_info, count.ulCount, /*cached=*/false);
+    CountEvents(source, prop_info, count.ulCount);
   } catch (const std::exception&) {
     FailWhileCounting();
   }
   return 0;
 }
 
-int GroupCounter::CountPartCachedImpl(RepPart& part, const FooterPropInfo& prop_info,
-                                      const RepPartCount& count) {
-  if (part.events() == nullptr) return 0;
-  DecodedSource source(part);
-  CountEvents(source, prop_info, count.ulCount, /*cached=*/true);
-  return 0;
+// The keys that depend only on a table row are derived once per part, so
+// counting an event is a few array reads and one table increment.
+template <class Source>
+void GroupCounter::PrepareRows(Source& source, bool needs_categories) {
+  category_rows_.resize(needs_categories ? source.CategoryRows() : 0);
+  const bool names = family_.Has(KeyKind::kCategory);
+  for (uint32_t row = 0; row < category_rows_.size(); ++row) {
+    CategoryRowKeys& keys = category_rows_[row];
+    keys.event_id = source.EventId(row) & event_id_mask_;
+    keys.event_type = source.EventType(row);
+    if (names) {
+      const std::u16string name = source.Category(row);
+      keys.category = strings_.Intern(name.empty() ? kNoCategory : name);
+    }
+  }
+  computer_rows_.resize(needs_computer_table_ ? source.ComputerRows() : 0);
+  const bool computers = family_.Has(KeyKind::kComputer);
+  for (uint32_t row = 0; row < computer_rows_.size(); ++row) {
+    computer_rows_[row].time_base = source.TimeBase(row);
+    if (computers) computer_rows_[row].computer = strings_.Intern(source.Computer(row));
+  }
 }
 
 template <class Source>
-void GroupCounter::CountEvents(Source& source, const FooterPropInfo& prop_info, uint32_t count, bool cached) {
+void GroupCounter::CountEvents(Source& source, const FooterPropInfo& prop_info, uint32_t count) {
   try {
     log_id_ = strings_.Intern(prop_info.UnderDataSource());
     event_id_mask_ = prop_info.PlatformID == kFullEventIdPlatform ? 0xFFFFFFFFu : 0xFFFFu;
-    computer_ids_.assign(source.ComputerRows(), kUnset);
-    category_ids_.assign(source.CategoryRows(), kUnset);
     const bool needs_categories = family_.ReadsCategories();
     needs_computer_table_ = family_.HasPeriod() || family_.Has(KeyKind::kComputer) || time_filter.enabled;
+    PrepareRows(source, needs_categories);
     const uint32_t records = std::min(count, source.Records());
     if (records < count) incomplete = true;
 
+    ForgetMemo();  // rows mean other things in every part
     KeyPath key{};
-    KeyPath cached_key{};
-    size_t cached_position = 0;
-    size_t cached_capacity = 0;  // the cached position is valid while the table keeps this size
-    for (uint32_t i = 0; i < records; ++i) {
-      const uint32_t offset = source.TimeOffset(i);
-      const uint32_t cat_row = needs_categories ? source.CatIndex(i) : 0;
-      const uint32_t comp_row = needs_computer_table_ ? source.CompIndex(i) : 0;
+    source.ForEachRecord(records, [&](uint32_t cat_row, uint32_t comp_row, uint32_t offset) {
       // An event whose rows are missing or out of range cannot be placed.
-      if ((needs_categories && cat_row >= source.CategoryRows()) ||
-          (needs_computer_table_ && comp_row >= source.ComputerRows())) {
+      if ((needs_categories && cat_row >= category_rows_.size()) ||
+          (needs_computer_table_ && comp_row >= computer_rows_.size())) {
         incomplete = true;
-        continue;
+        return;
       }
-      const uint32_t time = needs_computer_table_ ? source.TimeBase(comp_row) + offset : 0;
-      if (!time_filter.Passes(time)) continue;
-      BuildKeyPath(source, cat_row, comp_row, time, key);
-      if (cached && cached_capacity == counts_.capacity() && SameKey(key, cached_key)) {
-        counts_.IncrementAt(cached_position);
-        continue;
-      }
-      cached_position = counts_.Increment(key);
-      cached_capacity = counts_.capacity();
-      cached_key = key;
-    }
+      const uint32_t time = needs_computer_table_ ? computer_rows_[comp_row].time_base + offset : 0;
+      if (!time_filter.Passes(time)) return;
+      CountEvent(cat_row, comp_row, time, key);
+    });
   } catch (const std::exception&) {
     FailWhileCounting();
   }
 }
 
-template <class Source>
-void GroupCounter::BuildKeyPath(Source& source, uint32_t cat_row, uint32_t comp_row, uint32_t time,
-                                KeyPath& key) {
+// A key path follows from the event's category row, computer row and period
+// (the log is the same for the whole part), so a small direct-mapped memo of
+// (rows, period) -> table position spares most events the hashing and the
+// probe of the count table.
+void GroupCounter::CountEvent(uint32_t cat_row, uint32_t comp_row, uint32_t time, KeyPath& key) {
+  const uint32_t period = period_seconds_ != 0 ? time / period_seconds_ : 0;
+  const uint32_t slot = (cat_row * 0x9E3779B1u ^ comp_row * 0x85EBCA77u ^ period * 0xC2B2AE3Du) >> (32 - kMemoBits);
+  MemoEntry& memo = memo_[slot];
+  if (memo.position != kNoPosition && memo.cat_row == cat_row && memo.comp_row == comp_row &&
+      memo.period == period) {
+    counts_.IncrementAt(memo.position);
+    return;
+  }
+  BuildKeyPath(cat_row, comp_row, time, key);
+  const size_t capacity = counts_.capacity();
+  const size_t position = counts_.Increment(key);
+  if (counts_.capacity() != capacity) ForgetMemo();  // positions moved
+  // Tables past 2^32 slots are beyond any memory here; such positions are
+  // simply not remembered.
+  if (position < kNoPosition) memo = {cat_row, comp_row, period, static_cast<uint32_t>(position)};
+}
+
+void GroupCounter::ForgetMemo() {
+  std::fill(memo_.begin(), memo_.end(), MemoEntry{});
+}
+
+void GroupCounter::BuildKeyPath(uint32_t cat_row, uint32_t comp_row, uint32_t time, KeyPath& key) {
   for (size_t level = 0; level < family_.level_count; ++level) {
     uint32_t part = 0;
     switch (family_.levels[level]) {
       case KeyKind::kDay: part = time / 86400 * 86400; break;
       case KeyKind::kHour: part = time / 3600 * 3600; break;
       case KeyKind::kLog: part = log_id_; break;
-      case KeyKind::kComputer:
-        if (computer_ids_[comp_row] == kUnset) computer_ids_[comp_row] = strings_.Intern(source.Computer(comp_row));
-        part = last_computer_ = computer_ids_[comp_row];
-        break;
-      case KeyKind::kCategory:
-        if (category_ids_[cat_row] == kUnset) {
-          std::u16string name = source.Category(cat_row);
-          category_ids_[cat_row] = strings_.Intern(name.empty() ? kNoCategory : name);
-        }
-        part = last_category_ = category_ids_[cat_row];
-        break;
-      case KeyKind::kEventType: part = source.EventType(cat_row); break;
-      case KeyKind::kEventId: part = last_event_id_ = source.EventId(cat_row) & event_id_mask_; break;
+      case KeyKind::kComputer: part = last_computer_ = computer_rows_[comp_row].computer; break;
+      case KeyKind::kCategory: part = last_category_ = category_rows_[cat_row].category; break;
+      case KeyKind::kEventType: part = category_rows_[cat_row].event_type; break;
+      case KeyKind::kEventId: part = last_event_id_ = category_rows_[cat_row].event_id; break;
     }
     key[level] = part;
   }

@@ -44,13 +44,14 @@ class GroupCounter : public RepCounters {
   // Turns this counter into its Fast variant (type code, fast flag, failure texts).
   void MakeFast();
   int CountPartFast(RepPart& part, const FooterPropInfo& prop_info, const RepPartCount& count);
-  int CountPartCachedImpl(RepPart& part, const FooterPropInfo& prop_info, const RepPartCount& count);
 
  private:
   template <class Source>
-  void CountEvents(Source& source, const FooterPropInfo& prop_info, uint32_t count, bool cached);
+  void CountEvents(Source& source, const FooterPropInfo& prop_info, uint32_t count);
+  void CountEvent(uint32_t cat_row, uint32_t comp_row, uint32_t time, KeyPath& key);
   template <class Source>
-  void BuildKeyPath(Source& source, uint32_t cat_row, uint32_t comp_row, uint32_t time, KeyPath& key);
+  void PrepareRows(Source& source, bool needs_categories);
+  void BuildKeyPath(uint32_t cat_row, uint32_t comp_row, uint32_t time, KeyPath& key);
   [[noreturn]] void FailWhileCounting();
   // The counts in report order, with string keys replaced by their rank in
   // UTF-16 order and event IDs biased so that plain integer order is the
@@ -65,9 +66,31 @@ class GroupCounter : public RepCounters {
   bool needs_computer_table_ = false;
   CountTable counts_;
   StringPool strings_;
-  // Interned key of each computer and category row of the part being counted.
-  std::vector<uint32_t> computer_ids_;
-  std::vector<uint32_t> category_ids_;
+  // The keys of each category and computer row of the part being counted.
+  struct CategoryRowKeys {
+    uint32_t event_id = 0;  // after the mask
+    uint32_t event_type = 0;
+    uint32_t category = 0;  // interned name, "N/A" for an empty one
+  };
+  struct ComputerRowKeys {
+    uint32_t time_base = 0;
+    uint32_t computer = 0;  // interned upper-cased name
+  };
+  std::vector<CategoryRowKeys> category_rows_;
+  std::vector<ComputerRowKeys> computer_rows_;
+  // Recently counted (rows, period) and where their count is; forgotten for
+  // every part and whenever the count table grows.
+  static constexpr uint32_t kNoPosition = UINT32_MAX;
+  struct MemoEntry {
+    uint32_t cat_row = 0;
+    uint32_t comp_row = 0;
+    uint32_t period = 0;
+    uint32_t position = kNoPosition;
+  };
+  static constexpr int kMemoBits = 10;  // 16 KiB: stays in the first-level cache
+  void ForgetMemo();
+  std::vector<MemoEntry> memo_ = std::vector<MemoEntry>(size_t{1} << kMemoBits);
+  uint32_t period_seconds_ = 0;  // 86400 or 3600 for the period key, 0 without one
   uint32_t log_id_ = 0;
   uint32_t event_id_mask_ = 0xFFFF;
   // The keys derived last, for the failure path.
