@@ -12,6 +12,9 @@
 #include "platform/version_record.h"
 #include "platform/windows_path.h"
 #include "support/program_runner.h"
+#ifdef _WIN32
+#include "support/file_holder.h"
+#endif
 
 namespace tallymere::test {
 namespace {
@@ -144,6 +147,36 @@ TEST(ReadWholeFile, EmptyFilesReadAndFailuresNameTheirStep) {
   EXPECT_EQ(missing.error, platform::ReadError::kOpen);
   EXPECT_EQ(missing.error_text, "No such file or directory");
 }
+
+TEST(LastErrorText, NamesTheLastFailureOnOneLineWithItsCode) {
+  TempFolder folder;
+  platform::ReadWholeFile((folder.path() / "missing.rep").string());
+  const std::string text = platform::LastErrorText();
+  // "file not found" has code 2 both as a system error and as errno.
+  EXPECT_TRUE(text.ends_with(" 2 (0x2)")) << text;
+  EXPECT_GT(text.size(), std::string(" 2 (0x2)").size()) << "no message text";
+  EXPECT_EQ(text.find_first_of("\r\n"), std::string::npos) << text;
+}
+
+#ifdef _WIN32
+TEST(ReadWholeFile, ReadsFilesAWriterHoldsOpenButNotLockedOnes) {
+  TempFolder folder;
+  const fs::path file = folder.AddFile("busy.rep", "content");
+  {
+    const auto writer = HoldOpen(file, Sharing::kWriterShares);
+    ASSERT_TRUE(writer);
+    const auto read = platform::ReadWholeFile(file.string());
+    ASSERT_TRUE(read.content) << read.error_text;
+    EXPECT_EQ(read.content->size(), 7u);
+  }
+  const auto lock = HoldOpen(file, Sharing::kNone);
+  ASSERT_TRUE(lock);
+  const auto locked = platform::ReadWholeFile(file.string());
+  EXPECT_FALSE(locked.content);
+  EXPECT_EQ(locked.error, platform::ReadError::kOpen);
+  EXPECT_EQ(locked.error_text, "Permission denied");
+}
+#endif
 
 TEST(ListFolder, ListsFilesAndFoldersWithoutTheDotEntries) {
   TempFolder folder;
