@@ -51,6 +51,20 @@ TEST(Crc32, MatchesTheCheckValueAndZlibAtEveryLengthAndAlignment) {
   }
 }
 
+TEST(Crc32, AcceleratedAndPortableRoutinesAgree) {
+  std::mt19937 gen(11);
+  Buffer data(2048 + 16);
+  for (auto& x : data) x = static_cast<uint8_t>(gen());
+  for (size_t start = 0; start < 16; ++start) {
+    for (size_t n = 0; n <= 2048; n += (n < 300 ? 1 : 61)) {
+      const uint32_t expected = static_cast<uint32_t>(crc32(0, data.data() + start, static_cast<uInt>(n)));
+      ASSERT_EQ(Crc32Portable(data.data() + start, n), expected) << "length " << n << " start " << start;
+      ASSERT_EQ(Crc32(data.data() + start, n), expected) << "length " << n << " start " << start;
+    }
+  }
+  if (!Crc32Accelerated()) GTEST_SKIP() << "no carry-less multiplication on this processor";
+}
+
 std::string Rule(char c) { return std::string(34, c) + ' ' + std::string(25, c) + ' ' + std::string(16, c) + '\n'; }
 
 TEST(HexDump, PrintsRowsUpToCountOver16IncludingAPartialOrEmptyLastRow) {
@@ -127,6 +141,31 @@ TEST_P(DataBufferTest, FirstSizeIsTheTrailerLengthOnlyWhenPlausible) {
     EXPECT_EQ(guessed.Parse(), -1);
     EXPECT_EQ(guessed.unpacked_len_real, 6 * image.size()) << implausible;
   }
+}
+
+// No buffer may make the reader allocate more than DEFLATE could expand its
+// stream to, whatever its name and trailer say: a failing first attempt
+// shows the room that was allocated.
+TEST_P(DataBufferTest, FirstAttemptNeverExceedsTheDeflateBound) {
+  const std::string long_name = "1_desc." + std::string(4000, 'n');
+  for (uint32_t trailer : {0u, 1u, 0xFFFFFFFFu}) {
+    Buffer image = Encode(Text("x"), long_name);
+    const uint64_t stream_start = 12 + long_name.size() + 1;
+    image[stream_start] = 0x07;  // final block of the reserved type: the decode fails at once
+    PutU32(image, image.size() - 4, trailer);
+    const uint64_t compressed = image.size() - 21 - long_name.size();
+    RepDataBuffer data = Over(image);
+    EXPECT_EQ(data.Parse(), -1);
+    EXPECT_LE(data.output().size(), 1032 * compressed + 64) << trailer;
+    EXPECT_LE(data.unpacked_len_real, 1032 * compressed + 64) << trailer;
+  }
+  // The same bound still leaves room for any content the stream holds.
+  const Buffer content(50000, 'a');
+  Buffer image = Encode(content, long_name);
+  PutU32(image, image.size() - 4, 0xFFFFFFFFu);
+  RepDataBuffer data = Over(image);
+  EXPECT_EQ(data.Parse(), 0);
+  EXPECT_EQ(data.output(), content);
 }
 
 TEST_P(DataBufferTest, ShortContentLeavesAFourByteVectorButChecksumsTheRealLength) {

@@ -54,11 +54,12 @@ uint32_t RepDataBuffer::FirstOutputSize() const {
   // The trailer's length gives a one-pass decode when it is plausible:
   // larger than the buffer and within what DEFLATE can expand to.
   const uint64_t compressed = buffer_len - std::min(buffer_len, kDataBufferOverhead + name_len);
-  if (unpacked_len > buffer_len && unpacked_len <= kMaxExpansion * compressed + kExpansionSlack) {
-    return unpacked_len;
-  }
+  const uint64_t bound = kMaxExpansion * compressed + kExpansionSlack;
+  if (unpacked_len > buffer_len && unpacked_len <= bound) return unpacked_len;
+  // Six times the buffer, which counts the name too: a long name over a
+  // short stream must not buy an allocation the stream could never fill.
   const uint32_t guess = static_cast<uint32_t>(buffer_len) * 6u;  // wraps like the stored format's u32
-  return guess == 0 ? 8 : guess;
+  return guess == 0 ? 8 : static_cast<uint32_t>(std::min<uint64_t>(guess, bound));
 }
 
 int RepDataBuffer::Unpack() {
