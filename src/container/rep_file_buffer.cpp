@@ -2,6 +2,7 @@
 
 #include <exception>
 #include <limits>
+#include <unordered_map>
 
 #include "container/rep_data_buffer.h"
 #include "parts/buffer_ids.h"
@@ -31,13 +32,16 @@ void ReportBadProperty(const char* what) {
   Out() << what << "\n";
 }
 
-RepPart& FindOrAddPart(RepFooter& footer, uint32_t index) {
-  for (RepPart& part : footer.parts) {
-    if (part.index == index) return part;
+// The footer's part with the index, added in order of first appearance.
+// `positions` maps each index to its place in footer.parts, so a table of
+// many parts is sorted in time linear in its length, not quadratic.
+RepPart& FindOrAddPart(RepFooter& footer, std::unordered_map<uint32_t, size_t>& positions, uint32_t index) {
+  const auto [position, added] = positions.try_emplace(index, footer.parts.size());
+  if (added) {
+    footer.parts.emplace_back();
+    footer.parts.back().index = index;
   }
-  footer.parts.emplace_back();
-  footer.parts.back().index = index;
-  return footer.parts.back();
+  return footer.parts[position->second];
 }
 
 }  // namespace
@@ -189,6 +193,7 @@ std::unique_ptr<RepPartBuffer> RepFileBuffer::MakePart(const BufferEntry& entry,
 }
 
 int RepFileBuffer::BuildParts(RepFooter& footer) {
+  std::unordered_map<uint32_t, size_t> positions;
   for (const BufferEntry& entry : footer.entries) {
     const int32_t id = entry.buffer_id;
     if (id < kDataBufferId) {
@@ -199,7 +204,7 @@ int RepFileBuffer::BuildParts(RepFooter& footer) {
     if (id == kDataBufferId) {
       footer.nested_refs.push_back(BufferRef{bytes().span(), entry.offset, entry.length, kUnknownBufferId});
     } else if (id < kPartKinds) {
-      RepPart& part = FindOrAddPart(footer, static_cast<uint32_t>(PartIndexFromName(entry.name)));
+      RepPart& part = FindOrAddPart(footer, positions, static_cast<uint32_t>(PartIndexFromName(entry.name)));
       if (footer.part_flags[id] != 0) part.slots[id] = MakePart(entry, id);
     } else if (footer.file_wide_flags[id - kFirstFileWideId] != 0) {
       footer.file_wide_parts[id - kFirstFileWideId] = MakePart(entry, id);

@@ -1,0 +1,118 @@
+// Hostile shapes that are well formed but large: the footer chain and the
+// buffer table are each walked once, however long they are, and every walk
+// ends: the tests count the work done rather than time it.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "container/rep_file_buffer.h"
+#include "support/output_capture.h"
+
+namespace tallymere::test {
+namespace {
+
+using Buffer = std::vector<uint8_t>;
+
+constexpr uint64_t kHeaderSize = 44;
+
+void Put(Buffer& out, uint64_t value, int width) {
+  for (int i = 0; i < width; ++i) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
+}
+
+void PutText(Buffer& out, const std::u16string& text) {
+  Put(out, text.size(), 4);
+  for (char16_t c : text) Put(out, c, 2);
+}
+
+void SetLastFooter(Buffer& image, uint64_t offset) {
+  for (int i = 0; i < 8; ++i) image[32 + i] = static_cast<uint8_t>(offset >> (8 * i));
+  const uint64_t length = image.size() - offset;
+  for (int i = 0; i < 4; ++i) image[40 + i] = static_cast<uint8_t>(length >> (8 * i));
+}
+
+// `count` footers of 12 bytes each, chained backwards one after the other;
+// `link` may redirect one footer's link.
+Buffer LongChain(uint64_t count, uint64_t redirected = 0, uint64_t target = 0) {
+  Buffer image(kHeaderSize, 0);
+  for (uint64_t k = 0; k < count; ++k) {
+    const uint64_t previous = k == 0 ? 0 : kHeaderSize + 12 * (k - 1);
+    Put(image, redirected != 0 && k == redirected ? target : previous, 8);
+    Put(image, 12, 4);
+  }
+  SetLastFooter(image, kHeaderSize + 12 * (count - 1));
+  return image;
+}
+
+// One data buffer holding an empty stored DEFLATE stream, and one footer
+// whose table lists it `count` times under distinct part indexes.
+Buffer LongTable(uint32_t count) {
+  Buffer image(kHeaderSize, 0);
+  const std::string name = "1_desc.dat";
+  Put(image, 'E' | 'D' << 8, 2);
+  image.resize(image.size() + 10, 0);
+  image.insert(image.end(), name.begin(), name.end());
+  image.push_back(0);
+  for (uint8_t b : {0x01, 0x00, 0x00, 0xFF, 0xFF}) image.push_back(b);  // a final stored block of 0 bytes
+  Put(image, 0, 4);  // CRC-32 of nothing
+  Put(image, 0, 4);
+  const uint64_t buffer_length = image.size() - kHeaderSize;
+
+  const uint64_t footer = image.size();
+  Buffer table;
+  for (uint32_t k = 0; k < count; ++k) {
+    std::string entry_name = std::to_string(k) + "_desc.dat";
+    PutText(table, std::u16string(entry_name.begin(), entry_name.end()));
+    Put(table, 0, 8);
+    Put(table, kHeaderSize, 8);
+    Put(table, buffer_length, 8);
+  }
+  Buffer properties;
+  PutText(properties, u"EventsCount");
+  PutText(properties, u"1");
+  Put(image, 0, 8);
+  Put(image, 0, 4);
+  Put(image, table.size(), 8);
+  image.insert(image.end(), table.begin(), table.end());
+  Put(image, properties.size(), 8);
+  image.insert(image.end(), properties.begin(), properties.end());
+  SetLastFooter(image, footer);
+  return image;
+}
+
+TEST(HostileShapes, LongFooterChainIsWalkedOnceAndAnyTurnStopsIt) {
+  OutputCapture capture;
+  constexpr uint64_t kFooters = 20000;
+  RepFileBuffer image;
+  const Buffer chain = LongChain(kFooters);
+  ASSERT_TRUE(image.Open(Bytes(chain)));
+  EXPECT_EQ(image.footers.size(), kFooters);
+  EXPECT_EQ(image.footers.front().offset, kHeaderSize);
+
+  // A link half-way up the chain that points forward, or at its own footer.
+  const uint64_t middle = kFooters / 2;
+  for (uint64_t target : {kHeaderSize + 12 * (middle + 1), kHeaderSize + 12 * middle}) {
+    const Buffer turned = LongChain(kFooters, middle, target);
+    RepFileBuffer turned_image;
+    EXPECT_FALSE(turned_image.Open(Bytes(turned))) << target;
+    EXPECT_LE(turned_image.footers.size(), kFooters - middle + 1);
+  }
+}
+
+TEST(HostileShapes, LongTableOfDistinctPartsBuildsEachPartOnceInTableOrder) {
+  OutputCapture capture;
+  constexpr uint32_t kEntries = 20000;
+  RepFileBuffer image(LongTable(kEntries));
+  ASSERT_EQ(image.Parse(), 0) << capture.out();
+  ASSERT_EQ(image.footers.size(), 1u);
+  const RepFooter& footer = image.footers.front();
+  EXPECT_EQ(footer.entries.size(), kEntries);
+  ASSERT_EQ(footer.parts.size(), kEntries);
+  for (uint32_t k = 0; k < kEntries; k += 997) {
+    EXPECT_EQ(footer.parts[k].index, k);
+    EXPECT_NE(footer.parts[k].slots[2], nullptr);
+  }
+}
+
+}  // namespace
+}  // namespace tallymere::test
