@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # Installs, from Debian packages, whatever the build and the tests need and the
 # machine lacks. Safe to run again: packages already present are left alone.
-#   scripts/deps.sh            toolchain, CMake, libdeflate, zlib, GoogleTest
+#   scripts/deps.sh            toolchain (with libFuzzer), CMake, libdeflate, zlib, GoogleTest
 #   scripts/deps.sh --windows  also the mingw-w64 cross tools and wine
 set -euo pipefail
 
-packages=(g++ clang cmake ninja-build pkg-config libdeflate-dev zlib1g-dev libgtest-dev python3 time)
+packages=(g++ clang libclang-rt-dev cmake ninja-build pkg-config libdeflate-dev zlib1g-dev libgtest-dev python3 time)
 if [[ "${1:-}" == "--windows" ]]; then
   packages+=(g++-mingw-w64-x86-64 libz-mingw-w64-dev wine64)
 fi

@@ -61,4 +61,8 @@ run_windows_suite() {
 
 run_windows_suite
 
+# The fuzz targets: every seed and saved crash reproducer replayed, then each
+# target fuzzed for FUZZ_SECONDS (default 45) on one core.
+scripts/fuzz.sh "${FUZZ_SECONDS:-45}"
+
 echo "=== all test suites passed ==="

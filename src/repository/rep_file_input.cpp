@@ -6,11 +6,34 @@
 
 namespace tallymere {
 
+namespace {
+
+// File content held in memory rather than read from disk.
+class MemoryContent final : public platform::FileContent {
+ public:
+  explicit MemoryContent(std::vector<uint8_t> bytes) : bytes_(std::move(bytes)) {}
+  const uint8_t* data() const override { return bytes_.data(); }
+  uint64_t size() const override { return bytes_.size(); }
+
+ private:
+  std::vector<uint8_t> bytes_;
+};
+
+}  // namespace
+
 RepFileInput::RepFileInput(std::string path, RepCounters& counter)
     : path_(std::move(path)), part_flags_(counter.part_flags) {
   counter.current_path = &path_;
   Load();
   if (!loaded_) counter.incomplete = true;
+}
+
+RepFileInput::RepFileInput(std::string path, std::vector<uint8_t> content, RepCounters& counter)
+    : path_(std::move(path)),
+      content_(std::make_unique<MemoryContent>(std::move(content))),
+      part_flags_(counter.part_flags),
+      loaded_(true) {
+  counter.current_path = &path_;
 }
 
 void RepFileInput::Load() {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "container/byte_reader.h"
 #include "counters/rep_counters.h"
@@ -17,6 +18,9 @@ class RepFileInput {
   // Copies the counter's part selection flags, points the counter's current
   // path at this file and reads the file (reporting a failure).
   RepFileInput(std::string path, RepCounters& counter);
+  // A file whose bytes are already in memory (tests and fuzzing): the same
+  // set-up, with nothing read from disk.
+  RepFileInput(std::string path, std::vector<uint8_t> content, RepCounters& counter);
 
   const std::string& path() const { return path_; }
   bool loaded() const { return loaded_; }
