@@ -26,17 +26,10 @@ inline constexpr size_t kMaxKeyLevels = 4;
 // key path is a few integers and counting allocates nothing per event.
 using KeyPath = std::array<uint32_t, kMaxKeyLevels>;
 
-// Key comparisons on the counting path, written out so they stay inline.
+// Key comparison on the counting path, written out so it stays inline.
 inline bool SameKey(const KeyPath& a, const KeyPath& b) {
   return ((a[0] ^ b[0]) | (a[1] ^ b[1]) | (a[2] ^ b[2]) | (a[3] ^ b[3])) == 0;
 }
-inline bool KeyLess(const KeyPath& a, const KeyPath& b) {
-  for (size_t i = 0; i < kMaxKeyLevels; ++i) {
-    if (a[i] != b[i]) return a[i] < b[i];
-  }
-  return false;
-}
-
 
 // Interned key strings: each distinct string is stored once and named by
 // its position.

@@ -37,13 +37,13 @@ int OptionScanner::Next() {
   }
   const char* argument = argv_[optind_];
   const char letter = argument[position_];
-  const char* spec = letter == ':' ? nullptr : std::strchr(kOptionString, letter);
-  if (spec == nullptr) {
+  const char* found = letter == ':' ? nullptr : std::strchr(kOptionString, letter);
+  if (found == nullptr) {
     Complain(": unknown option, -", letter);
     AdvanceWithinArgument();
     return kBadOption;
   }
-  if (spec[1] != ':') {
+  if (found[1] != ':') {
     AdvanceWithinArgument();
     return letter;
   }
