@@ -542,10 +542,10 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(RepwriterDamageDetail, TooSmallLengthOnWellPackedContentForcesGrowth) {
   // Zeros pack far better than 6:1, so a reader guessing six times the
   // buffer size must grow its output at least once.
-  repwriter::FooterSpec footer;
+  repwriter::FooterPlan footer;
   footer.buffers.push_back({"1_desc.dat", Bytes(100000, 0), false, 0});
   footer.properties.push_back({u"EventsCount", u"1"});
-  repwriter::ImageSpec plan;
+  repwriter::ImagePlan plan;
   plan.footers = {footer};
   plan.damage = {{Damage::UnpackedLenTooSmall, 0, "", 0, 0}};
   const Bytes img = repwriter::BuildImage(plan);

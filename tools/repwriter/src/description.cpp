@@ -159,7 +159,7 @@ const RawBuffer* FindRaw(const PartDescription& part, BufferKind kind) {
   return nullptr;
 }
 
-void AddBuffer(FooterSpec& footer, BufferKind kind, std::uint32_t part, Bytes laid_out, const PartDescription& d) {
+void AddBuffer(FooterPlan& footer, BufferKind kind, std::uint32_t part, Bytes laid_out, const PartDescription& d) {
   const RawBuffer* raw = FindRaw(d, kind);
   // A part without events gets no tables of its own, so it has no events
   // buffer and readers do not count it.
@@ -168,7 +168,7 @@ void AddBuffer(FooterSpec& footer, BufferKind kind, std::uint32_t part, Bytes la
 }
 
 void LowerPart(const PartDescription& part, const std::vector<DamageSpot>& damage, std::size_t footer_pos,
-               FooterSpec& footer) {
+               FooterPlan& footer) {
   LaidOutPart laid_out = PartLayout(part).Build();
   for (const DamageSpot& spot : damage) {
     if (spot.footer == footer_pos && spot.part == part.index) DamageRecords(spot.what, laid_out);
@@ -183,9 +183,9 @@ void LowerPart(const PartDescription& part, const std::vector<DamageSpot>& damag
   }
 }
 
-FooterSpec LowerFooter(const ImageDescription& image, std::size_t footer_pos) {
+FooterPlan LowerFooter(const ImageDescription& image, std::size_t footer_pos) {
   const FooterDescription& described = image.footers[footer_pos];
-  FooterSpec footer;
+  FooterPlan footer;
   footer.properties = FooterProperties(described);
   if (described.role == FooterRole::ActiveSegment) return footer;  // its table is empty by definition
   for (const PartDescription& part : described.parts) LowerPart(part, image.damage, footer_pos, footer);
@@ -264,8 +264,8 @@ void WidenSpan(const ImageDescription& image, std::optional<std::pair<std::uint3
 
 }  // namespace
 
-ImageSpec Lower(const ImageDescription& image) {
-  ImageSpec plan;
+ImagePlan Lower(const ImageDescription& image) {
+  ImagePlan plan;
   plan.compression_level = image.compression_level;
   for (std::size_t f = 0; f < image.footers.size(); ++f) plan.footers.push_back(LowerFooter(image, f));
   for (const DamageSpot& spot : image.damage) {

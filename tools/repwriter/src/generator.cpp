@@ -136,7 +136,7 @@ class FileBuilder {
     const std::uint32_t parts = static_cast<std::uint32_t>(std::max<std::uint64_t>(
         1, options_.parts_per_file ? options_.parts_per_file : (plan_.events + kEventsPerPart - 1) / kEventsPerPart));
     const std::uint32_t footers = std::min(options_.footers_per_file, parts);
-    std::vector<FooterSpec> footer_specs(footers);
+    std::vector<FooterPlan> footer_specs(footers);
     for (std::uint32_t p = 0; p < parts; ++p) {
       const std::uint64_t events = plan_.events / parts + (p < plan_.events % parts ? 1 : 0);
       const std::uint32_t begin = plan_.begin + static_cast<std::uint32_t>(std::uint64_t{plan_.width} * p / parts);
@@ -172,7 +172,7 @@ class FileBuilder {
             {u"ProducerVersion", u"7.2.1"}};
   }
 
-  void AddPart(FooterSpec& footer, std::uint32_t part_index, std::uint64_t events, PartTimes times) {
+  void AddPart(FooterPlan& footer, std::uint32_t part_index, std::uint64_t events, PartTimes times) {
     const auto computer_rows = PickRows(random_, options_.computers, 20 + random_.Below(60));
     const auto category_rows = PickRows(random_, options_.categories, 30 + random_.Below(90));
     // Most parts share one time base, so deltas stay small; every eighth
@@ -211,25 +211,25 @@ class FileBuilder {
     events_seen_ = true;
   }
 
-  Bytes PlainImage(std::vector<FooterSpec> footers) {
-    ImageSpec plan;
+  Bytes PlainImage(std::vector<FooterPlan> footers) {
+    ImagePlan plan;
     plan.footers = std::move(footers);
     plan.compression_level = options_.compression_level;
     return BuildImage(plan);
   }
 
   // Each footer becomes a nested image of its own inside one outer footer.
-  Bytes ContainerImage(std::vector<FooterSpec> footers) {
-    FooterSpec outer;
+  Bytes ContainerImage(std::vector<FooterPlan> footers) {
+    FooterPlan outer;
     for (std::size_t k = 0; k < footers.size(); ++k) {
-      ImageSpec nested;
+      ImagePlan nested;
       nested.footers.push_back(std::move(footers[k]));
       nested.compression_level = options_.compression_level;
       // Compressed content does not shrink again; storing it saves time.
       outer.buffers.push_back({NestedImageName(k + 1), BuildImage(nested), true, 0});
     }
     outer.properties = {{kComputerType, u"1"}, {kPlatformId, u"2"}, {kUnderDataSource, Utf16(options_.logs[plan_.log])}};
-    ImageSpec plan;
+    ImagePlan plan;
     plan.footers.push_back(std::move(outer));
     plan.compression_level = 0;
     return BuildImage(plan);

@@ -47,7 +47,7 @@ std::uint32_t Crc32Of(const Bytes& content) {
       crc32(crc32(0L, Z_NULL, 0), content.data(), static_cast<uInt>(content.size())));
 }
 
-void AppendDataBuffer(const BufferSpec& buffer, Deflater& deflater, Bytes& out) {
+void AppendDataBuffer(const BufferPlan& buffer, Deflater& deflater, Bytes& out) {
   out.push_back('E');
   out.push_back('D');
   out.push_back(buffer.holds_image ? 'R' : 0);
@@ -77,7 +77,7 @@ struct FooterLayout {
   std::vector<EntryLayout> entries;
 };
 
-std::size_t EntryIndex(const FooterSpec& footer, const std::string& name) {
+std::size_t EntryIndex(const FooterPlan& footer, const std::string& name) {
   if (name.empty()) return 0;
   for (std::size_t i = 0; i < footer.buffers.size(); ++i) {
     if (footer.buffers[i].name == name) return i;
@@ -132,7 +132,7 @@ void DamageProperties(Damage what, std::vector<Property>& properties) {
   }
 }
 
-std::vector<Property> PropertiesToWrite(const ImageSpec& plan, std::size_t footer) {
+std::vector<Property> PropertiesToWrite(const ImagePlan& plan, std::size_t footer) {
   std::vector<Property> properties = plan.footers[footer].properties;
   for (const DamageSpot& spot : plan.damage) {
     if (spot.footer == footer) DamageProperties(spot.what, properties);
@@ -145,7 +145,7 @@ void PatchLengthSince(Bytes& image, std::size_t at) {
   PatchLittleEndian(image, at, image.size() - at - 8, 8);
 }
 
-FooterLayout AppendFooter(const FooterSpec& footer, const std::vector<Property>& properties,
+FooterLayout AppendFooter(const FooterPlan& footer, const std::vector<Property>& properties,
                           const FooterLayout* previous, std::vector<EntryLayout> entries, Bytes& image) {
   FooterLayout layout;
   layout.offset = image.size();
@@ -154,7 +154,7 @@ FooterLayout AppendFooter(const FooterSpec& footer, const std::vector<Property>&
   const std::size_t table_length_pos = image.size();
   PutU64(image, 0);
   for (std::size_t i = 0; i < footer.buffers.size(); ++i) {
-    const BufferSpec& buffer = footer.buffers[i];
+    const BufferPlan& buffer = footer.buffers[i];
     entries[i].table_pos = image.size();
     PutCountedText(image, std::u16string(buffer.name.begin(), buffer.name.end()));
     PutU64(image, buffer.unused_value);
@@ -243,7 +243,7 @@ void DamageImage(const DamageSpot& spot, Bytes& image) {
 
 bool ChangesSize(Damage what) { return what == Damage::Truncate || what == Damage::ShorterThanHeader; }
 
-void ApplyDamage(const ImageSpec& plan, const std::vector<FooterLayout>& layout, Bytes& image) {
+void ApplyDamage(const ImagePlan& plan, const std::vector<FooterLayout>& layout, Bytes& image) {
   for (const DamageSpot& spot : plan.damage) {
     if (spot.what == Damage::HeaderSumOff) DamageImage(spot, image);
     if (spot.what == Damage::HeaderSumOff || ChangesSize(spot.what)) continue;
@@ -269,20 +269,20 @@ void AppendHeader(Bytes& image) {
 
 }  // namespace
 
-Bytes EncodeDataBuffer(const BufferSpec& buffer, int compression_level) {
+Bytes EncodeDataBuffer(const BufferPlan& buffer, int compression_level) {
   Deflater deflater(compression_level);
   Bytes out;
   AppendDataBuffer(buffer, deflater, out);
   return out;
 }
 
-Bytes BuildImage(const ImageSpec& plan) {
+Bytes BuildImage(const ImagePlan& plan) {
   Deflater deflater(plan.compression_level);
   Bytes image;
   AppendHeader(image);
   std::vector<FooterLayout> layout;
   for (std::size_t f = 0; f < plan.footers.size(); ++f) {
-    const FooterSpec& footer = plan.footers[f];
+    const FooterPlan& footer = plan.footers[f];
     std::vector<EntryLayout> entries(footer.buffers.size());
     for (std::size_t b = 0; b < footer.buffers.size(); ++b) {
       entries[b].name_length = footer.buffers[b].name.size();

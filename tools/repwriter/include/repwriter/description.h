@@ -83,7 +83,7 @@ struct FooterDescription {
 // Buffer order in a footer: per part its category, computer and events
 // buffers, then its added raw buffers; then the file-wide buffers; then the
 // nested images as "segment_1.img", "segment_2.img", ...
-ImageSpec Lower(const ImageDescription& image);
+ImagePlan Lower(const ImageDescription& image);
 Bytes WriteImage(const ImageDescription& image);
 
 // One event as a reader should count it, with its footer's properties.

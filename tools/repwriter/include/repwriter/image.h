@@ -21,15 +21,15 @@ struct Property {
   std::u16string value{};
 };
 
-struct BufferSpec {
+struct BufferPlan {
   std::string name{};  // ASCII: UTF-16 in the buffer table, zero-terminated bytes in the data buffer
   Bytes content{};     // the unpacked bytes
   bool holds_image = false;  // writes "RP" after "ED" so the buffer starts with "EDRP"
   std::uint64_t unused_value = 0;  // the table field readers skip
 };
 
-struct FooterSpec {
-  std::vector<BufferSpec> buffers{};
+struct FooterPlan {
+  std::vector<BufferPlan> buffers{};
   std::vector<Property> properties{};  // written in this order, duplicates included
 };
 
@@ -77,25 +77,21 @@ struct DamageSpot {
   std::uint64_t length = 0;  // new image length for Truncate / ShorterThanHeader
 };
 
-struct ImageSpec {
-  std::vector<FooterSpec> footers{};  // in file order; the last one ends the image
+struct ImagePlan {
+  std::vector<FooterPlan> footers{};  // in file order; the last one ends the image
   int compression_level = kDefaultCompressionLevel;  // zlib level 0..9
   std::vector<DamageSpot> damage{};
 };
 
-// Callers use both names for the same three records.
-using ImagePlan = ImageSpec;
-using FooterPlan = FooterSpec;
-using BufferPlan = BufferSpec;
 
 // Lays out header, then per footer its data buffers followed by the footer
 // itself. Every footer thus ends where the next footer's buffers begin, and
 // the last one ends the image.
-Bytes BuildImage(const ImageSpec& plan);
+Bytes BuildImage(const ImagePlan& plan);
 
 // One data buffer: "ED", 10 header bytes ("RP" first when it holds an image),
 // the name and its zero byte, the raw DEFLATE stream, CRC-32 and length.
-Bytes EncodeDataBuffer(const BufferSpec& buffer, int compression_level);
+Bytes EncodeDataBuffer(const BufferPlan& buffer, int compression_level);
 
 // Property names the reader looks up.
 inline constexpr char16_t kEventsCount[] = u"EventsCount";
