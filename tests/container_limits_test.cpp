@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include <zlib.h>
+
 #include "container/rep_file_buffer.h"
 #include "support/output_capture.h"
 
@@ -78,6 +80,75 @@ Buffer LongTable(uint32_t count) {
   image.insert(image.end(), properties.begin(), properties.end());
   SetLastFooter(image, footer);
   return image;
+}
+
+// One data buffer whose stream unpacks to `unpacked` zero bytes (a string
+// list of empty texts), listed `count` times in the footer's table: every
+// entry is unpacked on its own, so the table multiplies the expansion.
+Buffer AliasedTable(uint32_t count, uint32_t unpacked) {
+  const Buffer zeros(unpacked, 0);
+  Buffer stream(compressBound(unpacked) + 64);
+  z_stream z{};
+  deflateInit2(&z, 9, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY);
+  z.next_in = const_cast<Bytef*>(zeros.data());
+  z.avail_in = unpacked;
+  z.next_out = stream.data();
+  z.avail_out = static_cast<uInt>(stream.size());
+  deflate(&z, Z_FINISH);
+  stream.resize(z.total_out);
+  deflateEnd(&z);
+
+  Buffer image(kHeaderSize, 0);
+  const std::string name = "1_desc.dat";
+  Put(image, 'E' | 'D' << 8, 2);
+  image.resize(image.size() + 10, 0);
+  image.insert(image.end(), name.begin(), name.end());
+  image.push_back(0);
+  image.insert(image.end(), stream.begin(), stream.end());
+  Put(image, crc32(0, zeros.data(), unpacked), 4);
+  Put(image, unpacked, 4);
+  const uint64_t buffer_length = image.size() - kHeaderSize;
+
+  const uint64_t footer = image.size();
+  Buffer table;
+  for (uint32_t k = 0; k < count; ++k) {
+    PutText(table, u"1_desc.dat");
+    Put(table, 0, 8);
+    Put(table, kHeaderSize, 8);
+    Put(table, buffer_length, 8);
+  }
+  Buffer properties;
+  PutText(properties, u"EventsCount");
+  PutText(properties, u"1");
+  Put(image, 0, 8);
+  Put(image, 0, 4);
+  Put(image, table.size(), 8);
+  image.insert(image.end(), table.begin(), table.end());
+  Put(image, properties.size(), 8);
+  image.insert(image.end(), properties.begin(), properties.end());
+  SetLastFooter(image, footer);
+  return image;
+}
+
+TEST(HostileShapes, AliasedEntriesCannotUnpackPastTheFileBudget) {
+  OutputCapture capture;
+  // 4,000 entries of 4 MiB each would hold 16 GiB; the file is a few
+  // hundred KiB, so its budget is a few hundred MiB.
+  const Buffer bomb = AliasedTable(4000, 4 << 20);
+  UnpackBudget budget = UnpackBudget::ForFile(bomb.size());
+  RepFileBuffer image(bomb);
+  image.budget = &budget;
+  EXPECT_EQ(image.Parse(), -1);
+  EXPECT_NE(capture.out().find(kOverBudgetMessage), std::string::npos);
+  image.ReleaseAllParts();
+
+  // One entry may expand its stream as far as DEFLATE goes.
+  const Buffer sound = AliasedTable(1, 4 << 20);
+  UnpackBudget enough = UnpackBudget::ForFile(sound.size());
+  RepFileBuffer sound_image(sound);
+  sound_image.budget = &enough;
+  EXPECT_EQ(sound_image.Parse(), 0);
+  sound_image.ReleaseAllParts();
 }
 
 TEST(HostileShapes, LongFooterChainIsWalkedOnceAndAnyTurnStopsIt) {

@@ -11,12 +11,16 @@ namespace {
 
 // Opens and parses one image of the file; a failure is reported with the
 // file's path and marks the counter failed for the rest of the run.
-void OpenAndParse(RepFileBuffer& image, Bytes bytes, const RepFileInput& input, RepCounters& counter) {
+void ReportProblem(const RepFileInput& input, RepCounters& counter) {
+  Out() << "some problem in file:\n" << input.path() << "\n";
+  counter.MarkFailed();
+}
+
+void OpenAndParse(RepFileBuffer& image, Bytes bytes, const RepFileInput& input, UnpackBudget& budget,
+                  RepCounters& counter) {
+  image.budget = &budget;
   if (image.Open(bytes)) image.part_flags = input.part_flags();
-  if (image.Parse() != 0) {
-    Out() << "some problem in file:\n" << input.path() << "\n";
-    counter.MarkFailed();
-  }
+  if (image.Parse() != 0) ReportProblem(input, counter);
   if (image.damaged_content) counter.incomplete = true;
 }
 
@@ -55,7 +59,8 @@ void ReportCountMismatch(const FooterPropInfo& info, uint32_t tmp_ulCount, const
 
 // Counts the nested images of a container image; -1 when counting was
 // refused.
-int CountNestedImages(RepFileBuffer& outer, const RepFileInput& input, RepCounters& counter) {
+int CountNestedImages(RepFileBuffer& outer, const RepFileInput& input, UnpackBudget& budget,
+                      RepCounters& counter) {
   const uint64_t references = NestedRefCount(outer);
   for (uint64_t k = 0; k < references; ++k) {
     const BufferRef ref = NextNestedRef(outer);
@@ -69,8 +74,13 @@ int CountNestedImages(RepFileBuffer& outer, const RepFileInput& input, RepCounte
       counter.incomplete = true;
       break;
     }
+    if (!budget.Spend(nested.length)) {
+      Out() << kOverBudgetMessage;
+      ReportProblem(input, counter);
+      break;
+    }
     RepFileBuffer image;
-    OpenAndParse(image, nested.image, input, counter);
+    OpenAndParse(image, nested.image, input, budget, counter);
     const int status = image.kind == FileKind::Data ? CountImage(image, &counter) : 0;
     image.ReleaseAllParts();
     if (status < 0) return -1;
@@ -142,14 +152,15 @@ int ProcessFile(RepFileInput& input, RepCounters& counter) {
     counter.incomplete = true;  // already reported by the reading step
     return -2;
   }
+  UnpackBudget budget = UnpackBudget::ForFile(input.bytes().size());
   RepFileBuffer image;
-  OpenAndParse(image, input.bytes(), input, counter);
+  OpenAndParse(image, input.bytes(), input, budget, counter);
   int status = 0;
   if (image.kind == FileKind::Data) {
     if (NestedRefCount(image) == 0) {
       status = CountImage(image, &counter) < 0 ? -1 : 0;
     } else {
-      status = CountNestedImages(image, input, counter);
+      status = CountNestedImages(image, input, budget, counter);
     }
   }
   image.ReleaseAllParts();

@@ -185,11 +185,14 @@ uint64_t RepFileBuffer::ParseProperties(RepFooter& footer) {
   return length;
 }
 
-std::unique_ptr<RepPartBuffer> RepFileBuffer::MakePart(const BufferEntry& entry, int32_t id) {
+bool RepFileBuffer::MakePart(const BufferEntry& entry, int32_t id, std::unique_ptr<RepPartBuffer>& slot) {
   RepDataBuffer data(bytes().span(), entry.length, entry.offset);
-  std::unique_ptr<RepPartBuffer> part = data.CreatePart(id);
+  slot = data.CreatePart(id);
   if (data.parse_status() != 0) damaged_content = true;
-  return part;
+  if (budget == nullptr || budget->Spend(slot ? slot->buffer_len : 0)) return true;
+  slot.reset();
+  Out() << kOverBudgetMessage;
+  return false;
 }
 
 int RepFileBuffer::BuildParts(RepFooter& footer) {
@@ -205,9 +208,9 @@ int RepFileBuffer::BuildParts(RepFooter& footer) {
       footer.nested_refs.push_back(BufferRef{bytes().span(), entry.offset, entry.length, kUnknownBufferId});
     } else if (id < kPartKinds) {
       RepPart& part = FindOrAddPart(footer, positions, static_cast<uint32_t>(PartIndexFromName(entry.name)));
-      if (footer.part_flags[id] != 0) part.slots[id] = MakePart(entry, id);
+      if (footer.part_flags[id] != 0 && !MakePart(entry, id, part.slots[id])) return -1;
     } else if (footer.file_wide_flags[id - kFirstFileWideId] != 0) {
-      footer.file_wide_parts[id - kFirstFileWideId] = MakePart(entry, id);
+      if (!MakePart(entry, id, footer.file_wide_parts[id - kFirstFileWideId])) return -1;
     }
   }
   return 0;

@@ -27,6 +27,7 @@
 #include "container/buffer_ref.h"
 #include "container/footer_prop_info.h"
 #include "container/rep_buffer.h"
+#include "container/unpack_budget.h"
 #include "counters/rep_counters.h"
 #include "parts/rep_part.h"
 
@@ -136,11 +137,14 @@ class RepFileBuffer : public RepBuffer {
   // A data buffer had a wrong signature, failed to unpack or failed its CRC;
   // its content was used as far as it went.
   bool damaged_content = false;
+  // The unpacked bytes the file may still produce; none is kept when null.
+  UnpackBudget* budget = nullptr;
 
  private:
   bool CheckHeader();
   int ParseFooter(RepFooter& footer, bool& stop);
-  std::unique_ptr<RepPartBuffer> MakePart(const BufferEntry& entry, int32_t id);
+  // The part buffer of an entry; false when it would exceed the budget.
+  bool MakePart(const BufferEntry& entry, int32_t id, std::unique_ptr<RepPartBuffer>& slot);
   uint64_t ReadChainField(uint64_t offset, int width, int& status) const;
 
   std::vector<uint8_t> owned_;
