@@ -165,11 +165,11 @@ void WriteImageSeeds(const fs::path& out, const std::string& name, const Bytes& 
 // Every buffer of the lowered image as a stand-alone data buffer, with its
 // kind in the choice byte, under both decoders; plus the trailer faults.
 void WriteDataBufferSeeds(const fs::path& out, const std::string& name, const ImageDescription& image) {
-  const repwriter::ImagePlan spec = repwriter::Lower(image);
+  const repwriter::ImagePlan plan = repwriter::Lower(image);
   int n = 0;
-  for (const repwriter::FooterPlan& footer : spec.footers) {
+  for (const repwriter::FooterPlan& footer : plan.footers) {
     for (const repwriter::BufferPlan& buffer : footer.buffers) {
-      const Bytes encoded = repwriter::EncodeDataBuffer(buffer, spec.compression_level);
+      const Bytes encoded = repwriter::EncodeDataBuffer(buffer, plan.compression_level);
       const uint8_t kind = static_cast<uint8_t>(n % 15);
       const std::string stem = name + "_" + std::to_string(n++);
       WriteSeed(out / "data_buffer", stem, Prefixed(kind, encoded));

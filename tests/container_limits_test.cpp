@@ -46,25 +46,26 @@ Buffer LongChain(uint64_t count, uint64_t redirected = 0, uint64_t target = 0) {
   return image;
 }
 
-// One data buffer holding an empty stored DEFLATE stream, and one footer
-// whose table lists it `count` times under distinct part indexes.
-Buffer LongTable(uint32_t count) {
+// An image of one data buffer (name "1_desc.dat", the given stream, CRC-32
+// and unpacked length) and one footer whose table lists that buffer once
+// under each of the names.
+Buffer TableImage(const Buffer& stream, uint32_t crc, uint32_t unpacked,
+                  const std::vector<std::u16string>& names) {
   Buffer image(kHeaderSize, 0);
   const std::string name = "1_desc.dat";
   Put(image, 'E' | 'D' << 8, 2);
   image.resize(image.size() + 10, 0);
   image.insert(image.end(), name.begin(), name.end());
   image.push_back(0);
-  for (uint8_t b : {0x01, 0x00, 0x00, 0xFF, 0xFF}) image.push_back(b);  // a final stored block of 0 bytes
-  Put(image, 0, 4);  // CRC-32 of nothing
-  Put(image, 0, 4);
+  image.insert(image.end(), stream.begin(), stream.end());
+  Put(image, crc, 4);
+  Put(image, unpacked, 4);
   const uint64_t buffer_length = image.size() - kHeaderSize;
 
   const uint64_t footer = image.size();
   Buffer table;
-  for (uint32_t k = 0; k < count; ++k) {
-    std::string entry_name = std::to_string(k) + "_desc.dat";
-    PutText(table, std::u16string(entry_name.begin(), entry_name.end()));
+  for (const std::u16string& entry_name : names) {
+    PutText(table, entry_name);
     Put(table, 0, 8);
     Put(table, kHeaderSize, 8);
     Put(table, buffer_length, 8);
@@ -82,9 +83,20 @@ Buffer LongTable(uint32_t count) {
   return image;
 }
 
-// One data buffer whose stream unpacks to `unpacked` zero bytes (a string
-// list of empty texts), listed `count` times in the footer's table: every
-// entry is unpacked on its own, so the table multiplies the expansion.
+// An empty stored DEFLATE stream listed `count` times under distinct part
+// indexes.
+Buffer LongTable(uint32_t count) {
+  std::vector<std::u16string> names;
+  for (uint32_t k = 0; k < count; ++k) {
+    const std::string name = std::to_string(k) + "_desc.dat";
+    names.emplace_back(name.begin(), name.end());
+  }
+  return TableImage({0x01, 0x00, 0x00, 0xFF, 0xFF}, 0, 0, names);  // a final stored block of 0 bytes
+}
+
+// A stream that unpacks to `unpacked` zero bytes (a string list of empty
+// texts), listed `count` times: every entry is unpacked on its own, so the
+// table multiplies the expansion.
 Buffer AliasedTable(uint32_t count, uint32_t unpacked) {
   const Buffer zeros(unpacked, 0);
   Buffer stream(compressBound(unpacked) + 64);
@@ -97,37 +109,8 @@ Buffer AliasedTable(uint32_t count, uint32_t unpacked) {
   deflate(&z, Z_FINISH);
   stream.resize(z.total_out);
   deflateEnd(&z);
-
-  Buffer image(kHeaderSize, 0);
-  const std::string name = "1_desc.dat";
-  Put(image, 'E' | 'D' << 8, 2);
-  image.resize(image.size() + 10, 0);
-  image.insert(image.end(), name.begin(), name.end());
-  image.push_back(0);
-  image.insert(image.end(), stream.begin(), stream.end());
-  Put(image, crc32(0, zeros.data(), unpacked), 4);
-  Put(image, unpacked, 4);
-  const uint64_t buffer_length = image.size() - kHeaderSize;
-
-  const uint64_t footer = image.size();
-  Buffer table;
-  for (uint32_t k = 0; k < count; ++k) {
-    PutText(table, u"1_desc.dat");
-    Put(table, 0, 8);
-    Put(table, kHeaderSize, 8);
-    Put(table, buffer_length, 8);
-  }
-  Buffer properties;
-  PutText(properties, u"EventsCount");
-  PutText(properties, u"1");
-  Put(image, 0, 8);
-  Put(image, 0, 4);
-  Put(image, table.size(), 8);
-  image.insert(image.end(), table.begin(), table.end());
-  Put(image, properties.size(), 8);
-  image.insert(image.end(), properties.begin(), properties.end());
-  SetLastFooter(image, footer);
-  return image;
+  const uint32_t crc = static_cast<uint32_t>(crc32(0, zeros.data(), unpacked));
+  return TableImage(stream, crc, unpacked, std::vector<std::u16string>(count, u"1_desc.dat"));
 }
 
 TEST(HostileShapes, AliasedEntriesCannotUnpackPastTheFileBudget) {

@@ -9,11 +9,8 @@ namespace tallymere {
 // The groupings of modes 0..12, in mode order.
 extern const CounterFamily kCounterFamilies[13];
 
-#define TALLYMERE_COUNTER_CLASS(Name, mode)                                                      \
-  class Name : public GroupCounter {                                                             \
-   public:                                                                                       \
-    Name() : GroupCounter(kCounterFamilies[mode]) {}                                             \
-  };                                                                                             \
+// Each Fast class counts from the columns and otherwise is its full class.
+#define TALLYMERE_FAST_CLASS(Name)                                                               \
   class Name##Fast final : public Name {                                                         \
    public:                                                                                       \
     Name##Fast() { MakeFast(); }                                                                 \
@@ -21,6 +18,13 @@ extern const CounterFamily kCounterFamilies[13];
       return CountPartFast(part, info, count);                                                   \
     }                                                                                            \
   };
+
+#define TALLYMERE_COUNTER_CLASS(Name, mode)                                                      \
+  class Name : public GroupCounter {                                                             \
+   public:                                                                                       \
+    Name() : GroupCounter(kCounterFamilies[mode]) {}                                             \
+  };                                                                                             \
+  TALLYMERE_FAST_CLASS(Name)
 
 // The two groupings that also offer the cached variant of counting. Every
 // counter already reuses the key paths of recent events (see CountEvent), so
@@ -34,13 +38,7 @@ extern const CounterFamily kCounterFamilies[13];
       return GroupCounter::CountPart(part, info, count);                                         \
     }                                                                                            \
   };                                                                                             \
-  class Name##Fast final : public Name {                                                         \
-   public:                                                                                       \
-    Name##Fast() { MakeFast(); }                                                                 \
-    int CountPart(RepPart& part, const FooterPropInfo& info, const RepPartCount& count) override { \
-      return CountPartFast(part, info, count);                                                   \
-    }                                                                                            \
-  };
+  TALLYMERE_FAST_CLASS(Name)
 
 TALLYMERE_CACHED_COUNTER_CLASS(LogEventIDCount, 0)
 TALLYMERE_CACHED_COUNTER_CLASS(DayLogEventIDCount, 1)
@@ -56,6 +54,7 @@ TALLYMERE_COUNTER_CLASS(HourComputerCategoryCount, 10)
 TALLYMERE_COUNTER_CLASS(DayComputerCategoryEventTypeCount, 11)
 TALLYMERE_COUNTER_CLASS(HourComputerCategoryEventTypeCount, 12)
 
+#undef TALLYMERE_FAST_CLASS
 #undef TALLYMERE_COUNTER_CLASS
 #undef TALLYMERE_CACHED_COUNTER_CLASS
 
