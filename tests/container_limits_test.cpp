@@ -33,16 +33,18 @@ void SetLastFooter(Buffer& image, uint64_t offset) {
   for (int i = 0; i < 4; ++i) image[40 + i] = static_cast<uint8_t>(length >> (8 * i));
 }
 
-// `count` footers of 12 bytes each, chained backwards one after the other;
-// `link` may redirect one footer's link.
-Buffer LongChain(uint64_t count, uint64_t redirected = 0, uint64_t target = 0) {
+// `count` footers of `size` bytes each (links, then empty table and
+// property lengths), chained backwards one after the other; footer
+// `redirected` may link to `target` instead.
+Buffer LongChain(uint64_t count, uint64_t redirected = 0, uint64_t target = 0, uint64_t size = 28) {
   Buffer image(kHeaderSize, 0);
   for (uint64_t k = 0; k < count; ++k) {
-    const uint64_t previous = k == 0 ? 0 : kHeaderSize + 12 * (k - 1);
+    const uint64_t previous = k == 0 ? 0 : kHeaderSize + size * (k - 1);
     Put(image, redirected != 0 && k == redirected ? target : previous, 8);
-    Put(image, 12, 4);
+    Put(image, size, 4);
+    image.resize(image.size() + size - 12, 0);
   }
-  SetLastFooter(image, kHeaderSize + 12 * (count - 1));
+  SetLastFooter(image, kHeaderSize + size * (count - 1));
   return image;
 }
 
@@ -143,14 +145,22 @@ TEST(HostileShapes, LongFooterChainIsWalkedOnceAndAnyTurnStopsIt) {
   EXPECT_EQ(image.footers.size(), kFooters);
   EXPECT_EQ(image.footers.front().offset, kHeaderSize);
 
-  // A link half-way up the chain that points forward, or at its own footer.
+  // A link half-way up the chain that points forward, at its own footer,
+  // or into the middle of the footer before it.
   const uint64_t middle = kFooters / 2;
-  for (uint64_t target : {kHeaderSize + 12 * (middle + 1), kHeaderSize + 12 * middle}) {
+  for (uint64_t target : {kHeaderSize + 28 * (middle + 1), kHeaderSize + 28 * middle,
+                          kHeaderSize + 28 * (middle - 1) + 4}) {
     const Buffer turned = LongChain(kFooters, middle, target);
     RepFileBuffer turned_image;
     EXPECT_FALSE(turned_image.Open(Bytes(turned))) << target;
     EXPECT_LE(turned_image.footers.size(), kFooters - middle + 1);
   }
+
+  // Footers packed closer than their own fields allow: a chain cannot hold
+  // more footer records than the image has room for.
+  RepFileBuffer packed;
+  EXPECT_FALSE(packed.Open(Bytes(LongChain(kFooters, 0, 0, 12))));
+  EXPECT_LE(packed.footers.size(), 2u);
 }
 
 TEST(HostileShapes, LongTableOfDistinctPartsBuildsEachPartOnceInTableOrder) {

@@ -13,6 +13,9 @@ namespace tallymere {
 
 namespace {
 
+// Previous-footer offset and length, table length and property length.
+constexpr uint32_t kMinFooterSize = 8 + 4 + 8 + 8;
+
 constexpr uint64_t kHeaderSize = 44;
 constexpr uint64_t kLastFooterOffsetAt = 32;
 constexpr uint64_t kLastFooterLenAt = 40;
@@ -118,8 +121,12 @@ int RepFileBuffer::ScanFooters() {
       const uint32_t previous_len = static_cast<uint32_t>(ReadChainField(offset + 8, 4, status));
       if (previous == 0) return status;
       // Each step must move towards the start, so the walk ends and no
-      // footer is read twice.
+      // footer is read twice; and the earlier footer, which holds at least
+      // its links and both section lengths, must end before this one
+      // begins, so a crafted chain cannot hold more footers than the image
+      // has room for.
       if (previous >= offset) return -1;
+      if (previous_len < kMinFooterSize || previous + previous_len > offset) return -1;
       offset = previous;
       length = previous_len;
     }
