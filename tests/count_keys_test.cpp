@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <map>
+#include <random>
+
+#include "counters/count_table.h"
 #include "counters/rep_counters.h"
 
 namespace tallymere {
@@ -29,6 +34,71 @@ TEST(StringPool, InternsEachTextOnce) {
   EXPECT_EQ(pool.Intern(u"Security"), a);
   EXPECT_EQ(pool.Text(a + 1), u"System");
   EXPECT_EQ(pool.size(), 2u);
+}
+
+TEST(CountTable, CountsEveryKeyPathAcrossPartitionsAndGrowth) {
+  CountTable table;
+  std::map<std::pair<KeyPath, uint32_t>, uint64_t> expected;
+  std::mt19937 engine(7);
+  const auto random = [&engine] { return static_cast<uint32_t>(engine()); };
+  bool moved_once = false;
+  for (int i = 0; i < 20000; ++i) {
+    // Few first levels and logs, many rests: partitions grow many times.
+    const KeyPath key{random() % 5, random() % 300, random() % 3, 0xFFFFFFFFu - random() % 2};
+    const uint32_t group = random() % 2;
+    bool moved = false;
+    const CountSlot* slot = table.Increment(key, group, moved);
+    moved_once |= moved;
+    const uint64_t count = ++expected[{key, group}];
+    ASSERT_EQ(slot->count(), count);
+    ASSERT_EQ(slot->rest, (KeyRest{key[1], key[2], key[3]}));
+  }
+  EXPECT_TRUE(moved_once);
+  EXPECT_EQ(table.size(), expected.size());
+  uint64_t total = 0;
+  size_t stored = 0;
+  for (const CountTable::Partition& partition : table.partitions()) {
+    for (const CountSlot& slot : partition.slots) {
+      if (slot.empty()) continue;
+      ++stored;
+      total += slot.count();
+      const KeyPath key{partition.lead, slot.rest[0], slot.rest[1], slot.rest[2]};
+      EXPECT_EQ(slot.count(), (expected[{key, partition.group}]));
+    }
+  }
+  EXPECT_EQ(stored, expected.size());
+  EXPECT_EQ(total, 20000u);
+}
+
+TEST(CountTable, CountsCarryPastThirtyTwoBits) {
+  CountSlot slot{{1, 2, 3}, 0xFFFFFFFFu, 0};
+  slot.Increment();
+  EXPECT_FALSE(slot.empty());
+  EXPECT_EQ(slot.count(), 0x100000000ull);
+  slot.Increment();
+  EXPECT_EQ(slot.count(), 0x100000001ull);
+}
+
+TEST(CountTable, SortSlotsOrdersByEveryLevelForSmallAndLargeSets) {
+  std::mt19937 engine(11);
+  const auto random = [&engine] { return static_cast<uint32_t>(engine()); };
+  std::vector<CountSlot> scratch;
+  for (const size_t size : {0u, 1u, 255u, 256u, 5000u}) {
+    std::vector<CountSlot> slots;
+    for (size_t i = 0; i < size; ++i) {
+      // Narrow and wide values, so that some digits are the same in every slot.
+      slots.push_back(CountSlot{{random() % 40, random() % 3 == 0 ? 0x80000000u : random(), random() % 7},
+                                static_cast<uint32_t>(i + 1), 0});
+    }
+    std::vector<CountSlot> expected = slots;
+    std::stable_sort(expected.begin(), expected.end(),
+                     [](const CountSlot& a, const CountSlot& b) { return a.rest < b.rest; });
+    SortSlots(slots, scratch);
+    ASSERT_EQ(slots.size(), expected.size());
+    for (size_t i = 0; i < size; ++i) {
+      ASSERT_EQ(slots[i].rest, expected[i].rest) << "size " << size << " at " << i;
+    }
+  }
 }
 
 TEST(CreateCounter, TheModeTableGivesTypeCodesFlagsAndFastness) {

@@ -1,59 +1,118 @@
 #include "counters/count_table.h"
 
+#include <algorithm>
+#include <array>
+#include <utility>
+
 namespace tallymere {
 
 namespace {
-constexpr size_t kInitialCapacity = 1024;  // a power of two
-}
 
-size_t CountTable::Hash(const KeyPath& key) {
-  uint64_t low = (static_cast<uint64_t>(key[0]) << 32) | key[1];
-  uint64_t high = (static_cast<uint64_t>(key[2]) << 32) | key[3];
-  uint64_t h = low * 0x9E3779B97F4A7C15ULL ^ (high + 0xBF58476D1CE4E5B9ULL);
+constexpr size_t kInitialCapacity = 16;  // a power of two
+
+size_t Hash(const KeyRest& rest) {
+  uint64_t h = ((uint64_t{rest[0]} << 32) | rest[1]) * 0x9E3779B97F4A7C15ULL ^ (rest[2] + 0xBF58476D1CE4E5B9ULL);
   h ^= h >> 29;
   h *= 0x94D049BB133111EBULL;
   h ^= h >> 32;
   return static_cast<size_t>(h);
 }
 
-size_t CountTable::Increment(const KeyPath& key) {
+bool SameRest(const KeyRest& a, const KeyRest& b) {
+  return ((a[0] ^ b[0]) | (a[1] ^ b[1]) | (a[2] ^ b[2])) == 0;
+}
+
+void Grow(std::vector<CountSlot>& slots) {
+  std::vector<CountSlot> old(slots.empty() ? kInitialCapacity : slots.size() * 2, CountSlot{});
+  old.swap(slots);
+  const size_t mask = slots.size() - 1;
+  for (const CountSlot& slot : old) {
+    if (slot.empty()) continue;
+    size_t position = Hash(slot.rest) & mask;
+    while (!slots[position].empty()) position = (position + 1) & mask;
+    slots[position] = slot;
+  }
+}
+
+}  // namespace
+
+CountTable::Partition& CountTable::PartitionOf(uint32_t lead, uint32_t group) {
+  if (last_partition_ < partitions_.size() && partitions_[last_partition_].lead == lead &&
+      partitions_[last_partition_].group == group) {
+    return partitions_[last_partition_];
+  }
+  const auto [it, added] =
+      partition_by_lead_.try_emplace((uint64_t{lead} << 32) | group, static_cast<uint32_t>(partitions_.size()));
+  if (added) partitions_.push_back(Partition{lead, group, {}, 0});
+  last_partition_ = it->second;
+  return partitions_[last_partition_];
+}
+
+CountSlot* CountTable::Increment(const KeyPath& key, uint32_t group, bool& moved) {
+  // Slot pointers survive a new partition: moving a partition keeps its array.
+  Partition& partition = PartitionOf(key[0], group);
+  moved = false;
   // Grow at a load of 3/4 so probe runs stay short.
-  if ((size_ + 1) * 4 > slots_.size() * 3) Grow();
-  const size_t mask = slots_.size() - 1;
-  for (size_t position = Hash(key) & mask;; position = (position + 1) & mask) {
-    Slot& slot = slots_[position];
-    if (slot.count == 0) {
-      slot.key = key;
-      slot.count = 1;
+  if ((partition.size + 1) * 4 > partition.slots.size() * 3) {
+    Grow(partition.slots);
+    moved = true;
+  }
+  const KeyRest rest{key[1], key[2], key[3]};
+  const size_t mask = partition.slots.size() - 1;
+  for (size_t position = Hash(rest) & mask;; position = (position + 1) & mask) {
+    CountSlot& slot = partition.slots[position];
+    if (slot.empty()) {
+      slot = CountSlot{rest, 1, 0};
+      ++partition.size;
       ++size_;
-      return position;
+      return &slot;
     }
-    if (SameKey(slot.key, key)) {
-      ++slot.count;
-      return position;
+    if (SameRest(slot.rest, rest)) {
+      slot.Increment();
+      return &slot;
     }
   }
 }
 
-void CountTable::Grow() {
-  std::vector<Slot> old(slots_.empty() ? kInitialCapacity : slots_.size() * 2, Slot{});
-  old.swap(slots_);
-  const size_t mask = slots_.size() - 1;
-  for (const Slot& slot : old) {
-    if (slot.count == 0) continue;
-    size_t position = Hash(slot.key) & mask;
-    while (slots_[position].count != 0) position = (position + 1) & mask;
-    slots_[position] = slot;
-  }
+namespace {
+
+constexpr size_t kDigits = sizeof(KeyRest);  // one byte each, least significant first
+
+uint8_t Digit(const CountSlot& slot, size_t digit) {
+  return static_cast<uint8_t>(slot.rest[kDigits / 4 - 1 - digit / 4] >> (8 * (digit % 4)));
 }
 
-std::vector<CountTable::Slot> CountTable::Entries() const {
-  std::vector<Slot> entries;
-  entries.reserve(size_);
-  for (const Slot& slot : slots_) {
-    if (slot.count != 0) entries.push_back(slot);
+bool SlotBefore(const CountSlot& x, const CountSlot& y) {
+  const uint64_t hx = (uint64_t{x.rest[0]} << 32) | x.rest[1];
+  const uint64_t hy = (uint64_t{y.rest[0]} << 32) | y.rest[1];
+  return hx != hy ? hx < hy : x.rest[2] < y.rest[2];
+}
+
+}  // namespace
+
+// A report sorts millions of slots of random keys, where a comparison sort
+// spends most of its time on mispredicted branches. A least-significant-digit
+// radix sort has none; digits that are the same in every slot (the high bytes
+// of small ranks, say) are skipped, so most keys take five or six passes.
+void SortSlots(std::vector<CountSlot>& slots, std::vector<CountSlot>& scratch) {
+  constexpr size_t kSmall = 256;  // below this the histograms cost more than they save
+  if (slots.size() < kSmall) {
+    std::sort(slots.begin(), slots.end(), SlotBefore);
+    return;
   }
-  return entries;
+  std::vector<std::array<uint32_t, 256>> histograms(kDigits);
+  for (const CountSlot& slot : slots) {
+    for (size_t digit = 0; digit < kDigits; ++digit) ++histograms[digit][Digit(slot, digit)];
+  }
+  scratch.resize(slots.size());
+  for (size_t digit = 0; digit < kDigits; ++digit) {
+    std::array<uint32_t, 256>& histogram = histograms[digit];
+    if (histogram[Digit(slots[0], digit)] == slots.size()) continue;
+    uint32_t start = 0;
+    for (uint32_t& bucket : histogram) start += std::exchange(bucket, start);
+    for (const CountSlot& slot : slots) scratch[histogram[Digit(slot, digit)]++] = slot;
+    slots.swap(scratch);
+  }
 }
 
 }  // namespace tallymere

@@ -123,7 +123,9 @@ GroupCounter::GroupCounter(const CounterFamily& family)
     : family_(family),
       heading_(family.heading),
       label_(family.label),
-      period_seconds_(family.Has(KeyKind::kDay) ? 86400 : family.Has(KeyKind::kHour) ? 3600 : 0) {
+      period_seconds_(family.Has(KeyKind::kDay) ? 86400 : family.Has(KeyKind::kHour) ? 3600 : 0),
+      memo_category_mask_(family.ReadsCategories() ? UINT32_MAX : 0),
+      memo_computer_mask_(family.Has(KeyKind::kComputer) ? UINT32_MAX : 0) {
   type_code = family.type_code;
   part_flags[0] = family.ReadsCategories() ? 1 : 0;
   part_flags[1] = 1;
@@ -213,24 +215,28 @@ void GroupCounter::CountEvents(Source& source, const FooterPropInfo& prop_info, 
 // probe of the count table.
 void GroupCounter::CountEvent(uint32_t cat_row, uint32_t comp_row, uint32_t time, KeyPath& key) {
   const uint32_t period = period_seconds_ != 0 ? time / period_seconds_ : 0;
-  const uint32_t slot = (cat_row * 0x9E3779B1u ^ comp_row * 0x85EBCA77u ^ period * 0xC2B2AE3Du) >> (32 - kMemoBits);
-  MemoEntry& memo = memo_[slot];
-  if (memo.position != kNoPosition && memo.cat_row == cat_row && memo.comp_row == comp_row &&
+  // Rows that no level of the grouping reads do not tell key paths apart.
+  cat_row &= memo_category_mask_;
+  comp_row &= memo_computer_mask_;
+  const uint32_t index = (cat_row * 0x9E3779B1u ^ comp_row * 0x85EBCA77u ^ period * 0xC2B2AE3Du) >> (32 - kMemoBits);
+  MemoEntry& memo = memo_[index];
+  if (memo.generation == generation_ && memo.cat_row == cat_row && memo.comp_row == comp_row &&
       memo.period == period) {
-    counts_.IncrementAt(memo.position);
+    memo.slot->Increment();
     return;
   }
   BuildKeyPath(cat_row, comp_row, time, key);
-  const size_t capacity = counts_.capacity();
-  const size_t position = counts_.Increment(key);
-  if (counts_.capacity() != capacity) ForgetMemo();  // positions moved
-  // Tables past 2^32 slots are beyond any memory here; such positions are
-  // simply not remembered.
-  if (position < kNoPosition) memo = {cat_row, comp_row, period, static_cast<uint32_t>(position)};
+  bool moved = false;
+  CountSlot* slot = counts_.Increment(key, log_id_, moved);
+  if (moved) ForgetMemo();
+  memo = {cat_row, comp_row, period, generation_, slot};
 }
 
 void GroupCounter::ForgetMemo() {
-  std::fill(memo_.begin(), memo_.end(), MemoEntry{});
+  if (++generation_ == 0) {  // after 2^32 generations old entries could look current
+    std::fill(memo_.begin(), memo_.end(), MemoEntry{});
+    generation_ = 1;
+  }
 }
 
 void GroupCounter::BuildKeyPath(uint32_t cat_row, uint32_t comp_row, uint32_t time, KeyPath& key) {
@@ -277,7 +283,7 @@ void AppendSigned(std::string& out, int32_t value) {
 
 }  // namespace
 
-std::vector<CountTable::Slot> GroupCounter::SortedCounts(std::vector<std::string>& texts) const {
+std::vector<uint32_t> GroupCounter::RankStrings(std::vector<std::string>& texts) const {
   std::vector<uint32_t> by_rank(strings_.size());
   std::iota(by_rank.begin(), by_rank.end(), 0u);
   std::sort(by_rank.begin(), by_rank.end(),
@@ -288,22 +294,25 @@ std::vector<CountTable::Slot> GroupCounter::SortedCounts(std::vector<std::string
     rank[by_rank[r]] = r;
     texts.push_back(ToUtf8(strings_.Text(by_rank[r])));
   }
-  std::vector<CountTable::Slot> rows = counts_.Entries();
-  for (auto& row : rows) {
-    for (size_t level = 0; level < family_.level_count; ++level) {
-      const KeyKind kind = family_.levels[level];
-      if (IsStringKey(kind)) row.key[level] = rank[row.key[level]];
-      if (kind == KeyKind::kEventId) row.key[level] ^= kSignBias;
+  return rank;
+}
+
+uint32_t GroupCounter::OrderValue(KeyKind kind, uint32_t value, const std::vector<uint32_t>& rank) const {
+  if (IsStringKey(kind)) return rank[value];
+  if (kind == KeyKind::kEventId) return value ^ kSignBias;
+  return value;
+}
+
+void GroupCounter::CollectRows(const CountTable::Partition& partition, const std::vector<uint32_t>& rank,
+                               std::vector<CountSlot>& rows) const {
+  rows.reserve(rows.size() + partition.size);
+  for (const CountSlot& slot : partition.slots) {
+    if (slot.empty()) continue;
+    CountSlot& row = rows.emplace_back(slot);
+    for (size_t level = 1; level < family_.level_count; ++level) {
+      row.rest[level - 1] = OrderValue(family_.levels[level], row.rest[level - 1], rank);
     }
   }
-  // Two 64-bit words per key path compare in two steps instead of four.
-  const auto high = [](const KeyPath& k) { return (uint64_t{k[0]} << 32) | k[1]; };
-  const auto low = [](const KeyPath& k) { return (uint64_t{k[2]} << 32) | k[3]; };
-  std::sort(rows.begin(), rows.end(), [&](const auto& x, const auto& y) {
-    const uint64_t hx = high(x.key), hy = high(y.key);
-    return hx != hy ? hx < hy : low(x.key) < low(y.key);
-  });
-  return rows;
 }
 
 void GroupCounter::AppendLine(std::string& out, const KeyPath& key, uint64_t count,
@@ -333,17 +342,42 @@ void GroupCounter::AppendLine(std::string& out, const KeyPath& key, uint64_t cou
   out += '\n';
 }
 
+// Partitions are printed in the order of their first level; the partitions
+// of one first level (one per log) are sorted together, equal key paths
+// summed, and released once printed.
 void GroupCounter::Report() {
   std::vector<std::string> texts;
-  const std::vector<CountTable::Slot> rows = SortedCounts(texts);
+  const std::vector<uint32_t> rank = RankStrings(texts);
+  std::vector<CountTable::Partition>& partitions = counts_.partitions();
+  std::vector<std::pair<uint32_t, uint32_t>> order;  // (first level in report order, partition)
+  order.reserve(partitions.size());
+  for (uint32_t i = 0; i < partitions.size(); ++i) {
+    order.emplace_back(OrderValue(family_.levels[0], partitions[i].lead, rank), i);
+  }
+  std::sort(order.begin(), order.end());
   period_text_.clear();
   std::string chunk;
-  for (const auto& row : rows) {
-    AppendLine(chunk, row.key, row.count, texts);
-    m_total += row.count;
-    if (chunk.size() >= (1u << 16)) {
-      Out() << chunk;
-      chunk.clear();
+  std::vector<CountSlot> rows;
+  std::vector<CountSlot> scratch;
+  for (size_t first = 0; first < order.size();) {
+    const uint32_t lead = order[first].first;
+    rows.clear();
+    for (; first < order.size() && order[first].first == lead; ++first) {
+      CollectRows(partitions[order[first].second], rank, rows);
+      std::vector<CountSlot>().swap(partitions[order[first].second].slots);
+    }
+    SortSlots(rows, scratch);
+    for (size_t i = 0; i < rows.size();) {
+      // Groupings without a log level see a key path once per log.
+      const KeyRest rest = rows[i].rest;
+      uint64_t count = 0;
+      for (; i < rows.size() && rows[i].rest == rest; ++i) count += rows[i].count();
+      AppendLine(chunk, KeyPath{lead, rest[0], rest[1], rest[2]}, count, texts);
+      m_total += count;
+      if (chunk.size() >= (1u << 16)) {
+        Out() << chunk;
+        chunk.clear();
+      }
     }
   }
   Out() << chunk;

@@ -53,10 +53,15 @@ class GroupCounter : public RepCounters {
   void PrepareRows(Source& source, bool needs_categories);
   void BuildKeyPath(uint32_t cat_row, uint32_t comp_row, uint32_t time, KeyPath& key);
   [[noreturn]] void FailWhileCounting();
-  // The counts in report order, with string keys replaced by their rank in
-  // UTF-16 order and event IDs biased so that plain integer order is the
-  // report's order; `texts` receives the strings as UTF-8, by rank.
-  std::vector<CountTable::Slot> SortedCounts(std::vector<std::string>& texts) const;
+  // Each string id's rank in UTF-16 order; `texts` receives the strings as
+  // UTF-8, by rank.
+  std::vector<uint32_t> RankStrings(std::vector<std::string>& texts) const;
+  // A key level's value mapped so that plain integer order is the report's
+  // order: string ids become ranks and event IDs are biased to sort signed.
+  uint32_t OrderValue(KeyKind kind, uint32_t value, const std::vector<uint32_t>& rank) const;
+  // Appends the slots of a partition with their levels mapped.
+  void CollectRows(const CountTable::Partition& partition, const std::vector<uint32_t>& rank,
+                   std::vector<CountSlot>& rows) const;
   void AppendLine(std::string& out, const KeyPath& key, uint64_t count,
                   const std::vector<std::string>& texts);
 
@@ -78,19 +83,23 @@ class GroupCounter : public RepCounters {
   };
   std::vector<CategoryRowKeys> category_rows_;
   std::vector<ComputerRowKeys> computer_rows_;
-  // Recently counted (rows, period) and where their count is; forgotten for
-  // every part and whenever the count table grows.
-  static constexpr uint32_t kNoPosition = UINT32_MAX;
+  // Recently counted (rows, period) and their slot. Entries of an older
+  // generation are void: the generation moves on for every part (rows mean
+  // other things in each) and whenever a count table grows (slots move).
   struct MemoEntry {
     uint32_t cat_row = 0;
     uint32_t comp_row = 0;
     uint32_t period = 0;
-    uint32_t position = kNoPosition;
+    uint32_t generation = 0;
+    CountSlot* slot = nullptr;
   };
-  static constexpr int kMemoBits = 10;  // 16 KiB: stays in the first-level cache
+  static constexpr int kMemoBits = 10;  // 24 KiB: stays in the first-level cache
   void ForgetMemo();
   std::vector<MemoEntry> memo_ = std::vector<MemoEntry>(size_t{1} << kMemoBits);
+  uint32_t generation_ = 1;
   uint32_t period_seconds_ = 0;  // 86400 or 3600 for the period key, 0 without one
+  uint32_t memo_category_mask_;  // 0 where the key path does not depend on the row
+  uint32_t memo_computer_mask_;
   uint32_t log_id_ = 0;
   uint32_t event_id_mask_ = 0xFFFF;
   // The keys derived last, for the failure path.
