@@ -1,6 +1,7 @@
 # zlib is always needed: the writer compresses with it, and it is the portable
 # inflate backend. libdeflate is the fast backend, used where it is found.
 find_package(ZLIB REQUIRED)
+find_package(Threads REQUIRED)
 
 find_path(LIBDEFLATE_INCLUDE_DIR libdeflate.h)
 find_library(LIBDEFLATE_LIBRARY NAMES deflate libdeflate)

@@ -15,6 +15,7 @@
 #include "repwriter/repository.h"
 #include "support/expected_report.h"
 #include "support/program_runner.h"
+#include "support/spawn.h"
 
 namespace tallymere::test {
 namespace {
@@ -271,6 +272,54 @@ TEST_F(DamageMatrix, SoundRepositoryEndsCleanly) {
   WriteRepository({"None", {}, {}});
   for (int mode : {kGroupedMode, kGroupedFastMode}) CheckGrouped({"None", {}, {}}, mode);
   CheckPropertyTotal({"None", {}, {}});
+}
+
+// The report less its last line, the elapsed seconds of the verbose total.
+std::string WithoutElapsed(const std::string& out) {
+  const size_t last = out.find_last_of('\n', out.size() < 2 ? 0 : out.size() - 2);
+  return last == std::string::npos ? out : out.substr(0, last + 1);
+}
+
+// Files are read and parsed on worker threads ahead of the one being
+// counted; whatever the number of workers, a run must print exactly what a
+// run on one thread prints, diagnostics included, and end the same way.
+TEST(ReadingAhead, PrintsExactlyWhatOneThreadPrints) {
+  TempFolder folder;
+  const auto damaged = [](Damage what) {
+    const std::string events = repwriter::PartBufferName(BufferKind::Events, 1);
+    return RepositoryFile{.image = DamagedImage({{.what = what, .buffer = events}})};
+  };
+  const auto whole = [](Damage what) { return RepositoryFile{.image = DamagedImage({{.what = what}})}; };
+  ImageDescription container;
+  container.footers.push_back(FooterDescription{});
+  container.footers[0].nested = {SoundImage(k20180307 + 7 * 86400, 2), DamagedImage({})};
+  std::vector<RepositoryFile> files = {
+      {.image = SoundImage(k20180307, 3)},        damaged(Damage::BadCrc),
+      {.image = SoundImage(k20180307 + 86400, 4)}, damaged(Damage::CorruptDeflate),
+      whole(Damage::EventsCountMismatch),          {.image = container},
+      damaged(Damage::WrongSignature),             whole(Damage::MissingComputerType),
+      {.image = SoundImage(k20180307 + 2 * 86400, 5)}, whole(Damage::ChainLoopsToSelf),
+      {.image = SoundImage(k20180307 + 3 * 86400, 6)}};
+  for (size_t i = 0; i < files.size(); ++i) files[i].name = "file" + std::to_string(10 + i) + ".rep";
+  const std::filesystem::path repository = folder.path() / "repo";
+  repwriter::WriteRepository(repository, files);
+
+  for (int mode : {-1, 0, 7, 27}) {
+    SCOPED_TRACE("mode " + std::to_string(mode));
+    const std::vector<std::string> args = {"-v", "-m", std::to_string(mode), repository.string()};
+    SetInheritedEnvironment("TALLYMERE_THREADS", "0");
+    const ProgramResult alone = RunProgram(args);
+    for (const std::string workers : {"1", "3"}) {
+      SetInheritedEnvironment("TALLYMERE_THREADS", workers);
+      const ProgramResult ahead = RunProgram(args);
+      EXPECT_EQ(ahead.status, alone.status) << workers;
+      EXPECT_EQ(WithoutElapsed(ahead.out), WithoutElapsed(alone.out)) << workers;
+      EXPECT_EQ(ahead.err, alone.err) << workers;
+    }
+    SetInheritedEnvironment("TALLYMERE_THREADS", "");
+    EXPECT_NE(alone.out.find(mode < 0 ? "ScanFooters() error" : "BAD CRC: "), std::string::npos);
+    EXPECT_NE(alone.out.find("some problem in file:"), std::string::npos);
+  }
 }
 
 }  // namespace

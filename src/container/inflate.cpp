@@ -49,8 +49,9 @@ struct DecompressorDeleter {
 };
 
 int InflateLibdeflate(Bytes input, uint8_t* out, uint32_t out_size, uint32_t& produced) {
-  // One decompressor for the whole run: the program reads on one thread.
-  static std::unique_ptr<libdeflate_decompressor, DecompressorDeleter> decompressor(
+  // One decompressor per thread for the whole run: files are unpacked on
+  // worker threads while others are counted.
+  thread_local std::unique_ptr<libdeflate_decompressor, DecompressorDeleter> decompressor(
       libdeflate_alloc_decompressor());
   if (!decompressor) return Z_MEM_ERROR;
   size_t actual = 0;

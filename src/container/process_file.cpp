@@ -117,11 +117,7 @@ void CountFooter(RepFooter& footer, RepCounters& counter) {
     if (events == nullptr) continue;
     tmp_ulCount += events->ulCount;
     count.ulCount = events->ulCount;
-    if (!counter.fast) {
-      for (auto& slot : part.slots) {
-        if (slot) slot->Decode();
-      }
-    }
+    if (!counter.fast) part.DecodeSlots();
     counter.CountPart(part, info, count);
   }
   counter.m_prop_total += info.ulEventNum;
@@ -147,24 +143,44 @@ int CountImage(RepFileBuffer& image, RepCounters* counter) {
   return 0;
 }
 
-int ProcessFile(RepFileInput& input, RepCounters& counter) {
-  if (!input.loaded()) {
-    counter.incomplete = true;  // already reported by the reading step
-    return -2;
+void ParseFile(const RepFileInput& input, bool decode, ParsedFile& parsed) {
+  RepFileBuffer& image = parsed.image;
+  image.budget = &parsed.budget;
+  if (image.Open(input.bytes())) image.part_flags = input.part_flags();
+  parsed.parse_status = image.Parse();
+  // Nested images are parsed while they are counted, one after another.
+  if (!decode || image.kind != FileKind::Data || NestedRefCount(image) != 0) return;
+  for (RepFooter& footer : image.footers) {
+    for (RepPart& part : footer.parts) {
+      if (part.events() != nullptr) part.DecodeSlots();
+    }
   }
-  UnpackBudget budget = UnpackBudget::ForFile(input.bytes().size());
-  RepFileBuffer image;
-  OpenAndParse(image, input.bytes(), input, budget, counter);
+}
+
+int CountParsedFile(ParsedFile& parsed, const RepFileInput& input, RepCounters& counter) {
+  RepFileBuffer& image = parsed.image;
+  if (parsed.parse_status != 0) ReportProblem(input, counter);
+  if (image.damaged_content) counter.incomplete = true;
   int status = 0;
   if (image.kind == FileKind::Data) {
     if (NestedRefCount(image) == 0) {
       status = CountImage(image, &counter) < 0 ? -1 : 0;
     } else {
-      status = CountNestedImages(image, input, budget, counter);
+      status = CountNestedImages(image, input, parsed.budget, counter);
     }
   }
   image.ReleaseAllParts();
   return status;
+}
+
+int ProcessFile(RepFileInput& input, RepCounters& counter) {
+  if (!input.loaded()) {
+    counter.incomplete = true;  // already reported by the reading step
+    return -2;
+  }
+  ParsedFile parsed(input.bytes().size());
+  ParseFile(input, false, parsed);
+  return CountParsedFile(parsed, input, counter);
 }
 
 }  // namespace tallymere

@@ -5,6 +5,7 @@
 
 #include "container/buffer_ref.h"
 #include "container/rep_file_buffer.h"
+#include "container/unpack_budget.h"
 #include "counters/rep_counters.h"
 #include "repository/rep_file_input.h"
 
@@ -15,6 +16,26 @@ namespace tallymere {
 // (problems reported), -1 when counting was refused because the counter is
 // marked failed, -2 when the file was not loaded.
 int ProcessFile(RepFileInput& input, RepCounters& counter);
+
+// ProcessFile in two steps, so that the first can run on another thread
+// ahead of the counting: it neither reads nor changes a counter.
+struct ParsedFile {
+  explicit ParsedFile(uint64_t file_size) : budget(UnpackBudget::ForFile(file_size)) {}
+  ParsedFile(const ParsedFile&) = delete;
+  ParsedFile& operator=(const ParsedFile&) = delete;
+
+  UnpackBudget budget;  // the image points at it
+  RepFileBuffer image;
+  int parse_status = 0;
+};
+// Opens and parses a loaded file's image: every selected part is unpacked,
+// checked and walked, and with `decode` (the groupings that count decoded
+// tables) decoded. Nothing is counted; a container's nested images are left
+// to CountParsedFile.
+void ParseFile(const RepFileInput& input, bool decode, ParsedFile& parsed);
+// Reports a failed parse, counts the image or its nested images, and
+// releases the parts. Returns as ProcessFile.
+int CountParsedFile(ParsedFile& parsed, const RepFileInput& input, RepCounters& counter);
 
 // Counts every footer of a parsed Data image: 0, or -1 (nothing counted)
 // without a counter or with one marked failed.

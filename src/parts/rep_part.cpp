@@ -12,6 +12,14 @@ RepCatBuffer* RepPart::categories() const { return static_cast<RepCatBuffer*>(sl
 RepCompBuffer* RepPart::computers() const { return static_cast<RepCompBuffer*>(slots[kCompBufferId].get()); }
 RepEventsBuffer* RepPart::events() const { return static_cast<RepEventsBuffer*>(slots[kEventsBufferId].get()); }
 
+void RepPart::DecodeSlots() {
+  if (decoded) return;
+  for (auto& slot : slots) {
+    if (slot) slot->Decode();
+  }
+  decoded = true;
+}
+
 void RepPart::Dump() const {
   Out() << "Part index: " << index << "\n";
   for (int32_t s = 0; s < kPartKinds; ++s) {

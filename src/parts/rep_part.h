@@ -20,6 +20,10 @@ struct RepPart {
   // Indexed by buffer ID 0..12; empty where the footer has no such buffer or
   // the kind was not selected.
   std::array<std::unique_ptr<RepPartBuffer>, kPartKinds> slots;
+  // Set once every slot has been decoded, so that counting does not decode again.
+  bool decoded = false;
+
+  void DecodeSlots();
 
   // The typed slots 0, 1 and 3, or null.
   RepCatBuffer* categories() const;

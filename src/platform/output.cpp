@@ -10,6 +10,7 @@ namespace {
 constexpr size_t kFlushThreshold = 1 << 16;
 std::string* g_capture_out = nullptr;
 std::string* g_capture_err = nullptr;
+thread_local OutputRecording* t_recording = nullptr;
 }  // namespace
 
 void CaptureOutputForTesting(std::string* out, std::string* err) {
@@ -19,19 +20,55 @@ void CaptureOutputForTesting(std::string* out, std::string* err) {
 }
 
 TextOut& Out() {
-  static TextOut out(false);
+  if (t_recording != nullptr) return t_recording->out_;
+  static TextOut out(false, nullptr);
   return out;
 }
 
 TextOut& Err() {
-  static TextOut err(true);
+  if (t_recording != nullptr) return t_recording->err_;
+  static TextOut err(true, nullptr);
   return err;
+}
+
+void OutputRecording::Append(bool is_err, const std::string& text) {
+  if (!segments_.empty() && segments_.back().first == is_err) {
+    segments_.back().second += text;
+  } else {
+    segments_.emplace_back(is_err, text);
+  }
+}
+
+void OutputRecording::Replay() {
+  out_.Flush();
+  for (const auto& [is_err, text] : segments_) {
+    if (is_err) {
+      Err() << text;
+    } else {
+      Out() << text;
+    }
+  }
+  segments_.clear();
+}
+
+ScopedOutputRecording::ScopedOutputRecording(OutputRecording& recording) : previous_(t_recording) {
+  t_recording = &recording;
+}
+
+ScopedOutputRecording::~ScopedOutputRecording() {
+  t_recording->out_.Flush();
+  t_recording = previous_;
 }
 
 void FlushOutput() { Out().Flush(); }
 
 void TextOut::Flush() {
   if (buffer_.empty()) return;
+  if (recording_ != nullptr) {
+    recording_->Append(is_err_, buffer_);
+    buffer_.clear();
+    return;
+  }
   if (std::string* capture = is_err_ ? g_capture_err : g_capture_out) {
     capture->append(buffer_);
     buffer_.clear();

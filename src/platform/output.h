@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace tallymere {
 
@@ -37,11 +39,50 @@ class TextOut {
  private:
   friend TextOut& Out();
   friend TextOut& Err();
-  explicit TextOut(bool is_err) : is_err_(is_err) {}
+  friend class OutputRecording;
+  TextOut(bool is_err, class OutputRecording* recording) : is_err_(is_err), recording_(recording) {}
   void AfterWrite();
 
   std::string buffer_;
   bool is_err_;
+  class OutputRecording* recording_;  // set for the streams of a recording
+};
+
+// What a worker thread would have written to either stream, kept in order so
+// that the main thread can write it later exactly as if it had been written
+// then. While a recording is active on a thread, Out() and Err() on that
+// thread write into it.
+class OutputRecording {
+ public:
+  OutputRecording() = default;
+  OutputRecording(const OutputRecording&) = delete;
+  OutputRecording& operator=(const OutputRecording&) = delete;
+
+  // Writes everything recorded to the calling thread's streams, in order.
+  void Replay();
+
+ private:
+  friend class TextOut;
+  friend class ScopedOutputRecording;
+  friend TextOut& Out();
+  friend TextOut& Err();
+  void Append(bool is_err, const std::string& text);
+
+  TextOut out_{false, this};
+  TextOut err_{true, this};
+  std::vector<std::pair<bool, std::string>> segments_;  // (is standard error, text)
+};
+
+// Makes `recording` the calling thread's output until destroyed.
+class ScopedOutputRecording {
+ public:
+  explicit ScopedOutputRecording(OutputRecording& recording);
+  ~ScopedOutputRecording();
+  ScopedOutputRecording(const ScopedOutputRecording&) = delete;
+  ScopedOutputRecording& operator=(const ScopedOutputRecording&) = delete;
+
+ private:
+  OutputRecording* previous_;
 };
 
 // Standard output (buffered) and standard error (written at once).

@@ -28,6 +28,11 @@ RepFileInput::RepFileInput(std::string path, RepCounters& counter)
   if (!loaded_) counter.incomplete = true;
 }
 
+RepFileInput::RepFileInput(std::string path, const std::array<uint32_t, kPartKinds>& part_flags)
+    : path_(std::move(path)), part_flags_(part_flags) {
+  Load();
+}
+
 RepFileInput::RepFileInput(std::string path, std::vector<uint8_t> content, RepCounters& counter)
     : path_(std::move(path)),
       content_(std::make_unique<MemoryContent>(std::move(content))),

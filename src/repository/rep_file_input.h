@@ -18,6 +18,9 @@ class RepFileInput {
   // Copies the counter's part selection flags, points the counter's current
   // path at this file and reads the file (reporting a failure).
   RepFileInput(std::string path, RepCounters& counter);
+  // Reads the file for the given part selection without touching a counter
+  // (for reading ahead on another thread); the caller reports an unloaded file.
+  RepFileInput(std::string path, const std::array<uint32_t, kPartKinds>& part_flags);
   // A file whose bytes are already in memory (tests and fuzzing): the same
   // set-up, with nothing read from disk.
   RepFileInput(std::string path, std::vector<uint8_t> content, RepCounters& counter);

@@ -3,9 +3,8 @@
 #include <algorithm>
 #include <vector>
 
-#include "container/process_file.h"
 #include "platform/platform.h"
-#include "repository/rep_file_input.h"
+#include "repository/file_pipeline.h"
 
 namespace tallymere {
 
@@ -13,14 +12,8 @@ namespace {
 
 char FoldCase(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
-void VisitFile(std::string& path, RepCounters& counter) {
-  RepFileInput input(path, counter);
-  ProcessFile(input, counter);
-  counter.current_path = nullptr;
-}
-
 // `folder` is extended in place while the walk descends and cut back after.
-void WalkFolder(std::string& folder, RepCounters& counter) {
+void WalkFolder(std::string& folder, RepCounters& counter, FilePipeline& pipeline) {
   folder.push_back(platform::PathSeparator());
   const size_t base = folder.size();
   std::vector<platform::DirEntry> entries;
@@ -30,16 +23,22 @@ void WalkFolder(std::string& folder, RepCounters& counter) {
 
   const bool holds_files = std::any_of(entries.begin(), entries.end(),
                                        [](const auto& e) { return HasRepExtension(e.name); });
-  for (const auto& entry : entries) {
-    folder.resize(base);
-    if (holds_files) {
+  if (holds_files) {
+    // The folder's files go to the pipeline together, so that it can read
+    // ahead of the one being counted.
+    std::vector<std::string> files;
+    for (const auto& entry : entries) {
       if (!HasRepExtension(entry.name)) continue;
       if (counter.time_filter.enabled && !IsFileInTimeFilter(counter.time_filter, entry.name)) continue;
+      files.push_back(folder + entry.name);
+    }
+    pipeline.ProcessFiles(files);
+  } else {
+    for (const auto& entry : entries) {
+      if (!entry.is_folder || entry.name.front() == '.') continue;
+      folder.resize(base);
       folder += entry.name;
-      VisitFile(folder, counter);
-    } else if (entry.is_folder && entry.name.front() != '.') {
-      folder += entry.name;
-      WalkFolder(folder, counter);
+      WalkFolder(folder, counter, pipeline);
     }
   }
   folder.resize(base);
@@ -80,7 +79,8 @@ RepositoryRoot::RepositoryRoot(const std::string& argument, int root_kind)
 void WalkRepository(const RepositoryRoot& root, RepCounters& counter) {
   if (!root.exists) return;
   std::string folder = root.path;
-  WalkFolder(folder, counter);
+  FilePipeline pipeline(counter, FilePipeline::DefaultWorkers());
+  WalkFolder(folder, counter, pipeline);
 }
 
 }  // namespace tallymere

@@ -15,6 +15,10 @@ int RunCaptured(const std::string& program, const std::vector<std::string>& args
                 const std::filesystem::path& working_folder, const std::filesystem::path& out,
                 const std::filesystem::path& err);
 
+// Sets an environment variable for the programs started afterwards; an empty
+// value removes it.
+void SetInheritedEnvironment(const std::string& name, const std::string& value);
+
 // The built executable's path as this platform's programs name it.
 std::string NativeProgramPath(const std::string& built_path);
 

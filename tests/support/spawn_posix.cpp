@@ -21,6 +21,14 @@ std::string Quote(const std::string& text) {
 
 }  // namespace
 
+void SetInheritedEnvironment(const std::string& name, const std::string& value) {
+  if (value.empty()) {
+    unsetenv(name.c_str());
+  } else {
+    setenv(name.c_str(), value.c_str(), 1);
+  }
+}
+
 int RunCaptured(const std::string& program, const std::vector<std::string>& args,
                 const fs::path& working_folder, const fs::path& out, const fs::path& err) {
   const fs::path status_file = out.parent_path() / "status";

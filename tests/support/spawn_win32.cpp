@@ -60,6 +60,10 @@ UniqueHandle OpenInheritable(const std::wstring& path, DWORD access, DWORD dispo
 
 }  // namespace
 
+void SetInheritedEnvironment(const std::string& name, const std::string& value) {
+  SetEnvironmentVariableW(Wide(name).c_str(), value.empty() ? nullptr : Wide(value).c_str());
+}
+
 int RunCaptured(const std::string& program, const std::vector<std::string>& args,
                 const fs::path& working_folder, const fs::path& out, const fs::path& err) {
   const UniqueHandle input = OpenInheritable(L"NUL", GENERIC_READ, OPEN_EXISTING);

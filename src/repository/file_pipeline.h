@@ -1,0 +1,59 @@
+// Reading ahead of the counting.
+//
+// Unpacking the parts of a file costs more than counting them, and neither
+// depends on the other file by file. So while the main thread counts one
+// file, worker threads read and parse the next few of the same folder:
+// mapping, footers and tables, unpacking, checks, the record walks and, for
+// the groupings that count decoded tables, the decoding. What a worker would
+// print is recorded and written when its file's turn comes, before the file
+// is counted; the counter is only ever touched by the main thread, in walk
+// order. The report is therefore exactly that of a run on one thread.
+#pragma once
+
+#include <condition_variable>
+#include <deque>
+#include <future>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "counters/rep_counters.h"
+
+namespace tallymere {
+
+struct PreparedFile;
+
+class FilePipeline {
+ public:
+  // `workers` threads read ahead; with 0 every file is read when counted.
+  FilePipeline(RepCounters& counter, unsigned workers);
+  ~FilePipeline();
+  FilePipeline(const FilePipeline&) = delete;
+  FilePipeline& operator=(const FilePipeline&) = delete;
+
+  // Reads, parses and counts the files in the order given.
+  void ProcessFiles(const std::vector<std::string>& paths);
+
+  // The workers for this machine: one per processor, at most four, none on
+  // a single processor. TALLYMERE_THREADS (0 to 64) overrides the number.
+  static unsigned DefaultWorkers();
+
+ private:
+  using Result = std::unique_ptr<PreparedFile>;
+  std::future<Result> Submit(const std::string& path);
+  void WorkerLoop();
+  void Finish(PreparedFile& file);
+
+  RepCounters& counter_;
+  const std::array<uint32_t, kPartKinds> part_flags_;
+  const bool decode_;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::deque<std::packaged_task<Result()>> jobs_;
+  bool stopping_ = false;
+  std::vector<std::thread> threads_;
+};
+
+}  // namespace tallymere
