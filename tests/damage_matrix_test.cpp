@@ -322,5 +322,39 @@ TEST(ReadingAhead, PrintsExactlyWhatOneThreadPrints) {
   }
 }
 
+// A report of many lines is sorted and formatted in batches on the worker
+// threads; it must come out as on one thread, and as written.
+TEST(ReadingAhead, ReportsOfManyLinesMatchOneThread) {
+  TempFolder folder;
+  std::vector<Event> events;
+  constexpr uint32_t kEvents = 150000;  // more than two batches of lines
+  for (uint32_t i = 0; i < kEvents; ++i) {
+    events.push_back({.computer = i % 3 ? u"dc01" : u"ws7", .category = u"Logon", .event_type = 8,
+                      .event_id = i % 40000 * 3 + (i % 7 == 0 ? 0x80000000u : 0), .time = k20180307 + i * 7});
+  }
+  std::vector<RepositoryFile> files = {{.image = OneFooter(u"Security", events)},
+                                       {.image = OneFooter(u"System", events)}};
+  files[1].folder = "System";
+  const std::filesystem::path repository = folder.path() / "repo";
+  repwriter::WriteRepository(repository, files);
+  std::vector<repwriter::ExpectedEvent> written = repwriter::ListEvents(files[0].image);
+  const auto second = repwriter::ListEvents(files[1].image);
+  written.insert(written.end(), second.begin(), second.end());
+
+  for (int mode : {8, 32}) {
+    SCOPED_TRACE("mode " + std::to_string(mode));
+    const std::vector<std::string> args = {"-m", std::to_string(mode), repository.string()};
+    SetInheritedEnvironment("TALLYMERE_THREADS", "0");
+    const ProgramResult alone = RunProgram(args);
+    SetInheritedEnvironment("TALLYMERE_THREADS", "2");
+    const ProgramResult ahead = RunProgram(args);
+    SetInheritedEnvironment("TALLYMERE_THREADS", "");
+    EXPECT_EQ(alone.status, 0);
+    EXPECT_EQ(ahead.status, 0);
+    EXPECT_TRUE(ahead.out == alone.out);  // megabytes: no dump of either
+    EXPECT_TRUE(LinesContaining(ahead.out, ",") == ExpectedReport(mode, written));
+  }
+}
+
 }  // namespace
 }  // namespace tallymere::test

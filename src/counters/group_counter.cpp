@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstring>
+#include <deque>
+#include <future>
 #include <numeric>
 #include <cstdlib>
 #include <exception>
@@ -271,15 +274,6 @@ bool IsStringKey(KeyKind kind) {
   return kind == KeyKind::kLog || kind == KeyKind::kComputer || kind == KeyKind::kCategory;
 }
 
-void AppendNumber(std::string& out, uint64_t value) {
-  char digits[24];
-  out.append(digits, std::to_chars(digits, digits + sizeof digits, value).ptr);
-}
-
-void AppendSigned(std::string& out, int32_t value) {
-  char digits[16];
-  out.append(digits, std::to_chars(digits, digits + sizeof digits, value).ptr);
-}
 
 }  // namespace
 
@@ -315,54 +309,96 @@ void GroupCounter::CollectRows(const CountTable::Partition& partition, const std
   }
 }
 
-void GroupCounter::AppendLine(std::string& out, const KeyPath& key, uint64_t count,
-                              const std::vector<std::string>& texts) {
-  for (size_t level = 0; level < family_.level_count; ++level) {
-    if (level > 0) out += ',';
-    const uint32_t value = key[level];
-    switch (family_.levels[level]) {
-      case KeyKind::kDay:
-      case KeyKind::kHour:
-        // The period is the outermost key: its text changes only between runs of lines.
-        if (period_text_.empty() || value != period_key_) {
-          period_key_ = value;
-          period_text_ = family_.levels[level] == KeyKind::kDay ? FormatDay(value) : FormatHour(value);
-        }
-        out += period_text_;
-        break;
-      case KeyKind::kLog:
-      case KeyKind::kComputer:
-      case KeyKind::kCategory: out += texts[value]; break;
-      case KeyKind::kEventType: AppendNumber(out, value); break;
-      case KeyKind::kEventId: AppendSigned(out, static_cast<int32_t>(value ^ kSignBias)); break;
-    }
+char* TextBlock::Reserve(size_t room) {
+  if (capacity_ - size_ < room) {
+    const size_t capacity = std::max(2 * capacity_, size_ + room);
+    auto data = std::make_unique_for_overwrite<char[]>(capacity);
+    if (size_ != 0) std::memcpy(data.get(), data_.get(), size_);
+    data_ = std::move(data);
+    capacity_ = capacity;
   }
-  out += ',';
-  AppendNumber(out, count);
-  out += '\n';
+  return data_.get() + size_;
 }
 
-// Partitions are printed in the order of their first level; the partitions
-// of one first level (one per log) are sorted together, equal key paths
-// summed, and released once printed.
-void GroupCounter::Report() {
-  std::vector<std::string> texts;
-  const std::vector<uint32_t> rank = RankStrings(texts);
-  std::vector<CountTable::Partition>& partitions = counts_.partitions();
-  std::vector<std::pair<uint32_t, uint32_t>> order;  // (first level in report order, partition)
-  order.reserve(partitions.size());
-  for (uint32_t i = 0; i < partitions.size(); ++i) {
-    order.emplace_back(OrderValue(family_.levels[0], partitions[i].lead, rank), i);
+namespace {
+
+// Writes report lines. The period is the outermost level, so its text
+// changes only between runs of lines and is formatted once per run.
+class LineFormatter {
+ public:
+  LineFormatter(const CounterFamily& family, const std::vector<std::string>& texts)
+      : family_(family), texts_(texts) {
+    size_t longest = 0;
+    for (const std::string& text : texts) longest = std::max(longest, text.size());
+    // Every level as long as the longest string or a number, its comma, the
+    // count and the line end.
+    longest_line_ = kMaxKeyLevels * (std::max<size_t>(longest, kNumberRoom) + 1) + kNumberRoom + 1;
   }
-  std::sort(order.begin(), order.end());
-  period_text_.clear();
-  std::string chunk;
+
+  void Append(TextBlock& out, const KeyPath& key, uint64_t count) {
+    char* p = out.Reserve(longest_line_);
+    for (size_t level = 0; level < family_.level_count; ++level) {
+      const uint32_t value = key[level];
+      switch (family_.levels[level]) {
+        case KeyKind::kDay:
+        case KeyKind::kHour: p = Copy(p, PeriodText(family_.levels[level], value)); break;
+        case KeyKind::kLog:
+        case KeyKind::kComputer:
+        case KeyKind::kCategory: p = Copy(p, texts_[value]); break;
+        case KeyKind::kEventType: p = std::to_chars(p, p + kNumberRoom, value).ptr; break;
+        case KeyKind::kEventId: p = std::to_chars(p, p + kNumberRoom, static_cast<int32_t>(value ^ kSignBias)).ptr; break;
+      }
+      *p++ = ',';
+    }
+    p = std::to_chars(p, p + kNumberRoom, count).ptr;
+    *p++ = '\n';
+    out.Commit(p);
+  }
+
+ private:
+  static constexpr size_t kNumberRoom = 24;  // any 64-bit number in decimal
+
+  static char* Copy(char* p, const std::string& text) {
+    std::memcpy(p, text.data(), text.size());
+    return p + text.size();
+  }
+
+  const std::string& PeriodText(KeyKind kind, uint32_t value) {
+    if (period_text_.empty() || value != period_key_) {
+      period_key_ = value;
+      period_text_ = kind == KeyKind::kDay ? FormatDay(value) : FormatHour(value);
+    }
+    return period_text_;
+  }
+
+  const CounterFamily& family_;
+  const std::vector<std::string>& texts_;
+  size_t longest_line_ = 0;
+  uint32_t period_key_ = 0;
+  std::string period_text_;
+};
+
+bool SameRest(const KeyRest& a, const KeyRest& b) {
+  return ((a[0] ^ b[0]) | (a[1] ^ b[1]) | (a[2] ^ b[2])) == 0;
+}
+
+// A batch is started once it holds this many rows; lower figures cost more
+// hand-overs, higher ones more memory for the text held back.
+constexpr size_t kBatchRows = size_t{1} << 16;
+
+}  // namespace
+
+void GroupCounter::FormatBatch(const std::vector<std::pair<uint32_t, uint32_t>>& order,
+                               const std::vector<uint32_t>& rank, const std::vector<std::string>& texts,
+                               ReportBatch& batch) {
+  std::vector<CountTable::Partition>& partitions = counts_.partitions();
+  LineFormatter lines(family_, texts);
   std::vector<CountSlot> rows;
   std::vector<CountSlot> scratch;
-  for (size_t first = 0; first < order.size();) {
+  for (size_t first = batch.first; first < batch.last;) {
     const uint32_t lead = order[first].first;
     rows.clear();
-    for (; first < order.size() && order[first].first == lead; ++first) {
+    for (; first < batch.last && order[first].first == lead; ++first) {
       CollectRows(partitions[order[first].second], rank, rows);
       std::vector<CountSlot>().swap(partitions[order[first].second].slots);
     }
@@ -371,16 +407,69 @@ void GroupCounter::Report() {
       // Groupings without a log level see a key path once per log.
       const KeyRest rest = rows[i].rest;
       uint64_t count = 0;
-      for (; i < rows.size() && rows[i].rest == rest; ++i) count += rows[i].count();
-      AppendLine(chunk, KeyPath{lead, rest[0], rest[1], rest[2]}, count, texts);
-      m_total += count;
-      if (chunk.size() >= (1u << 16)) {
-        Out() << chunk;
-        chunk.clear();
-      }
+      for (; i < rows.size() && SameRest(rows[i].rest, rest); ++i) count += rows[i].count();
+      lines.Append(batch.text, KeyPath{lead, rest[0], rest[1], rest[2]}, count);
+      batch.total += count;
     }
   }
-  Out() << chunk;
+}
+
+// Batches end only where the first level changes, so that no key path is
+// split between two of them.
+std::vector<GroupCounter::ReportBatch> GroupCounter::PlanBatches(
+    const std::vector<std::pair<uint32_t, uint32_t>>& order) const {
+  const std::vector<CountTable::Partition>& partitions = counts_.partitions();
+  std::vector<ReportBatch> batches;
+  size_t rows = 0;
+  for (size_t i = 0; i < order.size(); ++i) {
+    if (batches.empty() || (rows >= kBatchRows && order[i].first != order[i - 1].first)) {
+      batches.push_back(ReportBatch{i, i, {}, 0});
+      rows = 0;
+    }
+    batches.back().last = i + 1;
+    rows += partitions[order[i].second].size;
+  }
+  return batches;
+}
+
+// Partitions are printed in the order of their first level; the partitions
+// of one first level (one per log) are sorted together. With worker threads
+// the batches are sorted and formatted on them, a bounded number ahead of
+// the one being written.
+void GroupCounter::Report() {
+  std::vector<std::string> texts;
+  const std::vector<uint32_t> rank = RankStrings(texts);
+  const std::vector<CountTable::Partition>& partitions = counts_.partitions();
+  std::vector<std::pair<uint32_t, uint32_t>> order;  // (first level in report order, partition)
+  order.reserve(partitions.size());
+  for (uint32_t i = 0; i < partitions.size(); ++i) {
+    order.emplace_back(OrderValue(family_.levels[0], partitions[i].lead, rank), i);
+  }
+  std::sort(order.begin(), order.end());
+  std::vector<ReportBatch> batches = PlanBatches(order);
+  const auto write = [this](ReportBatch& batch) {
+    Out() << batch.text.view();
+    m_total += batch.total;
+    batch.text.Release();
+  };
+  if (worker_threads == 0 || batches.size() < 2) {
+    for (ReportBatch& batch : batches) {
+      FormatBatch(order, rank, texts, batch);
+      write(batch);
+    }
+    return;
+  }
+  std::deque<std::future<void>> ahead;
+  size_t next = 0;
+  for (ReportBatch& batch : batches) {
+    while (next < batches.size() && ahead.size() < worker_threads + 1) {
+      ReportBatch* planned = &batches[next++];
+      ahead.push_back(std::async(std::launch::async, [&, planned] { FormatBatch(order, rank, texts, *planned); }));
+    }
+    ahead.front().get();
+    ahead.pop_front();
+    write(batch);
+  }
 }
 
 }  // namespace tallymere

@@ -4,6 +4,7 @@
 // both build the same counts.
 #pragma once
 
+#include <memory>
 #include <string_view>
 #include <vector>
 
@@ -12,6 +13,22 @@
 #include "counters/rep_counters.h"
 
 namespace tallymere {
+
+// Report text built line by line: each line is written into room reserved
+// for the longest line possible, so its pieces are copied without a size
+// check each.
+class TextBlock {
+ public:
+  char* Reserve(size_t room);
+  void Commit(const char* end) { size_ = static_cast<size_t>(end - data_.get()); }
+  std::string_view view() const { return {data_.get(), size_}; }
+  void Release() { *this = TextBlock(); }
+
+ private:
+  std::unique_ptr<char[]> data_;
+  size_t size_ = 0;
+  size_t capacity_ = 0;
+};
 
 // What the failure path names after its heading.
 enum class FailureLabel : uint8_t { kEventId, kComputer, kLog, kCategory, kNone };
@@ -62,8 +79,18 @@ class GroupCounter : public RepCounters {
   // Appends the slots of a partition with their levels mapped.
   void CollectRows(const CountTable::Partition& partition, const std::vector<uint32_t>& rank,
                    std::vector<CountSlot>& rows) const;
-  void AppendLine(std::string& out, const KeyPath& key, uint64_t count,
-                  const std::vector<std::string>& texts);
+  // Report lines of the first levels order[first, last): sorted, equal key
+  // paths summed, each partition released once read. Safe to run for
+  // disjoint ranges at once.
+  struct ReportBatch {
+    size_t first = 0;
+    size_t last = 0;
+    TextBlock text;
+    uint64_t total = 0;
+  };
+  void FormatBatch(const std::vector<std::pair<uint32_t, uint32_t>>& order, const std::vector<uint32_t>& rank,
+                   const std::vector<std::string>& texts, ReportBatch& batch);
+  std::vector<ReportBatch> PlanBatches(const std::vector<std::pair<uint32_t, uint32_t>>& order) const;
 
   const CounterFamily& family_;
   std::string_view heading_;
@@ -106,10 +133,6 @@ class GroupCounter : public RepCounters {
   uint32_t last_event_id_ = 0;
   uint32_t last_computer_ = UINT32_MAX;
   uint32_t last_category_ = UINT32_MAX;
-  // The text of the period key of the line last written (lines of one
-  // period follow each other).
-  uint32_t period_key_ = 0;
-  std::string period_text_;
 };
 
 }  // namespace tallymere

@@ -39,6 +39,9 @@ class RepCounters {
   const std::string* current_path = nullptr;  // the file being processed; not owned
   TimeFilter time_filter;
   bool fast = false;
+  // Threads that may work beside the main one: reading files ahead, and
+  // sorting and formatting the report. 0 keeps everything on one thread.
+  unsigned worker_threads = 0;
 
   // Set when the run met damaged or inconsistent content (a file that could
   // not be read or parsed, a failed data buffer, a footer that was skipped or

@@ -8,6 +8,7 @@
 int main(int argc, char** argv) {
   using namespace tallymere;
   platform::InitConsole();
+  platform::KeepFreedMemory();
   const auto start = static_cast<int64_t>(platform::NowFileTime());
   const std::vector<std::string> arguments = platform::ProgramArguments(argc, argv);
   std::vector<const char*> pointers;

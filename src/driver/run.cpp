@@ -1,7 +1,10 @@
 #include "driver/run.h"
 
+#include <algorithm>
+#include <cstdlib>
 #include <memory>
 #include <optional>
+#include <thread>
 
 #include "counters/rep_counters.h"
 #include "driver/options.h"
@@ -102,6 +105,18 @@ void CheckTotals(RepCounters& counter) {
 
 }  // namespace
 
+unsigned DefaultWorkerThreads() {
+  constexpr unsigned kMostDefault = 4;
+  constexpr unsigned kMost = 64;
+  if (const char* text = std::getenv("TALLYMERE_THREADS")) {
+    char* end = nullptr;
+    const unsigned long value = std::strtoul(text, &end, 10);
+    if (end != text && *end == '\0') return static_cast<unsigned>(std::min<unsigned long>(value, kMost));
+  }
+  const unsigned processors = std::thread::hardware_concurrency();
+  return processors <= 1 ? 0 : std::min(processors, kMostDefault);
+}
+
 RunOutcome Run(int argc, const char* const* argv) {
   PrintBanner();
   const char* argv0 = argv[0];
@@ -112,6 +127,7 @@ RunOutcome Run(int argc, const char* const* argv) {
   if (auto refused = ScanOptions(scanner, argv0, options)) return *refused;
   if (!options.counter) return Refuse(argv0);
   RepCounters& counter = *options.counter;
+  counter.worker_threads = DefaultWorkerThreads();
   if (options.filter != kNoFilter) {
     const auto bad_text = SetTimeFilter(counter.time_filter, options.filter, options.filter_count,
                                         options.from_text, options.to_text,

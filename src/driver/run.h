@@ -22,6 +22,10 @@ struct RunOutcome {
 
 RunOutcome Run(int argc, const char* const* argv);
 
+// Threads to work beside the main one: one per processor, at most four, none
+// on a single processor. TALLYMERE_THREADS (0 to 64) sets the number.
+unsigned DefaultWorkerThreads();
+
 // The program name for the usage: argv[0] after its last '/' or '\'.
 std::string ProgramName(const char* argv0);
 

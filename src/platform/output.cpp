@@ -64,18 +64,18 @@ void FlushOutput() { Out().Flush(); }
 
 void TextOut::Flush() {
   if (buffer_.empty()) return;
-  if (recording_ != nullptr) {
-    recording_->Append(is_err_, buffer_);
-    buffer_.clear();
-    return;
-  }
-  if (std::string* capture = is_err_ ? g_capture_err : g_capture_out) {
-    capture->append(buffer_);
-    buffer_.clear();
-    return;
-  }
-  platform::WriteRaw(is_err_ ? platform::Stream::kErr : platform::Stream::kOut, buffer_);
+  Emit(buffer_);
   buffer_.clear();
+}
+
+void TextOut::Emit(std::string_view text) {
+  if (recording_ != nullptr) {
+    recording_->Append(is_err_, std::string(text));
+  } else if (std::string* capture = is_err_ ? g_capture_err : g_capture_out) {
+    capture->append(text);
+  } else {
+    platform::WriteRaw(is_err_ ? platform::Stream::kErr : platform::Stream::kOut, text);
+  }
 }
 
 void TextOut::AfterWrite() {
@@ -88,6 +88,12 @@ void TextOut::AfterWrite() {
 }
 
 TextOut& TextOut::operator<<(std::string_view text) {
+  // Large blocks of report text are written as they are, not copied first.
+  if (!is_err_ && text.size() >= kFlushThreshold) {
+    Flush();
+    Emit(text);
+    return *this;
+  }
   buffer_.append(text);
   AfterWrite();
   return *this;

@@ -42,6 +42,7 @@ class TextOut {
   friend class OutputRecording;
   TextOut(bool is_err, class OutputRecording* recording) : is_err_(is_err), recording_(recording) {}
   void AfterWrite();
+  void Emit(std::string_view text);  // to the stream, capture or recording
 
   std::string buffer_;
   bool is_err_;

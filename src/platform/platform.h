@@ -99,4 +99,11 @@ void WriteRaw(Stream stream, std::string_view bytes);
 // Prepares the console streams once at start-up (code pages, modes).
 void InitConsole();
 
+// ---- Memory ----------------------------------------------------------------
+
+// Asks the allocator to keep freed memory for reuse. Every file unpacks into
+// fresh buffers of megabytes; where the allocator maps such blocks anew each
+// time and hands them back at once, each page costs a fault and a clearing.
+void KeepFreedMemory();
+
 }  // namespace tallymere::platform

@@ -1,7 +1,6 @@
 #include "repository/file_pipeline.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <optional>
 
 #include "container/process_file.h"
@@ -12,8 +11,6 @@ namespace tallymere {
 
 namespace {
 
-constexpr unsigned kMostDefaultWorkers = 4;
-constexpr unsigned kMostWorkers = 64;
 // Files read ahead hold their unpacked parts until counted: keep that to a
 // bounded amount of file bytes, but always read at least one file ahead.
 constexpr uint64_t kReadAheadBytes = uint64_t{64} << 20;
@@ -44,6 +41,9 @@ std::unique_ptr<PreparedFile> PrepareFile(const std::string& path, const std::ar
 
 FilePipeline::FilePipeline(RepCounters& counter, unsigned workers)
     : counter_(counter), part_flags_(counter.part_flags), decode_(!counter.fast) {
+  // A counter that unpacks no part (the property total) reads footers only,
+  // which is no work worth handing over.
+  if (std::all_of(part_flags_.begin(), part_flags_.end(), [](uint32_t flag) { return flag == 0; })) return;
   for (unsigned i = 0; i < workers; ++i) threads_.emplace_back([this] { WorkerLoop(); });
 }
 
@@ -54,16 +54,6 @@ FilePipeline::~FilePipeline() {
   }
   wake_.notify_all();
   for (std::thread& thread : threads_) thread.join();
-}
-
-unsigned FilePipeline::DefaultWorkers() {
-  if (const char* text = std::getenv("TALLYMERE_THREADS")) {
-    char* end = nullptr;
-    const unsigned long value = std::strtoul(text, &end, 10);
-    if (end != text && *end == '\0') return static_cast<unsigned>(std::min<unsigned long>(value, kMostWorkers));
-  }
-  const unsigned processors = std::thread::hardware_concurrency();
-  return processors <= 1 ? 0 : std::min(processors, kMostDefaultWorkers);
 }
 
 void FilePipeline::WorkerLoop() {

@@ -36,10 +36,6 @@ class FilePipeline {
   // Reads, parses and counts the files in the order given.
   void ProcessFiles(const std::vector<std::string>& paths);
 
-  // The workers for this machine: one per processor, at most four, none on
-  // a single processor. TALLYMERE_THREADS (0 to 64) overrides the number.
-  static unsigned DefaultWorkers();
-
  private:
   using Result = std::unique_ptr<PreparedFile>;
   std::future<Result> Submit(const std::string& path);

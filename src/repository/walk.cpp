@@ -79,7 +79,7 @@ RepositoryRoot::RepositoryRoot(const std::string& argument, int root_kind)
 void WalkRepository(const RepositoryRoot& root, RepCounters& counter) {
   if (!root.exists) return;
   std::string folder = root.path;
-  FilePipeline pipeline(counter, FilePipeline::DefaultWorkers());
+  FilePipeline pipeline(counter, counter.worker_threads);
   WalkFolder(folder, counter, pipeline);
 }
 

@@ -1,0 +1,20 @@
+#if __has_include(<malloc.h>)
+#include <malloc.h>
+#endif
+
+#include "platform/platform.h"
+
+namespace tallymere::platform {
+
+void KeepFreedMemory() {
+#if defined(M_MMAP_THRESHOLD) && defined(M_TRIM_THRESHOLD)
+  // glibc maps large blocks on their own and unmaps them when freed, and
+  // trims its heaps soon after: both undo themselves file after file. Blocks
+  // up to 32 MiB come from the heaps instead, and up to 256 MiB freed at the
+  // top of a heap stays there for the next file.
+  mallopt(M_MMAP_THRESHOLD, 32 << 20);
+  mallopt(M_TRIM_THRESHOLD, 256 << 20);
+#endif
+}
+
+}  // namespace tallymere::platform
