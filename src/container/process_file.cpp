@@ -149,10 +149,14 @@ void ParseFile(const RepFileInput& input, bool decode, ParsedFile& parsed) {
   if (image.Open(input.bytes())) image.part_flags = input.part_flags();
   parsed.parse_status = image.Parse();
   // Nested images are parsed while they are counted, one after another.
-  if (!decode || image.kind != FileKind::Data || NestedRefCount(image) != 0) return;
+  decode = decode && image.kind == FileKind::Data && NestedRefCount(image) == 0;
+  parsed.footprint = input.bytes().size();
   for (RepFooter& footer : image.footers) {
     for (RepPart& part : footer.parts) {
-      if (part.events() != nullptr) part.DecodeSlots();
+      for (const auto& slot : part.slots) parsed.footprint += slot ? slot->buffer_len : 0;
+      if (!decode || part.events() == nullptr) continue;
+      part.DecodeSlots();
+      parsed.footprint += uint64_t{part.events()->ulCount} * sizeof(RepEventEntry);
     }
   }
 }

@@ -27,6 +27,7 @@ struct ParsedFile {
   UnpackBudget budget;  // the image points at it
   RepFileBuffer image;
   int parse_status = 0;
+  uint64_t footprint = 0;  // bytes held: the file, its unpacked parts, decoded records
 };
 // Opens and parses a loaded file's image: every selected part is unpacked,
 // checked and walked, and with `decode` (the groupings that count decoded

@@ -11,9 +11,10 @@ namespace tallymere {
 
 namespace {
 
-// Files read ahead hold their unpacked parts until counted: keep that to a
-// bounded amount of file bytes, but always read at least one file ahead.
-constexpr uint64_t kReadAheadBytes = uint64_t{64} << 20;
+// Files read ahead hold their bytes, unpacked parts and decoded records until
+// counted: keep that to a bounded amount, going by the largest file so far,
+// but always read at least one file ahead.
+constexpr uint64_t kReadAheadBytes = uint64_t{24} << 20;
 
 }  // namespace
 
@@ -103,10 +104,10 @@ void FilePipeline::ProcessFiles(const std::vector<std::string>& paths) {
   }
   std::deque<std::future<Result>> ahead;
   size_t next = 0;
-  uint64_t largest_file = 0;
+  uint64_t largest_footprint = 0;
   const auto top_up = [&] {
     while (next < paths.size() && ahead.size() < threads_.size() + 1 &&
-           (ahead.empty() || ahead.size() * largest_file < kReadAheadBytes)) {
+           (ahead.empty() || (ahead.size() + 1) * largest_footprint <= kReadAheadBytes)) {
       ahead.push_back(Submit(paths[next++]));
     }
   };
@@ -114,7 +115,7 @@ void FilePipeline::ProcessFiles(const std::vector<std::string>& paths) {
     top_up();
     Result file = ahead.front().get();
     ahead.pop_front();
-    largest_file = std::max<uint64_t>(largest_file, file->input->bytes().size());
+    if (file->parsed) largest_footprint = std::max(largest_footprint, file->parsed->footprint);
     top_up();
     Finish(*file);
   }
