@@ -121,7 +121,7 @@ TEST(HostileShapes, AliasedEntriesCannotUnpackPastTheFileBudget) {
   // hundred KiB, so its budget is a few hundred MiB.
   const Buffer bomb = AliasedTable(4000, 4 << 20);
   UnpackBudget budget = UnpackBudget::ForFile(bomb.size());
-  RepFileBuffer image(bomb);
+  RepFileBuffer image(ByteBuffer(bomb.begin(), bomb.end()));
   image.budget = &budget;
   EXPECT_EQ(image.Parse(), -1);
   EXPECT_NE(capture.out().find(kOverBudgetMessage), std::string::npos);
@@ -130,7 +130,7 @@ TEST(HostileShapes, AliasedEntriesCannotUnpackPastTheFileBudget) {
   // One entry may expand its stream as far as DEFLATE goes.
   const Buffer sound = AliasedTable(1, 4 << 20);
   UnpackBudget enough = UnpackBudget::ForFile(sound.size());
-  RepFileBuffer sound_image(sound);
+  RepFileBuffer sound_image(ByteBuffer(sound.begin(), sound.end()));
   sound_image.budget = &enough;
   EXPECT_EQ(sound_image.Parse(), 0);
   sound_image.ReleaseAllParts();
@@ -166,7 +166,8 @@ TEST(HostileShapes, LongFooterChainIsWalkedOnceAndAnyTurnStopsIt) {
 TEST(HostileShapes, LongTableOfDistinctPartsBuildsEachPartOnceInTableOrder) {
   OutputCapture capture;
   constexpr uint32_t kEntries = 20000;
-  RepFileBuffer image(LongTable(kEntries));
+  const Buffer table = LongTable(kEntries);
+  RepFileBuffer image(ByteBuffer(table.begin(), table.end()));
   ASSERT_EQ(image.Parse(), 0) << capture.out();
   ASSERT_EQ(image.footers.size(), 1u);
   const RepFooter& footer = image.footers.front();

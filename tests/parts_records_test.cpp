@@ -22,7 +22,7 @@ using Pairs = std::vector<std::pair<uint32_t, uint32_t>>;
 
 template <class T>
 std::unique_ptr<T> Parsed(Buffer content, int expected_status = 0) {
-  auto part = std::make_unique<T>(std::move(content));
+  auto part = std::make_unique<T>(ByteBuffer(content.begin(), content.end()));
   EXPECT_EQ(part->Parse(), expected_status);
   return part;
 }

@@ -8,12 +8,43 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
+#include <type_traits>
+#include <utility>
+#include <vector>
 
 namespace tallymere {
 
 using Bytes = std::span<const uint8_t>;
+
+// An allocator whose resize() leaves new elements uninitialised: unpacked
+// content is written by the decoder before anything reads it, so filling it
+// with zeros first would only cost time.
+template <class T>
+class DefaultInitAllocator : public std::allocator<T> {
+ public:
+  template <class U>
+  struct rebind {
+    using other = DefaultInitAllocator<U>;
+  };
+  DefaultInitAllocator() = default;
+  template <class U>
+  DefaultInitAllocator(const DefaultInitAllocator<U>&) noexcept {}
+
+  template <class U>
+  void construct(U* p) noexcept(std::is_nothrow_default_constructible_v<U>) {
+    ::new (static_cast<void*>(p)) U;
+  }
+  template <class U, class... Args>
+  void construct(U* p, Args&&... args) {
+    ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+  }
+};
+
+// Unpacked content.
+using ByteBuffer = std::vector<uint8_t, DefaultInitAllocator<uint8_t>>;
 
 // True when [offset, offset + size) lies inside a span of `length` bytes,
 // computed without overflow.

@@ -93,11 +93,11 @@ int InflateRaw(Bytes input, uint8_t* out, uint32_t out_size, uint32_t& produced)
   return InflateZlib(input, out, out_size, produced);
 }
 
-int InflateToVector(Bytes input, std::vector<uint8_t>& out, uint32_t& size) {
+int InflateToVector(Bytes input, ByteBuffer& out, uint32_t& size) {
   uint32_t produced = 0;
   int status = Z_OK;
   for (;;) {
-    out.assign(size, 0);
+    out.resize(size);  // uninitialised: the decoder writes what is kept
     status = InflateRaw(input, out.data(), size, produced);
     if (status != Z_BUF_ERROR) break;
     // The room was too small: decode again at twice the size, as long as the
@@ -106,10 +106,18 @@ int InflateToVector(Bytes input, std::vector<uint8_t>& out, uint32_t& size) {
     size *= 2;
   }
   if (status != Z_OK) {
+    // A damaged stream's content is what the decoder wrote over zeros, and
+    // is still handed on: decode it once more into zeroed room.
+    std::fill(out.begin(), out.end(), uint8_t{0});
+    InflateRaw(input, out.data(), size, produced);
     Out() << "error: Can't uncompress : " << static_cast<int32_t>(status) << "\n";
     return -1;
   }
-  if (produced != size) out.resize(std::max<uint32_t>(produced, 4), 0);
+  if (produced != size) {
+    // Content shorter than 4 bytes is padded with zeros to 4.
+    if (produced < 4) std::fill(out.begin() + produced, out.begin() + std::min<uint32_t>(size, 4), uint8_t{0});
+    out.resize(std::max<uint32_t>(produced, 4), 0);
+  }
   size = produced;
   return 0;
 }

@@ -34,6 +34,6 @@ int InflateRaw(Bytes input, uint8_t* out, uint32_t out_size, uint32_t& produced)
 // no fewer than 4 bytes. On failure writes "error: Can't uncompress : " and
 // the code, leaves `size` at the last room tried and returns -1. Room beyond
 // 2^32 - 1 bytes cannot be expressed and is a failure (code Z_BUF_ERROR).
-int InflateToVector(Bytes input, std::vector<uint8_t>& out, uint32_t& size);
+int InflateToVector(Bytes input, ByteBuffer& out, uint32_t& size);
 
 }  // namespace tallymere

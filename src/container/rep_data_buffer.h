@@ -53,7 +53,7 @@ class RepDataBuffer : public RepBuffer {
 
   // The result of the last Parse (0 before any).
   int parse_status() const { return parse_status_; }
-  const std::vector<uint8_t>& output() const { return output_; }
+  Bytes output() const { return Bytes(output_); }
 
   uint64_t name_len = 0;
   std::string name;
@@ -65,7 +65,7 @@ class RepDataBuffer : public RepBuffer {
  private:
   uint32_t FirstOutputSize() const;
 
-  std::vector<uint8_t> output_;
+  ByteBuffer output_;
   int parse_status_ = 0;
 };
 

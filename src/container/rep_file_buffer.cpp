@@ -69,7 +69,7 @@ const std::u16string* RepFooter::FindProperty(std::u16string_view name) const {
   return it == properties.end() ? nullptr : &it->second;
 }
 
-RepFileBuffer::RepFileBuffer(std::vector<uint8_t> image) : RepBuffer(kFileBufferId), owned_(std::move(image)) {
+RepFileBuffer::RepFileBuffer(ByteBuffer image) : RepBuffer(kFileBufferId), owned_(std::move(image)) {
   if (Open(Bytes(owned_))) part_flags = RepFooter::AllSelected();
 }
 

@@ -101,7 +101,7 @@ class RepFileBuffer : public RepBuffer {
  public:
   RepFileBuffer() : RepBuffer(kFileBufferId) {}
   // An image that owns its bytes: opened at once, all part kinds selected.
-  explicit RepFileBuffer(std::vector<uint8_t> image);
+  explicit RepFileBuffer(ByteBuffer image);
 
   // The header check and ScanFooters; the image must outlive this object.
   bool Open(Bytes image);
@@ -147,7 +147,7 @@ class RepFileBuffer : public RepBuffer {
   bool MakePart(const BufferEntry& entry, int32_t id, std::unique_ptr<RepPartBuffer>& slot);
   uint64_t ReadChainField(uint64_t offset, int width, int& status) const;
 
-  std::vector<uint8_t> owned_;
+  ByteBuffer owned_;
 };
 
 }  // namespace tallymere

@@ -8,7 +8,7 @@
 
 namespace tallymere {
 
-std::unique_ptr<RepPartBuffer> CreatePartBuffer(std::vector<uint8_t> content, int32_t id) {
+std::unique_ptr<RepPartBuffer> CreatePartBuffer(ByteBuffer content, int32_t id) {
   switch (id) {
     case kCatBufferId: return std::make_unique<RepCatBuffer>(std::move(content));
     case kCompBufferId: return std::make_unique<RepCompBuffer>(std::move(content));
@@ -31,7 +31,7 @@ std::unique_ptr<RepPartBuffer> CreatePartBuffer(std::vector<uint8_t> content, in
   }
 }
 
-std::unique_ptr<RepBuffer> CreateBuffer(std::vector<uint8_t> content, int32_t id) {
+std::unique_ptr<RepBuffer> CreateBuffer(ByteBuffer content, int32_t id) {
   if (id == kUnknownBufferId) id = BufferIdFromMagic(Bytes(content));
   if (id == kFileBufferId) return std::make_unique<RepFileBuffer>(std::move(content));
   return CreatePartBuffer(std::move(content), id);

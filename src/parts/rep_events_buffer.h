@@ -52,7 +52,7 @@ struct RepEventEntry {
 
 class RepEventsBuffer final : public RepPartBuffer {
  public:
-  explicit RepEventsBuffer(std::vector<uint8_t> content) : RepPartBuffer(std::move(content), 3) {}
+  explicit RepEventsBuffer(ByteBuffer content) : RepPartBuffer(std::move(content), 3) {}
 
   // Appends one entry per record, with the running sums started at 0.
   void Decode() override;

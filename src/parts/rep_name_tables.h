@@ -41,7 +41,7 @@ struct RepFieldList {
 
 class RepCatBuffer final : public RepPartBuffer {
  public:
-  explicit RepCatBuffer(std::vector<uint8_t> content) : RepPartBuffer(std::move(content), 0) {}
+  explicit RepCatBuffer(ByteBuffer content) : RepPartBuffer(std::move(content), 0) {}
   void Decode() override;
 
   // Columns of record i; 0 (empty) for i >= ulCount.
@@ -62,7 +62,7 @@ class RepCatBuffer final : public RepPartBuffer {
 
 class RepCompBuffer final : public RepPartBuffer {
  public:
-  explicit RepCompBuffer(std::vector<uint8_t> content) : RepPartBuffer(std::move(content), 1) {}
+  explicit RepCompBuffer(ByteBuffer content) : RepPartBuffer(std::move(content), 1) {}
   // Entries: text = computer name, value = time base.
   void Decode() override;
 
@@ -78,7 +78,7 @@ class RepCompBuffer final : public RepPartBuffer {
 
 class RepUserBuffer final : public RepPartBuffer {
  public:
-  explicit RepUserBuffer(std::vector<uint8_t> content) : RepPartBuffer(std::move(content), 9) {}
+  explicit RepUserBuffer(ByteBuffer content) : RepPartBuffer(std::move(content), 9) {}
   void Decode() override;
 
   uint32_t Len1(uint32_t i) const { return U32Field(i, 0); }
@@ -100,7 +100,7 @@ class RepUserBuffer final : public RepPartBuffer {
 
 class RepRecordBuffer final : public RepPartBuffer {
  public:
-  explicit RepRecordBuffer(std::vector<uint8_t> content) : RepPartBuffer(std::move(content), 7) {}
+  explicit RepRecordBuffer(ByteBuffer content) : RepPartBuffer(std::move(content), 7) {}
   void Decode() override;
 
   uint32_t First(uint32_t i) const { return U32Field(i, 0); }
@@ -116,7 +116,7 @@ class RepRecordBuffer final : public RepPartBuffer {
 
 class RepNfieldsDatBuffer final : public RepPartBuffer {
  public:
-  explicit RepNfieldsDatBuffer(std::vector<uint8_t> content) : RepPartBuffer(std::move(content), 10) {}
+  explicit RepNfieldsDatBuffer(ByteBuffer content) : RepPartBuffer(std::move(content), 10) {}
   // Walks the records again; this kind keeps no columns.
   void Decode() override;
   void ReserveColumns() override {}

@@ -8,7 +8,7 @@
 
 namespace tallymere {
 
-RepPartBuffer::RepPartBuffer(std::vector<uint8_t> content, int32_t id)
+RepPartBuffer::RepPartBuffer(ByteBuffer content, int32_t id)
     : RepBuffer(id), content_(std::move(content)) {
   SetBytes(Bytes(content_));
 }

@@ -29,7 +29,7 @@ struct RepStringEntry {
 class RepPartBuffer : public RepBuffer {
  public:
   // Takes the unpacked bytes over; they live as long as the part buffer.
-  RepPartBuffer(std::vector<uint8_t> content, int32_t id);
+  RepPartBuffer(ByteBuffer content, int32_t id);
 
   // 0 when the records end exactly at buffer_len (the columns are then
   // built), -1 otherwise.
@@ -82,30 +82,30 @@ class RepPartBuffer : public RepBuffer {
 
  private:
   std::vector<uint32_t> walked_offsets_;  // noted by CountRecords for FillColumns
-  std::vector<uint8_t> content_;
+  ByteBuffer content_;
 };
 
 // The string-list kinds: descriptions, insertion strings, sources and the
 // named-field names and values.
 class RepDescBuffer final : public RepPartBuffer {
  public:
-  explicit RepDescBuffer(std::vector<uint8_t> content) : RepPartBuffer(std::move(content), 2) {}
+  explicit RepDescBuffer(ByteBuffer content) : RepPartBuffer(std::move(content), 2) {}
 };
 class RepInsBuffer final : public RepPartBuffer {
  public:
-  explicit RepInsBuffer(std::vector<uint8_t> content) : RepPartBuffer(std::move(content), 5) {}
+  explicit RepInsBuffer(ByteBuffer content) : RepPartBuffer(std::move(content), 5) {}
 };
 class RepSrcBuffer final : public RepPartBuffer {
  public:
-  explicit RepSrcBuffer(std::vector<uint8_t> content) : RepPartBuffer(std::move(content), 8) {}
+  explicit RepSrcBuffer(ByteBuffer content) : RepPartBuffer(std::move(content), 8) {}
 };
 class RepNfNamesBuffer final : public RepPartBuffer {
  public:
-  explicit RepNfNamesBuffer(std::vector<uint8_t> content) : RepPartBuffer(std::move(content), 11) {}
+  explicit RepNfNamesBuffer(ByteBuffer content) : RepPartBuffer(std::move(content), 11) {}
 };
 class RepNfValuesBuffer final : public RepPartBuffer {
  public:
-  explicit RepNfValuesBuffer(std::vector<uint8_t> content) : RepPartBuffer(std::move(content), 12) {}
+  explicit RepNfValuesBuffer(ByteBuffer content) : RepPartBuffer(std::move(content), 12) {}
 };
 
 // Kinds without a record format: kept as raw bytes, never walked.
@@ -116,19 +116,19 @@ class RepRawPartBuffer : public RepPartBuffer {
 };
 class RepFirstPosBuffer final : public RepRawPartBuffer {
  public:
-  explicit RepFirstPosBuffer(std::vector<uint8_t> content) : RepRawPartBuffer(std::move(content), 4) {}
+  explicit RepFirstPosBuffer(ByteBuffer content) : RepRawPartBuffer(std::move(content), 4) {}
 };
 class RepLastPosBuffer final : public RepRawPartBuffer {
  public:
-  explicit RepLastPosBuffer(std::vector<uint8_t> content) : RepRawPartBuffer(std::move(content), 6) {}
+  explicit RepLastPosBuffer(ByteBuffer content) : RepRawPartBuffer(std::move(content), 6) {}
 };
 class RepFiltersDatBuffer final : public RepRawPartBuffer {
  public:
-  explicit RepFiltersDatBuffer(std::vector<uint8_t> content) : RepRawPartBuffer(std::move(content), 13) {}
+  explicit RepFiltersDatBuffer(ByteBuffer content) : RepRawPartBuffer(std::move(content), 13) {}
 };
 class RepFilterStatBuffer final : public RepRawPartBuffer {
  public:
-  explicit RepFilterStatBuffer(std::vector<uint8_t> content) : RepRawPartBuffer(std::move(content), 14) {}
+  explicit RepFilterStatBuffer(ByteBuffer content) : RepRawPartBuffer(std::move(content), 14) {}
 };
 
 }  // namespace tallymere
