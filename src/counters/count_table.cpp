@@ -8,33 +8,28 @@ namespace tallymere {
 
 namespace {
 
-constexpr size_t kInitialCapacity = 16;  // a power of two
-
-size_t Hash(const KeyRest& rest) {
-  uint64_t h = ((uint64_t{rest[0]} << 32) | rest[1]) * 0x9E3779B97F4A7C15ULL ^ (rest[2] + 0xBF58476D1CE4E5B9ULL);
-  h ^= h >> 29;
-  h *= 0x94D049BB133111EBULL;
-  h ^= h >> 32;
-  return static_cast<size_t>(h);
-}
+constexpr size_t kInitialCapacity = 16;
+// A partition holding this many slots or more is merged whenever it fills,
+// before it grows; smaller ones are merged only for the report.
+constexpr size_t kMergeFrom = 4096;
 
 bool SameRest(const KeyRest& a, const KeyRest& b) {
   return ((a[0] ^ b[0]) | (a[1] ^ b[1]) | (a[2] ^ b[2])) == 0;
 }
 
-void Grow(std::vector<CountSlot>& slots) {
-  std::vector<CountSlot> old(slots.empty() ? kInitialCapacity : slots.size() * 2, CountSlot{});
-  old.swap(slots);
-  const size_t mask = slots.size() - 1;
-  for (const CountSlot& slot : old) {
-    if (slot.empty()) continue;
-    size_t position = Hash(slot.rest) & mask;
-    while (!slots[position].empty()) position = (position + 1) & mask;
-    slots[position] = slot;
-  }
-}
-
 }  // namespace
+
+void MergeSorted(std::vector<CountSlot>& slots) {
+  size_t kept = 0;
+  for (size_t i = 0; i < slots.size(); ++i) {
+    if (kept != 0 && SameRest(slots[kept - 1].rest, slots[i].rest)) {
+      slots[kept - 1].Add(slots[i].count());
+    } else {
+      slots[kept++] = slots[i];
+    }
+  }
+  slots.resize(kept);
+}
 
 CountTable::Partition& CountTable::PartitionOf(uint32_t lead, uint32_t group) {
   if (last_partition_ < partitions_.size() && partitions_[last_partition_].lead == lead &&
@@ -43,7 +38,7 @@ CountTable::Partition& CountTable::PartitionOf(uint32_t lead, uint32_t group) {
   }
   const auto [it, added] =
       partition_by_lead_.try_emplace((uint64_t{lead} << 32) | group, static_cast<uint32_t>(partitions_.size()));
-  if (added) partitions_.push_back(Partition{lead, group, {}, 0});
+  if (added) partitions_.push_back(Partition{lead, group, {}});
   last_partition_ = it->second;
   return partitions_[last_partition_];
 }
@@ -51,27 +46,19 @@ CountTable::Partition& CountTable::PartitionOf(uint32_t lead, uint32_t group) {
 CountSlot* CountTable::Increment(const KeyPath& key, uint32_t group, bool& moved) {
   // Slot pointers survive a new partition: moving a partition keeps its array.
   Partition& partition = PartitionOf(key[0], group);
-  moved = false;
-  // Grow at a load of 3/4 so probe runs stay short.
-  if ((partition.size + 1) * 4 > partition.slots.size() * 3) {
-    Grow(partition.slots);
-    moved = true;
-  }
-  const KeyRest rest{key[1], key[2], key[3]};
-  const size_t mask = partition.slots.size() - 1;
-  for (size_t position = Hash(rest) & mask;; position = (position + 1) & mask) {
-    CountSlot& slot = partition.slots[position];
-    if (slot.empty()) {
-      slot = CountSlot{rest, 1, 0};
-      ++partition.size;
-      ++size_;
-      return &slot;
+  std::vector<CountSlot>& slots = partition.slots;
+  moved = slots.size() == slots.capacity();
+  if (moved) {
+    if (slots.size() >= kMergeFrom) {
+      size_ -= slots.size();
+      SortSlots(slots, scratch_);
+      MergeSorted(slots);
+      size_ += slots.size();
     }
-    if (SameRest(slot.rest, rest)) {
-      slot.Increment();
-      return &slot;
-    }
+    if (slots.size() * 2 >= slots.capacity()) slots.reserve(std::max(kInitialCapacity, 2 * slots.capacity()));
   }
+  ++size_;
+  return &slots.emplace_back(CountSlot{{key[1], key[2], key[3]}, 1, 0});
 }
 
 namespace {

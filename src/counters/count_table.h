@@ -1,13 +1,20 @@
-// The count of every key path, in open-addressing hash tables.
+// The count of every key path.
 //
 // A run may count tens of millions of events into millions of distinct key
 // paths. The key paths are split by their first level (the day or hour in the
 // period groupings, else the log) and by the log of the events: repository
 // files hold their events in time order and the walk visits one log's folder
-// after another, so the events of a stretch of time all land in the few small
-// tables of their periods, which stay in the processor's caches, and the
-// report sorts one first level at a time. Each table keeps keys and counts
-// inline in one array (no node per key) and probes linearly.
+// after another, so the events of a stretch of time land in the few
+// partitions of their periods, and the report sorts one first level at a
+// time.
+//
+// A partition is a list of (key path, count) slots that only grows at its
+// end: counting a key path the caller has not seen lately is a store to the
+// next slot. A hash table put each new key path at a random place of ever
+// new memory, a cache miss for nearly every event of the groupings whose
+// events are mostly new key paths. The caller's memo catches most repeats;
+// the slots of a key path it misses are summed when a large partition fills
+// up, and for the report.
 #pragma once
 
 #include <cstddef>
@@ -35,6 +42,11 @@ struct CountSlot {
   void Increment() {
     if (++count_low == 0) ++count_high;
   }
+  void Add(uint64_t n) {
+    const uint64_t sum = count() + n;
+    count_low = static_cast<uint32_t>(sum);
+    count_high = static_cast<uint32_t>(sum >> 32);
+  }
 };
 
 class CountTable {
@@ -43,14 +55,15 @@ class CountTable {
   struct Partition {
     uint32_t lead = 0;   // the first level of its key paths
     uint32_t group = 0;  // the log of its events
-    std::vector<CountSlot> slots;  // size a power of two
-    size_t size = 0;
+    std::vector<CountSlot> slots;  // a key path may have several
   };
 
-  // Adds 1 to the count of `key` and returns its slot. The slot stays valid
-  // until a table grows, which sets `moved`.
+  // Adds 1 to the count of `key`, in a new slot, and returns that slot:
+  // adding to its count later counts the key path again. The slot stays
+  // valid until a partition is merged or grows, which sets `moved`.
   CountSlot* Increment(const KeyPath& key, uint32_t group, bool& moved);
 
+  // Slots stored (at least the number of distinct key paths).
   size_t size() const { return size_; }
   std::vector<Partition>& partitions() { return partitions_; }
   const std::vector<Partition>& partitions() const { return partitions_; }
@@ -62,10 +75,13 @@ class CountTable {
   std::unordered_map<uint64_t, uint32_t> partition_by_lead_;
   uint32_t last_partition_ = UINT32_MAX;  // most events share the previous one's
   size_t size_ = 0;
+  std::vector<CountSlot> scratch_;
 };
 
 // Sorts slots by rest[0], then rest[1], then rest[2]. `scratch` is working
 // space, kept by the caller between calls.
 void SortSlots(std::vector<CountSlot>& slots, std::vector<CountSlot>& scratch);
+// Sums the counts of neighbouring slots of one key path into the first.
+void MergeSorted(std::vector<CountSlot>& slots);
 
 }  // namespace tallymere

@@ -299,7 +299,7 @@ uint32_t GroupCounter::OrderValue(KeyKind kind, uint32_t value, const std::vecto
 
 void GroupCounter::CollectRows(const CountTable::Partition& partition, const std::vector<uint32_t>& rank,
                                std::vector<CountSlot>& rows) const {
-  rows.reserve(rows.size() + partition.size);
+  rows.reserve(rows.size() + partition.slots.size());
   for (const CountSlot& slot : partition.slots) {
     if (slot.empty()) continue;
     CountSlot& row = rows.emplace_back(slot);
@@ -378,10 +378,6 @@ class LineFormatter {
   std::string period_text_;
 };
 
-bool SameRest(const KeyRest& a, const KeyRest& b) {
-  return ((a[0] ^ b[0]) | (a[1] ^ b[1]) | (a[2] ^ b[2])) == 0;
-}
-
 // A batch is started once it holds this many rows; lower figures cost more
 // hand-overs, higher ones more memory for the text held back.
 constexpr size_t kBatchRows = size_t{1} << 16;
@@ -402,14 +398,13 @@ void GroupCounter::FormatBatch(const std::vector<std::pair<uint32_t, uint32_t>>&
       CollectRows(partitions[order[first].second], rank, rows);
       std::vector<CountSlot>().swap(partitions[order[first].second].slots);
     }
+    // A key path has a slot per log for groupings without a log level, and
+    // may have several within one partition.
     SortSlots(rows, scratch);
-    for (size_t i = 0; i < rows.size();) {
-      // Groupings without a log level see a key path once per log.
-      const KeyRest rest = rows[i].rest;
-      uint64_t count = 0;
-      for (; i < rows.size() && SameRest(rows[i].rest, rest); ++i) count += rows[i].count();
-      lines.Append(batch.text, KeyPath{lead, rest[0], rest[1], rest[2]}, count);
-      batch.total += count;
+    MergeSorted(rows);
+    for (const CountSlot& row : rows) {
+      lines.Append(batch.text, KeyPath{lead, row.rest[0], row.rest[1], row.rest[2]}, row.count());
+      batch.total += row.count();
     }
   }
 }
@@ -427,7 +422,7 @@ std::vector<GroupCounter::ReportBatch> GroupCounter::PlanBatches(
       rows = 0;
     }
     batches.back().last = i + 1;
-    rows += partitions[order[i].second].size;
+    rows += partitions[order[i].second].slots.size();
   }
   return batches;
 }
