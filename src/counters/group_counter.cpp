@@ -299,7 +299,6 @@ uint32_t GroupCounter::OrderValue(KeyKind kind, uint32_t value, const std::vecto
 
 void GroupCounter::CollectRows(const CountTable::Partition& partition, const std::vector<uint32_t>& rank,
                                std::vector<CountSlot>& rows) const {
-  rows.reserve(rows.size() + partition.slots.size());
   for (const CountSlot& slot : partition.slots) {
     if (slot.empty()) continue;
     CountSlot& row = rows.emplace_back(slot);
@@ -326,13 +325,20 @@ namespace {
 // changes only between runs of lines and is formatted once per run.
 class LineFormatter {
  public:
-  LineFormatter(const CounterFamily& family, const std::vector<std::string>& texts)
-      : family_(family), texts_(texts) {
+  LineFormatter(const CounterFamily& family, const std::vector<std::string>& texts) : family_(family) {
+    // The strings in one block, each followed by room for a whole short
+    // copy: a string of up to kShort bytes is copied as kShort bytes (two
+    // moves, no call), the line then continues after its real end.
     size_t longest = 0;
-    for (const std::string& text : texts) longest = std::max(longest, text.size());
+    for (const std::string& text : texts) {
+      spans_.push_back({static_cast<uint32_t>(block_.size()), static_cast<uint32_t>(text.size())});
+      block_ += text;
+      block_.append(kShort, '\0');
+      longest = std::max(longest, text.size());
+    }
     // Every level as long as the longest string or a number, its comma, the
-    // count and the line end.
-    longest_line_ = kMaxKeyLevels * (std::max<size_t>(longest, kNumberRoom) + 1) + kNumberRoom + 1;
+    // count, the line end, and the overshoot of a short copy.
+    longest_line_ = kMaxKeyLevels * (std::max<size_t>(longest, kNumberRoom) + 1) + kNumberRoom + 1 + kShort;
   }
 
   void Append(TextBlock& out, const KeyPath& key, uint64_t count) {
@@ -341,10 +347,10 @@ class LineFormatter {
       const uint32_t value = key[level];
       switch (family_.levels[level]) {
         case KeyKind::kDay:
-        case KeyKind::kHour: p = Copy(p, PeriodText(family_.levels[level], value)); break;
+        case KeyKind::kHour: p = CopyPeriod(p, family_.levels[level], value); break;
         case KeyKind::kLog:
         case KeyKind::kComputer:
-        case KeyKind::kCategory: p = Copy(p, texts_[value]); break;
+        case KeyKind::kCategory: p = CopyText(p, spans_[value]); break;
         case KeyKind::kEventType: p = std::to_chars(p, p + kNumberRoom, value).ptr; break;
         case KeyKind::kEventId: p = std::to_chars(p, p + kNumberRoom, static_cast<int32_t>(value ^ kSignBias)).ptr; break;
       }
@@ -357,25 +363,42 @@ class LineFormatter {
 
  private:
   static constexpr size_t kNumberRoom = 24;  // any 64-bit number in decimal
+  static constexpr size_t kShort = 32;
+  struct Span {
+    uint32_t offset;
+    uint32_t length;
+  };
 
-  static char* Copy(char* p, const std::string& text) {
-    std::memcpy(p, text.data(), text.size());
-    return p + text.size();
+  char* CopyText(char* p, Span span) const {
+    const char* text = block_.data() + span.offset;
+    if (span.length <= kShort) {
+      std::memcpy(p, text, kShort);
+    } else {
+      std::memcpy(p, text, span.length);
+    }
+    return p + span.length;
   }
 
-  const std::string& PeriodText(KeyKind kind, uint32_t value) {
-    if (period_text_.empty() || value != period_key_) {
+  // The period is the outermost level, so its text changes only between
+  // runs of lines and is formatted once per run.
+  char* CopyPeriod(char* p, KeyKind kind, uint32_t value) {
+    if (period_.length == 0 || value != period_key_) {
+      const std::string text = kind == KeyKind::kDay ? FormatDay(value) : FormatHour(value);
       period_key_ = value;
-      period_text_ = kind == KeyKind::kDay ? FormatDay(value) : FormatHour(value);
+      period_.length = static_cast<uint32_t>(std::min(text.size(), kShort));
+      std::memcpy(period_text_, text.data(), period_.length);
     }
-    return period_text_;
+    std::memcpy(p, period_text_, kShort);
+    return p + period_.length;
   }
 
   const CounterFamily& family_;
-  const std::vector<std::string>& texts_;
+  std::string block_;
+  std::vector<Span> spans_;
   size_t longest_line_ = 0;
   uint32_t period_key_ = 0;
-  std::string period_text_;
+  Span period_{0, 0};
+  char period_text_[kShort] = {};
 };
 
 // A batch is started once it holds this many rows; lower figures cost more
@@ -393,7 +416,12 @@ void GroupCounter::FormatBatch(const std::vector<std::pair<uint32_t, uint32_t>>&
   std::vector<CountSlot> scratch;
   for (size_t first = batch.first; first < batch.last;) {
     const uint32_t lead = order[first].first;
+    size_t slots = 0;
+    for (size_t i = first; i < batch.last && order[i].first == lead; ++i) {
+      slots += partitions[order[i].second].slots.size();
+    }
     rows.clear();
+    rows.reserve(slots);
     for (; first < batch.last && order[first].first == lead; ++first) {
       CollectRows(partitions[order[first].second], rank, rows);
       std::vector<CountSlot>().swap(partitions[order[first].second].slots);
