@@ -2,6 +2,7 @@
 // buffers: their walks, columns and decoded tables.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -173,6 +174,62 @@ TEST(Events, IncompleteRecordsFailParse) {
   Buffer stray = whole;
   stray.push_back(0);
   Parsed<RepEventsBuffer>(stray, -1);
+}
+
+// Records of every list shape: W words as the size rule takes them, the last
+// one the end marker when the list stops short of its count.
+std::vector<repwriter::EventRecord> ListShapes(uint32_t seed, size_t count) {
+  uint64_t state = seed;
+  const auto below = [&state](uint32_t n) {
+    state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+    return static_cast<uint32_t>((state >> 33) % n);
+  };
+  std::vector<repwriter::EventRecord> records(count);
+  for (size_t i = 0; i < count; ++i) {
+    repwriter::EventRecord& r = records[i];
+    r.cat_index = static_cast<uint32_t>(i);
+    r.data.resize(below(4) == 0 ? 0 : below(12), 0xAB);
+    const uint32_t shape = below(5);
+    if (shape == 0) continue;  // no list
+    if (shape == 1) {  // a count of 32768 or more: one word, whatever it is
+      r.ref_count = static_cast<uint16_t>(32768 + below(32768));
+      r.ref_words = {below(2) == 0 ? 0x02000000u : below(1000)};
+      continue;
+    }
+    r.ref_count = static_cast<uint16_t>(1 + below(shape == 4 ? 40 : 12));
+    const uint32_t words = 1 + below(r.ref_count);
+    for (uint32_t w = 0; w + 1 < words; ++w) r.ref_words.push_back(0x01000000u * below(2) + below(1000));
+    r.ref_words.push_back(words < r.ref_count || below(2) == 0 ? 0x02000000u : 7u);
+  }
+  return records;
+}
+
+TEST(Events, WalkMeasuresEveryListShapeAndStopsAtEveryCut) {
+  for (uint32_t seed = 1; seed <= 20; ++seed) {
+    const auto records = ListShapes(seed, 200);
+    const Buffer bytes = EventBytes(records);
+    auto events = Parsed<RepEventsBuffer>(bytes);
+    ASSERT_EQ(events->ulCount, records.size());
+    for (uint32_t i = 0; i < records.size(); ++i) {
+      ASSERT_EQ(events->CatIndex(i), i);
+      ASSERT_EQ(events->RefWords(i).size(), 4 * records[i].ref_words.size()) << "seed " << seed << " record " << i;
+      ASSERT_EQ(events->DataBytes(i).size(), records[i].data.size());
+    }
+  }
+  // Every prefix of a short run parses exactly when it ends on a record
+  // boundary, also where a list lies partly past the end of the bytes.
+  const auto records = ListShapes(99, 12);
+  const Buffer bytes = EventBytes(records);
+  std::vector<size_t> boundaries = {0};
+  for (const auto& r : records) boundaries.push_back(boundaries.back() + EventBytes({r}).size());
+  for (size_t length = 1; length <= bytes.size(); ++length) {
+    const auto at = std::find(boundaries.begin(), boundaries.end(), length);
+    auto events = Parsed<RepEventsBuffer>(Buffer(bytes.begin(), bytes.begin() + length),
+                                          at != boundaries.end() ? 0 : -1);
+    if (at != boundaries.end()) {
+      EXPECT_EQ(events->ulCount, static_cast<uint32_t>(at - boundaries.begin()));
+    }
+  }
 }
 
 TEST(NameTables, CategoryRecordFieldsAndColumns) {

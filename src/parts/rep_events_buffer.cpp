@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <bit>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace tallymere {
 
 namespace {
@@ -43,31 +47,86 @@ std::optional<uint64_t> RepEventsBuffer::RecordSize(uint64_t offset) const {
   return kFixedSize + 4 * uint64_t{*words} + bytes().U32At(offset);
 }
 
+namespace {
+
+// Words of the window read at once by the walk: longer lists are rare.
+constexpr uint32_t kWindowWords = 8;
+constexpr uint64_t kWindowSize = kFixedSize + 4 * kWindowWords;
+
+// Bit k set when word k of the window is the end marker.
+inline uint32_t EndMarkerBits(const uint8_t* words) {
+#if defined(__SSE2__)
+  const __m128i marker = _mm_set1_epi32(static_cast<int>(kEndMarker));
+  const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(words));
+  const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(words + 16));
+  const int low_bits = _mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(low, marker)));
+  const int high_bits = _mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(high, marker)));
+  return static_cast<uint32_t>(low_bits | high_bits << 4);
+#else
+  uint32_t found = 0;
+  for (uint32_t k = 0; k < kWindowWords; ++k) found |= uint32_t{LoadLE32(words + 4 * k) == kEndMarker} << k;
+  return found;
+#endif
+}
+
+// W of a record whose fixed part and the kWindowWords words after it lie
+// inside the bytes, or kUnknownWords when the list may run past the window
+// (a count above kWindowWords without an end marker in it). No branch
+// depends on the words: lists of every shape follow each other
+// unpredictably.
+constexpr uint32_t kUnknownWords = UINT32_MAX;
+inline uint32_t WindowWordCount(const uint8_t* record) {
+  const uint16_t n = LoadLE16(record + 24);
+  const uint32_t limit = (n & 0x8000) != 0 ? 1 : n;  // counts of 32768 and more cover one word
+  const uint32_t found = EndMarkerBits(record + kFixedSize) & ((uint32_t{1} << std::min(limit, kWindowWords)) - 1);
+  const uint32_t words = found != 0 ? static_cast<uint32_t>(std::countr_zero(found)) + 1 : limit;
+  return found == 0 && limit > kWindowWords ? kUnknownWords : words;
+}
+
+}  // namespace
+
 uint64_t RepEventsBuffer::CountRecords() {
-  ulCount = 0;
-  uint64_t offset = 0;
   std::vector<uint32_t>& starts = WalkedOffsets();
-  starts.clear();
-  starts.reserve(buffer_len / 64);
-  while (offset < buffer_len) {
-    const std::optional<uint64_t> size = RecordSize(offset);
-    if (!size) return offset;
-    starts.push_back(static_cast<uint32_t>(offset));
-    ++ulCount;
-    offset += *size;
+  starts.resize(buffer_len / kFixedSize + 1);  // no record is shorter
+  uint32_t* next_start = starts.data();
+  const uint8_t* base = bytes().data();
+  const uint64_t end = buffer_len;
+  uint64_t offset = 0;
+  while (offset < end) {
+    uint64_t size = 0;
+    const uint32_t words = RangeFits(offset, kWindowSize, end) ? WindowWordCount(base + offset) : kUnknownWords;
+    if (words != kUnknownWords) {
+      size = kFixedSize + 4 * uint64_t{words} + LoadLE32(base + offset);
+    } else {
+      // Long lists, and records near the end: word by word, within the bytes.
+      const std::optional<uint64_t> measured = RecordSize(offset);
+      if (!measured) break;
+      size = *measured;
+    }
+    *next_start++ = static_cast<uint32_t>(offset);
+    offset += size;
   }
+  starts.resize(static_cast<size_t>(next_start - starts.data()));
+  ulCount = static_cast<uint32_t>(starts.size());
   return offset;
 }
 
+uint64_t RepEventsBuffer::RecordEnd(uint32_t i) const {
+  return i + 1 < offsets_.size() ? offsets_[i + 1] : buffer_len;
+}
+
+// A parsed record ends where the next begins, so its words are what lies
+// between the fixed part and the data.
 Bytes RepEventsBuffer::RefWords(uint32_t i) const {
   if (!HasRecord(i)) return {};
-  const uint32_t words = ReferenceWordCount(RecordOffset(i)).value_or(0);
-  return BytesField(i, kFixedSize, 4 * uint64_t{words});
+  const uint64_t start = RecordOffset(i) + kFixedSize;
+  const uint64_t data_start = RecordEnd(i) - DataLen(i);
+  return BytesField(i, kFixedSize, data_start > start ? data_start - start : 0);
 }
 
 Bytes RepEventsBuffer::DataBytes(uint32_t i) const {
   if (!HasRecord(i)) return {};
-  return BytesField(i, kFixedSize + RefWords(i).size(), DataLen(i));
+  return bytes().SubAt(RecordEnd(i) - DataLen(i), DataLen(i));
 }
 
 size_t DecodeReferences(Bytes words, uint16_t ref_count, RefPair* out) {
@@ -100,25 +159,29 @@ void RepEventsBuffer::Decode() {
   uint32_t time = 0;
   uint32_t sum = 0;
   for (uint32_t i = 0; i < ulCount; ++i) {
-    time += TimeDelta(i);
-    sum += Delta32(i);
+    // The whole record, as the walk measured it; empty past the records.
+    const Bytes record = HasRecord(i) ? bytes().SubAt(RecordOffset(i), RecordEnd(i) - RecordOffset(i)) : Bytes{};
+    const ByteView fields(record);
+    time += fields.U32At(28);
+    sum += fields.U32At(32);
     RepEventEntry& entry = table.emplace_back();
-    entry.field_4 = Field4(i);
-    entry.cat_index = CatIndex(i);
-    entry.comp_index = CompIndex(i);
-    entry.field_16 = Field16(i);
-    entry.field_20 = Field20(i);
-    entry.ref_count = RefCount(i);
-    entry.field_26 = Field26(i);
+    entry.field_4 = fields.U32At(4);
+    entry.cat_index = fields.U32At(8);
+    entry.comp_index = fields.U32At(12);
+    entry.field_16 = fields.U32At(16);
+    entry.field_20 = fields.U32At(20);
+    entry.ref_count = fields.U16At(24);
+    entry.field_26 = fields.U16At(26);
     entry.time = time;
     entry.sum_32 = sum;
-    const Bytes words = RefWords(i);
+    const uint64_t data_len = fields.U32At(0);
+    const uint64_t words_len = record.size() >= kFixedSize + data_len ? record.size() - kFixedSize - data_len : 0;
     if (entry.ref_count != 0) {
-      const size_t pairs = DecodeReferences(words, entry.ref_count, next);
+      const size_t pairs = DecodeReferences(fields.SubAt(kFixedSize, words_len), entry.ref_count, next);
       entry.refs = {next, pairs};
       next += pairs;
     }
-    entry.data = BytesField(i, kFixedSize + words.size(), DataLen(i));
+    entry.data = fields.SubAt(kFixedSize + words_len, data_len);
   }
 }
 

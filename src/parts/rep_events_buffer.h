@@ -95,6 +95,8 @@ class RepEventsBuffer final : public RepPartBuffer {
   std::optional<uint64_t> RecordSize(uint64_t offset) const override;
 
  private:
+  // Where record i ends: the next one's start, or the end of the bytes.
+  uint64_t RecordEnd(uint32_t i) const;
   // W of the record at `offset`, or nothing when the words scanned do not fit.
   std::optional<uint32_t> ReferenceWordCount(uint64_t offset) const;
 
