@@ -22,8 +22,9 @@ bool SameRest(const KeyRest& a, const KeyRest& b) {
 void MergeSorted(std::vector<CountSlot>& slots) {
   size_t kept = 0;
   for (size_t i = 0; i < slots.size(); ++i) {
-    if (kept != 0 && SameRest(slots[kept - 1].rest, slots[i].rest)) {
-      slots[kept - 1].Add(slots[i].count());
+    if (kept != 0 && SameRest(slots[kept - 1].rest, slots[i].rest) &&
+        slots[i].count <= CountSlot::kFull - slots[kept - 1].count) {
+      slots[kept - 1].count += slots[i].count;
     } else {
       slots[kept++] = slots[i];
     }
@@ -58,7 +59,7 @@ CountSlot* CountTable::Increment(const KeyPath& key, uint32_t group, bool& moved
     if (slots.size() * 2 >= slots.capacity()) slots.reserve(std::max(kInitialCapacity, 2 * slots.capacity()));
   }
   ++size_;
-  return &slots.emplace_back(CountSlot{{key[1], key[2], key[3]}, 1, 0});
+  return &slots.emplace_back(CountSlot{{key[1], key[2], key[3]}, 1});
 }
 
 namespace {

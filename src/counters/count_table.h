@@ -29,23 +29,22 @@ namespace tallymere {
 // The levels of a key path after the first one.
 using KeyRest = std::array<uint32_t, kMaxKeyLevels - 1>;
 
-// One stored key with its count. The count is kept as two 32-bit halves so a
-// slot is 20 bytes rather than 24; a count of 0 marks an empty slot, since a
-// key is only stored together with its first count.
+// One stored key with its count: 16 bytes, so four fit a cache line. A
+// count of 0 marks an empty slot, since a key is only stored together with
+// its first count. A count stops at kFull; the key path then goes on in a
+// new slot, and the report sums the slots of a key path in 64 bits.
 struct CountSlot {
-  KeyRest rest;
-  uint32_t count_low;
-  uint32_t count_high;
+  static constexpr uint32_t kFull = UINT32_MAX;
 
-  bool empty() const { return (count_low | count_high) == 0; }
-  uint64_t count() const { return (uint64_t{count_high} << 32) | count_low; }
-  void Increment() {
-    if (++count_low == 0) ++count_high;
-  }
-  void Add(uint64_t n) {
-    const uint64_t sum = count() + n;
-    count_low = static_cast<uint32_t>(sum);
-    count_high = static_cast<uint32_t>(sum >> 32);
+  KeyRest rest;
+  uint32_t count;
+
+  bool empty() const { return count == 0; }
+  // Adds 1 unless the count is full.
+  bool TryIncrement() {
+    if (count == kFull) return false;
+    ++count;
+    return true;
   }
 };
 
@@ -59,7 +58,7 @@ class CountTable {
   };
 
   // Adds 1 to the count of `key`, in a new slot, and returns that slot:
-  // adding to its count later counts the key path again. The slot stays
+  // incrementing it later counts the key path again. The slot stays
   // valid until a partition is merged or grows, which sets `moved`.
   CountSlot* Increment(const KeyPath& key, uint32_t group, bool& moved);
 
@@ -81,7 +80,8 @@ class CountTable {
 // Sorts slots by rest[0], then rest[1], then rest[2]. `scratch` is working
 // space, kept by the caller between calls.
 void SortSlots(std::vector<CountSlot>& slots, std::vector<CountSlot>& scratch);
-// Sums the counts of neighbouring slots of one key path into the first.
+// Sums the counts of neighbouring slots of one key path into the first, as
+// far as 32 bits hold the sum.
 void MergeSorted(std::vector<CountSlot>& slots);
 
 }  // namespace tallymere

@@ -224,8 +224,7 @@ void GroupCounter::CountEvent(uint32_t cat_row, uint32_t comp_row, uint32_t time
   const uint32_t index = (cat_row * 0x9E3779B1u ^ comp_row * 0x85EBCA77u ^ period * 0xC2B2AE3Du) >> (32 - kMemoBits);
   MemoEntry& memo = memo_[index];
   if (memo.generation == generation_ && memo.cat_row == cat_row && memo.comp_row == comp_row &&
-      memo.period == period) {
-    memo.slot->Increment();
+      memo.period == period && memo.slot->TryIncrement()) {
     return;
   }
   BuildKeyPath(cat_row, comp_row, time, key);
@@ -427,12 +426,14 @@ void GroupCounter::FormatBatch(const std::vector<std::pair<uint32_t, uint32_t>>&
       std::vector<CountSlot>().swap(partitions[order[first].second].slots);
     }
     // A key path has a slot per log for groupings without a log level, and
-    // may have several within one partition.
+    // may have several within one partition: their counts are summed.
     SortSlots(rows, scratch);
-    MergeSorted(rows);
-    for (const CountSlot& row : rows) {
-      lines.Append(batch.text, KeyPath{lead, row.rest[0], row.rest[1], row.rest[2]}, row.count());
-      batch.total += row.count();
+    for (size_t row = 0; row < rows.size();) {
+      uint64_t count = 0;
+      const KeyRest& rest = rows[row].rest;
+      for (; row < rows.size() && rows[row].rest == rest; ++row) count += rows[row].count;
+      lines.Append(batch.text, KeyPath{lead, rest[0], rest[1], rest[2]}, count);
+      batch.total += count;
     }
   }
 }
