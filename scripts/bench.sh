@@ -5,8 +5,10 @@
 # repgen, builds the program with the libdeflate and with the zlib inflate
 # backend and the floor program, runs every case several times and prints a
 # table of median wall time, CPU time, peak memory, events per second and
-# the ratio to the floor. Every run's report must equal the reference report
-# of its grouping. The table is also written to bench/results.md.
+# the ratio to the floor, with the default worker threads and on the main
+# thread alone. Every run's report must equal the reference report of its
+# grouping. Then it compares the peak memory over 100 and 1,000 files of the
+# same size. The tables are also written to bench/results.md.
 #   scripts/bench.sh [runs]      (default 5 runs per case)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -32,6 +34,21 @@ if [[ ! -f $repo/.complete ]]; then
   touch "$repo/.complete"
 fi
 
+# Memory must stay flat as the file count grows: two repositories of files
+# of the same size (20,000 events each), one with ten times as many files.
+flat=()
+for files in 100 1000; do
+  dir=.bench/flat-$files
+  if [[ ! -f $dir/.complete ]]; then
+    rm -rf "$dir"
+    echo "Generating $files files of 20,000 events in $dir ..." >&2
+    build/bench/tools/repgen/repgen --out "$dir" --events $((files * 20000)) --files "$files" --parts 2 \
+      --start 20180101 --span-days 365 --seed 5 --threads "$(nproc)" >/dev/null
+    touch "$dir/.complete"
+  fi
+  flat+=("$dir")
+done
+
 python3 bench/run_bench.py --runs "$runs" --events "$events" --repo "$repo" \
   --program build/bench/tallymere --zlib-program build/bench-zlib/tallymere \
-  --floor build/bench/bench/tallymere_floor --out bench/results.md
+  --floor build/bench/bench/tallymere_floor --flat-repos "${flat[@]}" --out bench/results.md
