@@ -183,6 +183,25 @@ void GroupCounter::PrepareRows(Source& source, bool needs_categories) {
   }
 }
 
+// A key path follows from the event's category row, computer row and period
+// (the log is the same for the whole part), so a small direct-mapped memo of
+// (rows, period) -> table position spares most events building the key path
+// and storing it. The hit is written to inline into the record loop.
+inline void GroupCounter::CountEvent(uint32_t cat_row, uint32_t comp_row, uint32_t time, KeyPath& key) {
+  // Constant divisors become multiplications.
+  const uint32_t period = period_seconds_ == 0 ? 0 : period_seconds_ == 3600 ? time / 3600 : time / 86400;
+  // Rows that no level of the grouping reads do not tell key paths apart.
+  cat_row &= memo_category_mask_;
+  comp_row &= memo_computer_mask_;
+  const uint32_t index = (cat_row * 0x9E3779B1u ^ comp_row * 0x85EBCA77u ^ period * 0xC2B2AE3Du) >> (32 - kMemoBits);
+  MemoEntry& memo = memo_[index];
+  if (memo.generation == generation_ && memo.cat_row == cat_row && memo.comp_row == comp_row &&
+      memo.period == period && memo.slot->TryIncrement()) {
+    return;
+  }
+  CountNewKeyPath(cat_row, comp_row, time, period, key, memo);
+}
+
 template <class Source>
 void GroupCounter::CountEvents(Source& source, const FooterPropInfo& prop_info, uint32_t count) {
   try {
@@ -212,21 +231,8 @@ void GroupCounter::CountEvents(Source& source, const FooterPropInfo& prop_info, 
   }
 }
 
-// A key path follows from the event's category row, computer row and period
-// (the log is the same for the whole part), so a small direct-mapped memo of
-// (rows, period) -> table position spares most events the hashing and the
-// probe of the count table.
-void GroupCounter::CountEvent(uint32_t cat_row, uint32_t comp_row, uint32_t time, KeyPath& key) {
-  const uint32_t period = period_seconds_ != 0 ? time / period_seconds_ : 0;
-  // Rows that no level of the grouping reads do not tell key paths apart.
-  cat_row &= memo_category_mask_;
-  comp_row &= memo_computer_mask_;
-  const uint32_t index = (cat_row * 0x9E3779B1u ^ comp_row * 0x85EBCA77u ^ period * 0xC2B2AE3Du) >> (32 - kMemoBits);
-  MemoEntry& memo = memo_[index];
-  if (memo.generation == generation_ && memo.cat_row == cat_row && memo.comp_row == comp_row &&
-      memo.period == period && memo.slot->TryIncrement()) {
-    return;
-  }
+void GroupCounter::CountNewKeyPath(uint32_t cat_row, uint32_t comp_row, uint32_t time, uint32_t period, KeyPath& key,
+                                   MemoEntry& memo) {
   BuildKeyPath(cat_row, comp_row, time, key);
   bool moved = false;
   CountSlot* slot = counts_.Increment(key, log_id_, moved);

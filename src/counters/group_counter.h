@@ -65,7 +65,10 @@ class GroupCounter : public RepCounters {
  private:
   template <class Source>
   void CountEvents(Source& source, const FooterPropInfo& prop_info, uint32_t count);
+  struct MemoEntry;
   void CountEvent(uint32_t cat_row, uint32_t comp_row, uint32_t time, KeyPath& key);
+  void CountNewKeyPath(uint32_t cat_row, uint32_t comp_row, uint32_t time, uint32_t period, KeyPath& key,
+                       MemoEntry& memo);
   template <class Source>
   void PrepareRows(Source& source, bool needs_categories);
   void BuildKeyPath(uint32_t cat_row, uint32_t comp_row, uint32_t time, KeyPath& key);
