@@ -66,7 +66,7 @@ def flatness(args, report_path):
     small, large = args.flat_repos
     lines = ["| mode | threads | peak MB, 100 files | peak MB, 1,000 files | change |", "|---|---|---|---|---|"]
     worst = 0.0
-    for mode in (-1, 0, 20, 21):
+    for mode in (-1, 0, 20):
         for env, threads in ((None, "default"), (ONE_THREAD, "0")):
             peaks = [measure([args.program, "-m", str(mode), repo], 1, report_path, env)[2] for repo in (small, large)]
             change = peaks[1] / peaks[0] - 1

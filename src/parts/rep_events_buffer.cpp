@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <memory>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -149,7 +150,7 @@ size_t DecodeReferences(Bytes words, uint16_t ref_count, RefPair* out) {
       index = view.U32At(4 * k++);
       value &= ~kExplicitIndex;
     }
-    out[written++] = {index, value};
+    std::construct_at(out + written++, index, value);
     ++index;
     if (static_cast<int32_t>(index) >= static_cast<int32_t>(ref_count)) break;
   }
@@ -161,10 +162,14 @@ void RepEventsBuffer::Decode() {
   // Pairs never outnumber the reference words, and those fill at most the
   // bytes after the fixed part of every record.
   const uint64_t most_words = (buffer_len - std::min<uint64_t>(buffer_len, 36 * uint64_t{ulCount})) / 4;
-  RefPair* next = ref_blocks_.emplace_back(std::make_unique_for_overwrite<RefPair[]>(most_words)).get();
+  RefPair* next =
+      ref_blocks_.emplace_back(std::allocator<RefPair>().allocate(most_words), RefBlockDeleter{most_words}).get();
   uint32_t time = 0;
   uint32_t sum = 0;
   for (uint32_t i = 0; i < ulCount; ++i) {
+#if defined(__GNUC__) || defined(__clang__)
+    if (i + kPrefetchRecords < offsets_.size()) __builtin_prefetch(bytes().data() + offsets_[i + kPrefetchRecords]);
+#endif
     // The whole record, as the walk measured it; empty past the records.
     const Bytes record = HasRecord(i) ? bytes().SubAt(RecordOffset(i), RecordEnd(i) - RecordOffset(i)) : Bytes{};
     const ByteView fields(record);

@@ -107,11 +107,17 @@ class RepEventsBuffer final : public RepPartBuffer {
   std::optional<uint32_t> ReferenceWordCount(uint64_t offset) const;
 
   // The decoded pairs of every Decode call, one block per call.
-  std::vector<std::unique_ptr<RefPair[]>> ref_blocks_;
+  // Room for the pairs, left unconstructed until a pair is written: a
+  // pair's default constructor would zero the whole block first.
+  struct RefBlockDeleter {
+    size_t size = 0;
+    void operator()(RefPair* block) const { std::allocator<RefPair>().deallocate(block, size); }
+  };
+  std::vector<std::unique_ptr<RefPair[], RefBlockDeleter>> ref_blocks_;
 };
 
 // The (index, value) pairs of a record's reference words, read within the
-// record's W words only, written to `out` (room for one pair per word);
+// record's W words only, constructed in `out` (room for one pair per word);
 // returns how many were written.
 size_t DecodeReferences(Bytes words, uint16_t ref_count, RefPair* out);
 
