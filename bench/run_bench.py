@@ -49,13 +49,25 @@ def timed(command, report_path, env=None):
     return wall, float(user) + float(system), int(peak_kb) / 1024.0, digest.hexdigest()
 
 
-def measure(command, runs, report_path, env=None):
-    samples = [timed(command, report_path, env) for _ in range(runs)]
+def measure(command, runs, report_path, env=None, floor=None):
+    """Medians of wall, CPU and the peak over the runs, and the report digest.
+
+    With a floor command, each run of the program follows a run of the floor
+    and the ratio is the median of the pairs' ratios: this machine's speed
+    drifts by a fifth within minutes, which floors measured once would put
+    into the ratios.
+    """
+    samples, ratios = [], []
+    for _ in range(runs):
+        floor_wall = timed(floor, report_path)[0] if floor else None
+        samples.append(timed(command, report_path, env))
+        if floor:
+            ratios.append(samples[-1][0] / floor_wall)
     digests = {s[3] for s in samples}
     if len(digests) != 1:
         sys.exit(f"{' '.join(command)} printed different reports across runs")
     return (statistics.median(s[0] for s in samples), statistics.median(s[1] for s in samples),
-            max(s[2] for s in samples), digests.pop())
+            max(s[2] for s in samples), digests.pop(), statistics.median(ratios) if ratios else None)
 
 
 ONE_THREAD = {"TALLYMERE_THREADS": "0"}
@@ -68,7 +80,7 @@ def flatness(args, report_path):
     worst = 0.0
     for mode in (-1, 0, 20):
         for env, threads in ((None, "default"), (ONE_THREAD, "0")):
-            peaks = [measure([args.program, "-m", str(mode), repo], 1, report_path, env)[2] for repo in (small, large)]
+            peaks = [measure([args.program, "-m", str(mode), repo], 3, report_path, env)[2] for repo in (small, large)]
             change = peaks[1] / peaks[0] - 1
             worst = max(worst, abs(change))
             lines.append(f"| {mode} | {threads} | {peaks[0]:.1f} | {peaks[1]:.1f} | {change * 100:+.1f} % |")
@@ -92,19 +104,21 @@ def main():
     rows, digests, failures = [], {}, []
     for label, key, mode, options, floor_mode, reference in cases():
         command = [programs[key], "-m", str(mode), *options, args.repo]
-        wall, cpu, rss, digest = measure(command, args.runs, report_path)
+        floor = [args.floor, str(floor_mode), args.repo]
+        wall, cpu, rss, digest, ratio = measure(command, args.runs, report_path, floor=floor)
         digests[label] = digest
         same = "yes" if reference is None or digests[reference] == digest else "NO"
-        floor = floors[floor_mode][0]
+        # CPU time against the floor's wall time: the floor is one busy thread.
+        cpu_ratio = cpu / wall * ratio
         one = ("-", "-", "-")
         if key == "lib":
-            one_wall, _, one_rss, one_digest = measure(command, args.runs, report_path, ONE_THREAD)
+            one_wall, _, one_rss, one_digest, one_ratio = measure(command, args.runs, report_path, ONE_THREAD, floor)
             if one_digest != digest:
                 same = "NO"
-            one = (f"{one_wall:.3f}", f"{one_wall / floor:.2f}", f"{one_rss:.0f}")
+            one = (f"{one_wall:.3f}", f"{one_ratio:.2f}", f"{one_rss:.0f}")
         if same == "NO":
             failures.append(label)
-        rows.append((label, f"{wall:.3f}", f"{wall / floor:.2f}", f"{cpu:.3f}", f"{cpu / floor:.2f}", *one,
+        rows.append((label, f"{wall:.3f}", f"{ratio:.2f}", f"{cpu:.3f}", f"{cpu_ratio:.2f}", *one,
                      f"{rss:.0f}", f"{args.events / wall / 1e6:.1f}", reference or "-", same))
 
     # The floor runs on one core. The program reads ahead on worker threads
@@ -115,8 +129,10 @@ def main():
     lines = [f"Benchmark: {args.events} events, {args.runs} runs per case (medians), "
              f"{os.cpu_count()} cores",
              "",
-             "Floors (libdeflate, inflate only, one thread): " + ", ".join(
+             "Floors (libdeflate, inflate only, one thread), medians of their own runs: " + ", ".join(
                  f"mode {m} {v[0]:.3f} s" for m, v in floors.items()),
+             "",
+             "Each ratio is the median of (run / floor run just before it).",
              "",
              "| " + " | ".join(header) + " |",
              "|" + "---|" * len(header)]
