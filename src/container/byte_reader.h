@@ -63,6 +63,16 @@ inline uint64_t LoadLE64(const uint8_t* p) {
   return static_cast<uint64_t>(LoadLE32(p)) | (static_cast<uint64_t>(LoadLE32(p + 4)) << 32);
 }
 
+// A hint that the bytes at p will be read soon; reads nothing itself, so it
+// may point anywhere. Record walks use it to fetch a few records ahead.
+inline void PrefetchForRead(const uint8_t* p) {
+#if defined(__GNUC__) || defined(__clang__)
+  __builtin_prefetch(p);
+#else
+  (void)p;
+#endif
+}
+
 // Fixed-position loads over a span: out-of-range loads return 0.
 class ByteView {
  public:

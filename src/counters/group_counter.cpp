@@ -186,7 +186,8 @@ void GroupCounter::PrepareRows(Source& source, bool needs_categories) {
 // A key path follows from the event's category row, computer row and period
 // (the log is the same for the whole part), so a small direct-mapped memo of
 // (rows, period) -> table position spares most events building the key path
-// and storing it. The hit is written to inline into the record loop.
+// and storing it. The hit is inlined into the record loop; a miss goes out of
+// line.
 inline void GroupCounter::CountEvent(uint32_t cat_row, uint32_t comp_row, uint32_t time, KeyPath& key) {
   // Constant divisors become multiplications.
   const uint32_t period = period_seconds_ == 0 ? 0 : period_seconds_ == 3600 ? time / 3600 : time / 86400;

@@ -96,11 +96,9 @@ uint64_t RepEventsBuffer::CountRecords() {
   uint64_t offset = 0;
   while (offset < end) {
     uint64_t size = 0;
-#if defined(__GNUC__) || defined(__clang__)
     // The records come from the second-level cache; asking for the lines a
     // few records ahead takes their fetch off the walk's chain of loads.
-    __builtin_prefetch(base + std::min(offset + kPrefetchAhead, end - 1));
-#endif
+    PrefetchForRead(base + std::min(offset + kPrefetchAhead, end - 1));
     const uint32_t words = RangeFits(offset, kWindowSize, end) ? WindowWordCount(base + offset) : kUnknownWords;
     if (words != kUnknownWords) {
       size = kFixedSize + 4 * uint64_t{words} + LoadLE32(base + offset);
@@ -124,17 +122,18 @@ uint64_t RepEventsBuffer::RecordEnd(uint32_t i) const {
 
 // A parsed record ends where the next begins, so its words are what lies
 // between the fixed part and the data.
-Bytes RepEventsBuffer::RefWords(uint32_t i) const {
+RepEventsBuffer::RecordTail RepEventsBuffer::Tail(uint32_t i) const {
   if (!HasRecord(i)) return {};
-  const uint64_t start = RecordOffset(i) + kFixedSize;
-  const uint64_t data_start = RecordEnd(i) - DataLen(i);
-  return BytesField(i, kFixedSize, data_start > start ? data_start - start : 0);
+  const uint64_t words_start = RecordOffset(i) + kFixedSize;
+  const uint64_t data_len = DataLen(i);
+  const uint64_t data_start = RecordEnd(i) - data_len;
+  return {BytesField(i, kFixedSize, data_start > words_start ? data_start - words_start : 0),
+          bytes().SubAt(data_start, data_len)};
 }
 
-Bytes RepEventsBuffer::DataBytes(uint32_t i) const {
-  if (!HasRecord(i)) return {};
-  return bytes().SubAt(RecordEnd(i) - DataLen(i), DataLen(i));
-}
+Bytes RepEventsBuffer::RefWords(uint32_t i) const { return Tail(i).words; }
+
+Bytes RepEventsBuffer::DataBytes(uint32_t i) const { return Tail(i).data; }
 
 size_t DecodeReferences(Bytes words, uint16_t ref_count, RefPair* out) {
   const ByteView view(words);
@@ -167,12 +166,9 @@ void RepEventsBuffer::Decode() {
   uint32_t time = 0;
   uint32_t sum = 0;
   for (uint32_t i = 0; i < ulCount; ++i) {
-#if defined(__GNUC__) || defined(__clang__)
-    if (i + kPrefetchRecords < offsets_.size()) __builtin_prefetch(bytes().data() + offsets_[i + kPrefetchRecords]);
-#endif
-    // The whole record, as the walk measured it; empty past the records.
-    const Bytes record = HasRecord(i) ? bytes().SubAt(RecordOffset(i), RecordEnd(i) - RecordOffset(i)) : Bytes{};
-    const ByteView fields(record);
+    if (i + kPrefetchRecords < offsets_.size()) PrefetchForRead(bytes().data() + offsets_[i + kPrefetchRecords]);
+    // The fixed part of the record; empty past the records.
+    const ByteView fields(HasRecord(i) ? bytes().SubAt(RecordOffset(i), kFixedSize) : Bytes{});
     time += fields.U32At(28);
     sum += fields.U32At(32);
     RepEventEntry& entry = table.emplace_back();
@@ -185,14 +181,13 @@ void RepEventsBuffer::Decode() {
     entry.field_26 = fields.U16At(26);
     entry.time = time;
     entry.sum_32 = sum;
-    const uint64_t data_len = fields.U32At(0);
-    const uint64_t words_len = record.size() >= kFixedSize + data_len ? record.size() - kFixedSize - data_len : 0;
+    const RecordTail tail = Tail(i);
     if (entry.ref_count != 0) {
-      const size_t pairs = DecodeReferences(fields.SubAt(kFixedSize, words_len), entry.ref_count, next);
+      const size_t pairs = DecodeReferences(tail.words, entry.ref_count, next);
       entry.refs = {next, pairs};
       next += pairs;
     }
-    entry.data = fields.SubAt(kFixedSize + words_len, data_len);
+    entry.data = tail.data;
   }
 }
 

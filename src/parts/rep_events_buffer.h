@@ -76,16 +76,12 @@ class RepEventsBuffer final : public RepPartBuffer {
     const uint8_t* base = bytes().data();
     const uint32_t records = std::min<uint32_t>(count, static_cast<uint32_t>(offsets_.size()));
     for (uint32_t i = 0; i < records; ++i) {
-#if defined(__GNUC__) || defined(__clang__)
       // Records are read again from the second-level cache: ask a few ahead.
-      if (i + kPrefetchRecords < records) __builtin_prefetch(base + offsets_[i + kPrefetchRecords]);
-#endif
+      if (i + kPrefetchRecords < records) PrefetchForRead(base + offsets_[i + kPrefetchRecords]);
       const uint8_t* record = base + offsets_[i];
       visit(LoadLE32(record + 8), LoadLE32(record + 12), LoadLE32(record + 28));
     }
   }
-
-  static constexpr uint32_t kPrefetchRecords = 8;
 
   // The W reference words (empty when N is 0) and the D data bytes.
   Bytes RefWords(uint32_t i) const;
@@ -101,14 +97,23 @@ class RepEventsBuffer final : public RepPartBuffer {
   std::optional<uint64_t> RecordSize(uint64_t offset) const override;
 
  private:
+  static constexpr uint32_t kPrefetchRecords = 8;
+
   // Where record i ends: the next one's start, or the end of the bytes.
   uint64_t RecordEnd(uint32_t i) const;
+  // The reference words and the data of record i, which fill the record
+  // after its fixed part; empty for i >= ulCount.
+  struct RecordTail {
+    Bytes words;
+    Bytes data;
+  };
+  RecordTail Tail(uint32_t i) const;
   // W of the record at `offset`, or nothing when the words scanned do not fit.
   std::optional<uint32_t> ReferenceWordCount(uint64_t offset) const;
 
-  // The decoded pairs of every Decode call, one block per call.
-  // Room for the pairs, left unconstructed until a pair is written: a
-  // pair's default constructor would zero the whole block first.
+  // The decoded pairs, one block per Decode call. A block is raw room and
+  // each pair is constructed as it is decoded: a pair's default constructor
+  // would zero the whole block first.
   struct RefBlockDeleter {
     size_t size = 0;
     void operator()(RefPair* block) const { std::allocator<RefPair>().deallocate(block, size); }
