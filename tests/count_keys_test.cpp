@@ -7,6 +7,7 @@
 #include <random>
 
 #include "counters/count_table.h"
+#include "counters/packed_rows.h"
 #include "counters/rep_counters.h"
 
 namespace tallymere {
@@ -112,6 +113,77 @@ TEST(CountTable, SortSlotsOrdersByEveryLevelForSmallAndLargeSets) {
     ASSERT_EQ(slots.size(), expected.size());
     for (size_t i = 0; i < size; ++i) {
       ASSERT_EQ(slots[i].rest, expected[i].rest) << "size " << size << " at " << i;
+    }
+  }
+}
+
+TEST(KeyPacking, KeysKeepTheOrderOfTheLevelsAndUnpackToThem) {
+  std::mt19937 engine(3);
+  // Narrow ranks, a range across the sign bias, and one level the same in every row.
+  std::vector<KeyRest> rests;
+  for (int i = 0; i < 400; ++i) {
+    rests.push_back({static_cast<uint32_t>(engine() % 300), 0x7FFFFFF0u + static_cast<uint32_t>(engine() % 40), 9});
+  }
+  KeyPacking packing;
+  for (const KeyRest& rest : rests) packing.Include(rest);
+  ASSERT_TRUE(packing.Fit());
+  EXPECT_EQ(packing.bits(), 9u + 6u);
+  for (size_t i = 0; i < rests.size(); ++i) {
+    const KeyRest& a = rests[i];
+    const KeyRest& b = rests[(i * 7 + 1) % rests.size()];
+    EXPECT_EQ(packing.Unpack(packing.Pack(a)), a);
+    EXPECT_EQ(packing.Pack(a) < packing.Pack(b), a < b);
+  }
+}
+
+TEST(KeyPacking, FitsUpToSixtyFourBitsAndRefusesMore) {
+  KeyPacking full_two;  // 64 bits exactly, the third level constant
+  full_two.Include({0, 0, 5});
+  full_two.Include({UINT32_MAX, UINT32_MAX, 5});
+  ASSERT_TRUE(full_two.Fit());
+  EXPECT_EQ(full_two.bits(), 64u);
+  const KeyRest top{UINT32_MAX, 1, 5};
+  EXPECT_EQ(full_two.Unpack(full_two.Pack(top)), top);
+
+  KeyPacking wide;
+  wide.Include({0, 0, 0});
+  wide.Include({UINT32_MAX, UINT32_MAX, 1});
+  EXPECT_FALSE(wide.Fit());
+
+  KeyPacking one_row;  // every level constant: nothing to sort
+  one_row.Include({4, 5, 6});
+  ASSERT_TRUE(one_row.Fit());
+  EXPECT_EQ(one_row.bits(), 0u);
+  EXPECT_EQ(one_row.Unpack(one_row.Pack({4, 5, 6})), (KeyRest{4, 5, 6}));
+}
+
+TEST(KeyPacking, SortPackedOrdersKeysOfEveryWidthAndSize) {
+  std::mt19937_64 engine(17);
+  std::vector<PackedRow> scratch;
+  for (const unsigned bits : {1u, 11u, 12u, 23u, 33u, 64u}) {
+    for (const size_t size : {0u, 1u, 127u, 128u, 5000u}) {
+      const uint64_t mask = bits == 64 ? ~uint64_t{0} : (uint64_t{1} << bits) - 1;
+      std::vector<PackedRow> rows;
+      for (size_t i = 0; i < size; ++i) {
+        // Half the rows share their low bits, so that some digits repeat.
+        const uint64_t key = engine() & mask & (i % 2 ? ~uint64_t{0x3FF} : ~uint64_t{0});
+        rows.push_back({key, i});
+      }
+      const auto by_key_and_count = [](const PackedRow& a, const PackedRow& b) {
+        return a.key != b.key ? a.key < b.key : a.count < b.count;
+      };
+      std::vector<PackedRow> expected = rows;
+      std::sort(expected.begin(), expected.end(), by_key_and_count);
+      SortPacked(rows, bits, scratch);
+      ASSERT_TRUE(std::is_sorted(rows.begin(), rows.end(),
+                                 [](const PackedRow& a, const PackedRow& b) { return a.key < b.key; }))
+          << bits << " bits, size " << size;
+      // The same rows: equal keys may come in any order.
+      std::sort(rows.begin(), rows.end(), by_key_and_count);
+      for (size_t i = 0; i < size; ++i) {
+        ASSERT_EQ(rows[i].key, expected[i].key) << bits << " bits, size " << size << " at " << i;
+        ASSERT_EQ(rows[i].count, expected[i].count) << bits << " bits, size " << size << " at " << i;
+      }
     }
   }
 }

@@ -10,6 +10,12 @@ uint32_t StringPool::Intern(const std::u16string& text) {
   return it->second;
 }
 
+uint32_t ValuePool::Intern(uint32_t value) {
+  auto [it, inserted] = ids_.try_emplace(value, static_cast<uint32_t>(values_.size()));
+  if (inserted) values_.push_back(value);
+  return it->second;
+}
+
 namespace {
 
 struct CivilDate {

@@ -22,8 +22,9 @@ enum class KeyKind : uint8_t {
 
 inline constexpr size_t kMaxKeyLevels = 4;
 
-// One key path. Strings are held as ids of the counter's string pool, so a
-// key path is a few integers and counting allocates nothing per event.
+// One key path. Every level but a period is held as an id of its kind's
+// pool, so a key path is a few small integers and counting allocates
+// nothing per event.
 using KeyPath = std::array<uint32_t, kMaxKeyLevels>;
 
 // Key comparison on the counting path, written out so it stays inline.
@@ -42,6 +43,18 @@ class StringPool {
  private:
   std::unordered_map<std::u16string, uint32_t> ids_;
   std::vector<std::u16string> texts_;
+};
+
+// Interned numeric keys (event IDs and types), named by position likewise.
+class ValuePool {
+ public:
+  uint32_t Intern(uint32_t value);
+  uint32_t Value(uint32_t id) const { return values_[id]; }
+  size_t size() const { return values_.size(); }
+
+ private:
+  std::unordered_map<uint32_t, uint32_t> ids_;
+  std::vector<uint32_t> values_;
 };
 
 // "2018-03-07" for a day key, "2018-03-07 14:00" for an hour key (UTC).

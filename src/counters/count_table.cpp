@@ -13,10 +13,6 @@ constexpr size_t kInitialCapacity = 16;
 // before it grows; smaller ones are merged only for the report.
 constexpr size_t kMergeFrom = 4096;
 
-bool SameRest(const KeyRest& a, const KeyRest& b) {
-  return ((a[0] ^ b[0]) | (a[1] ^ b[1]) | (a[2] ^ b[2])) == 0;
-}
-
 }  // namespace
 
 void MergeSorted(std::vector<CountSlot>& slots) {

@@ -29,6 +29,10 @@ namespace tallymere {
 // The levels of a key path after the first one.
 using KeyRest = std::array<uint32_t, kMaxKeyLevels - 1>;
 
+inline bool SameRest(const KeyRest& a, const KeyRest& b) {
+  return ((a[0] ^ b[0]) | (a[1] ^ b[1]) | (a[2] ^ b[2])) == 0;
+}
+
 // One stored key with its count: 16 bytes, so four fit a cache line. A
 // count of 0 marks an empty slot, since a key is only stored together with
 // its first count. A count stops at kFull; the key path then goes on in a

@@ -10,6 +10,7 @@
 #include <exception>
 
 #include "container/footer_prop_info.h"
+#include "counters/packed_rows.h"
 #include "parts/rep_events_buffer.h"
 #include "parts/rep_name_tables.h"
 #include "parts/rep_part.h"
@@ -169,17 +170,18 @@ void GroupCounter::PrepareRows(Source& source, bool needs_categories) {
   for (uint32_t row = 0; row < category_rows_.size(); ++row) {
     CategoryRowKeys& keys = category_rows_[row];
     keys.event_id = source.EventId(row) & event_id_mask_;
-    keys.event_type = source.EventType(row);
+    keys.event_id_key = event_ids_.Intern(keys.event_id);
+    keys.event_type_key = event_types_.Intern(source.EventType(row));
     if (names) {
       const std::u16string name = source.Category(row);
-      keys.category = strings_.Intern(name.empty() ? kNoCategory : name);
+      keys.category = categories_.Intern(name.empty() ? kNoCategory : name);
     }
   }
   computer_rows_.resize(needs_computer_table_ ? source.ComputerRows() : 0);
   const bool computers = family_.Has(KeyKind::kComputer);
   for (uint32_t row = 0; row < computer_rows_.size(); ++row) {
     computer_rows_[row].time_base = source.TimeBase(row);
-    if (computers) computer_rows_[row].computer = strings_.Intern(source.Computer(row));
+    if (computers) computer_rows_[row].computer = computers_.Intern(source.Computer(row));
   }
 }
 
@@ -206,7 +208,7 @@ inline void GroupCounter::CountEvent(uint32_t cat_row, uint32_t comp_row, uint32
 template <class Source>
 void GroupCounter::CountEvents(Source& source, const FooterPropInfo& prop_info, uint32_t count) {
   try {
-    log_id_ = strings_.Intern(prop_info.UnderDataSource());
+    log_id_ = logs_.Intern(prop_info.UnderDataSource());
     event_id_mask_ = prop_info.PlatformID == kFullEventIdPlatform ? 0xFFFFFFFFu : 0xFFFFu;
     const bool needs_categories = family_.ReadsCategories();
     needs_computer_table_ = family_.HasPeriod() || family_.Has(KeyKind::kComputer) || time_filter.enabled;
@@ -257,8 +259,11 @@ void GroupCounter::BuildKeyPath(uint32_t cat_row, uint32_t comp_row, uint32_t ti
       case KeyKind::kLog: part = log_id_; break;
       case KeyKind::kComputer: part = last_computer_ = computer_rows_[comp_row].computer; break;
       case KeyKind::kCategory: part = last_category_ = category_rows_[cat_row].category; break;
-      case KeyKind::kEventType: part = category_rows_[cat_row].event_type; break;
-      case KeyKind::kEventId: part = last_event_id_ = category_rows_[cat_row].event_id; break;
+      case KeyKind::kEventType: part = category_rows_[cat_row].event_type_key; break;
+      case KeyKind::kEventId:
+        last_event_id_ = category_rows_[cat_row].event_id;
+        part = category_rows_[cat_row].event_id_key;
+        break;
     }
     key[level] = part;
   }
@@ -266,63 +271,92 @@ void GroupCounter::BuildKeyPath(uint32_t cat_row, uint32_t comp_row, uint32_t ti
 
 void GroupCounter::FailWhileCounting() {
   Out() << heading_ << "\n";
-  const auto text = [this](uint32_t id) { return id < strings_.size() ? &strings_.Text(id) : nullptr; };
-  WriteFailureLabel(label_, last_event_id_, text(last_computer_), text(log_id_), text(last_category_));
+  const auto text = [](const StringPool& pool, uint32_t id) { return id < pool.size() ? &pool.Text(id) : nullptr; };
+  WriteFailureLabel(label_, last_event_id_, text(computers_, last_computer_), text(logs_, log_id_),
+                    text(categories_, last_category_));
   FlushOutput();
   std::_Exit(255);
 }
 
 namespace {
 
-constexpr uint32_t kSignBias = 0x80000000u;  // signed order as unsigned order
-
-bool IsStringKey(KeyKind kind) {
-  return kind == KeyKind::kLog || kind == KeyKind::kComputer || kind == KeyKind::kCategory;
+// The ranks of ids 0..count-1 in the order `before` gives, and `text` of
+// each id by rank.
+template <class Before, class Text>
+void RankIds(size_t count, Before before, Text text, std::vector<uint32_t>& rank, std::vector<std::string>& texts) {
+  std::vector<uint32_t> by_rank(count);
+  std::iota(by_rank.begin(), by_rank.end(), 0u);
+  std::sort(by_rank.begin(), by_rank.end(), before);
+  rank.assign(count, 0);
+  texts.clear();
+  for (uint32_t r = 0; r < count; ++r) {
+    rank[by_rank[r]] = r;
+    texts.push_back(text(by_rank[r]));
+  }
 }
-
 
 }  // namespace
 
-std::vector<uint32_t> GroupCounter::RankStrings(std::vector<std::string>& texts) const {
-  std::vector<uint32_t> by_rank(strings_.size());
-  std::iota(by_rank.begin(), by_rank.end(), 0u);
-  std::sort(by_rank.begin(), by_rank.end(),
-            [this](uint32_t a, uint32_t b) { return strings_.Text(a) < strings_.Text(b); });
-  std::vector<uint32_t> rank(strings_.size());
-  texts.clear();
-  for (uint32_t r = 0; r < by_rank.size(); ++r) {
-    rank[by_rank[r]] = r;
-    texts.push_back(ToUtf8(strings_.Text(by_rank[r])));
+// Strings sort by UTF-16 code units, event IDs as signed numbers.
+GroupCounter::LevelDictionary GroupCounter::RankKind(KeyKind kind) const {
+  LevelDictionary dictionary;
+  const auto rank_strings = [&](const StringPool& pool) {
+    RankIds(
+        pool.size(), [&](uint32_t a, uint32_t b) { return pool.Text(a) < pool.Text(b); },
+        [&](uint32_t id) { return ToUtf8(pool.Text(id)); }, dictionary.rank, dictionary.texts);
+  };
+  const auto rank_values = [&](const ValuePool& pool, auto as_number) {
+    RankIds(
+        pool.size(), [&](uint32_t a, uint32_t b) { return as_number(pool.Value(a)) < as_number(pool.Value(b)); },
+        [&](uint32_t id) { return std::to_string(as_number(pool.Value(id))); }, dictionary.rank, dictionary.texts);
+  };
+  switch (kind) {
+    case KeyKind::kDay:
+    case KeyKind::kHour: break;
+    case KeyKind::kLog: rank_strings(logs_); break;
+    case KeyKind::kComputer: rank_strings(computers_); break;
+    case KeyKind::kCategory: rank_strings(categories_); break;
+    case KeyKind::kEventType: rank_values(event_types_, [](uint32_t v) { return v; }); break;
+    case KeyKind::kEventId: rank_values(event_ids_, [](uint32_t v) { return static_cast<int32_t>(v); }); break;
   }
-  return rank;
+  return dictionary;
 }
 
-uint32_t GroupCounter::OrderValue(KeyKind kind, uint32_t value, const std::vector<uint32_t>& rank) const {
-  if (IsStringKey(kind)) return rank[value];
-  if (kind == KeyKind::kEventId) return value ^ kSignBias;
-  return value;
+GroupCounter::Dictionaries GroupCounter::RankLevels() const {
+  Dictionaries dictionaries;
+  for (size_t level = 0; level < family_.level_count; ++level) dictionaries[level] = RankKind(family_.levels[level]);
+  return dictionaries;
 }
 
-void GroupCounter::CollectRows(const CountTable::Partition& partition, const std::vector<uint32_t>& rank,
-                               std::vector<CountSlot>& rows) const {
+namespace {
+
+// A level's value in the report's order: its rank, or the value itself
+// for a period.
+uint32_t OrderValue(const std::vector<uint32_t>& rank, uint32_t value) {
+  return rank.empty() ? value : rank[value];
+}
+
+}  // namespace
+
+void GroupCounter::CollectRows(const CountTable::Partition& partition, const Dictionaries& dictionaries,
+                               std::vector<CountSlot>& rows, KeyPacking& packing) const {
   for (const CountSlot& slot : partition.slots) {
     if (slot.empty()) continue;
     CountSlot& row = rows.emplace_back(slot);
     for (size_t level = 1; level < family_.level_count; ++level) {
-      row.rest[level - 1] = OrderValue(family_.levels[level], row.rest[level - 1], rank);
+      row.rest[level - 1] = OrderValue(dictionaries[level].rank, row.rest[level - 1]);
     }
+    packing.Include(row.rest);
   }
 }
 
 char* TextBlock::Reserve(size_t room) {
-  if (capacity_ - size_ < room) {
-    const size_t capacity = std::max(2 * capacity_, size_ + room);
-    auto data = std::make_unique_for_overwrite<char[]>(capacity);
-    if (size_ != 0) std::memcpy(data.get(), data_.get(), size_);
-    data_ = std::move(data);
-    capacity_ = capacity;
+  if (chunks_.empty() || chunks_.back().capacity - chunks_.back().size < room) {
+    const size_t capacity = std::max(kChunkSize, room);
+    chunks_.push_back(Chunk{std::make_unique_for_overwrite<char[]>(capacity), 0, capacity});
   }
-  return data_.get() + size_;
+  Chunk& chunk = chunks_.back();
+  return chunk.data.get() + chunk.size;
 }
 
 namespace {
@@ -331,34 +365,34 @@ namespace {
 // changes only between runs of lines and is formatted once per run.
 class LineFormatter {
  public:
-  LineFormatter(const CounterFamily& family, const std::vector<std::string>& texts) : family_(family) {
-    // The strings in one block, each followed by room for a whole short
-    // copy: a string of up to kShort bytes is copied as kShort bytes (two
-    // moves, no call), the line then continues after its real end.
-    size_t longest = 0;
-    for (const std::string& text : texts) {
-      spans_.push_back({static_cast<uint32_t>(block_.size()), static_cast<uint32_t>(text.size())});
-      block_ += text;
-      block_.append(kShort, '\0');
-      longest = std::max(longest, text.size());
+  LineFormatter(const CounterFamily& family, const std::array<const std::vector<std::string>*, kMaxKeyLevels>& texts)
+      : family_(family) {
+    // The texts in one block, each followed by room for a whole short copy:
+    // a text of up to kShort bytes is copied as kShort bytes (two moves, no
+    // call), the line then continues after its real end.
+    size_t longest = kShort;
+    for (size_t level = 0; level < family_.level_count; ++level) {
+      for (const std::string& text : *texts[level]) {
+        spans_[level].push_back({static_cast<uint32_t>(block_.size()), static_cast<uint32_t>(text.size())});
+        block_ += text;
+        block_.append(kShort, '\0');
+        longest = std::max(longest, text.size());
+      }
     }
-    // Every level as long as the longest string or a number, its comma, the
-    // count, the line end, and the overshoot of a short copy.
-    longest_line_ = kMaxKeyLevels * (std::max<size_t>(longest, kNumberRoom) + 1) + kNumberRoom + 1 + kShort;
+    // Every level as long as the longest text, its comma, the count, the
+    // line end, and the overshoot of a short copy.
+    longest_line_ = kMaxKeyLevels * (longest + 1) + kNumberRoom + 1 + kShort;
   }
 
+  // `key` holds ranks, and the value itself for a period.
   void Append(TextBlock& out, const KeyPath& key, uint64_t count) {
     char* p = out.Reserve(longest_line_);
     for (size_t level = 0; level < family_.level_count; ++level) {
-      const uint32_t value = key[level];
-      switch (family_.levels[level]) {
-        case KeyKind::kDay:
-        case KeyKind::kHour: p = CopyPeriod(p, family_.levels[level], value); break;
-        case KeyKind::kLog:
-        case KeyKind::kComputer:
-        case KeyKind::kCategory: p = CopyText(p, spans_[value]); break;
-        case KeyKind::kEventType: p = std::to_chars(p, p + kNumberRoom, value).ptr; break;
-        case KeyKind::kEventId: p = std::to_chars(p, p + kNumberRoom, static_cast<int32_t>(value ^ kSignBias)).ptr; break;
+      const KeyKind kind = family_.levels[level];
+      if (kind == KeyKind::kDay || kind == KeyKind::kHour) {
+        p = CopyPeriod(p, kind, key[level]);
+      } else {
+        p = CopyText(p, spans_[level][key[level]]);
       }
       *p++ = ',';
     }
@@ -400,7 +434,7 @@ class LineFormatter {
 
   const CounterFamily& family_;
   std::string block_;
-  std::vector<Span> spans_;
+  std::array<std::vector<Span>, kMaxKeyLevels> spans_;
   size_t longest_line_ = 0;
   uint32_t period_key_ = 0;
   Span period_{0, 0};
@@ -414,12 +448,15 @@ constexpr size_t kBatchRows = size_t{1} << 16;
 }  // namespace
 
 void GroupCounter::FormatBatch(const std::vector<std::pair<uint32_t, uint32_t>>& order,
-                               const std::vector<uint32_t>& rank, const std::vector<std::string>& texts,
-                               ReportBatch& batch) {
+                               const Dictionaries& dictionaries, ReportBatch& batch) {
   std::vector<CountTable::Partition>& partitions = counts_.partitions();
+  std::array<const std::vector<std::string>*, kMaxKeyLevels> texts;
+  for (size_t level = 0; level < kMaxKeyLevels; ++level) texts[level] = &dictionaries[level].texts;
   LineFormatter lines(family_, texts);
   std::vector<CountSlot> rows;
   std::vector<CountSlot> scratch;
+  std::vector<PackedRow> packed;
+  std::vector<PackedRow> packed_scratch;
   for (size_t first = batch.first; first < batch.last;) {
     const uint32_t lead = order[first].first;
     size_t slots = 0;
@@ -428,19 +465,35 @@ void GroupCounter::FormatBatch(const std::vector<std::pair<uint32_t, uint32_t>>&
     }
     rows.clear();
     rows.reserve(slots);
+    KeyPacking packing;
     for (; first < batch.last && order[first].first == lead; ++first) {
-      CollectRows(partitions[order[first].second], rank, rows);
+      CollectRows(partitions[order[first].second], dictionaries, rows, packing);
       std::vector<CountSlot>().swap(partitions[order[first].second].slots);
     }
     // A key path has a slot per log for groupings without a log level, and
     // may have several within one partition: their counts are summed.
-    SortSlots(rows, scratch);
-    for (size_t row = 0; row < rows.size();) {
-      uint64_t count = 0;
-      const KeyRest& rest = rows[row].rest;
-      for (; row < rows.size() && rows[row].rest == rest; ++row) count += rows[row].count;
+    const auto emit = [&](const KeyRest& rest, uint64_t count) {
       lines.Append(batch.text, KeyPath{lead, rest[0], rest[1], rest[2]}, count);
       batch.total += count;
+    };
+    if (packing.Fit()) {
+      packed.resize(rows.size());
+      for (size_t row = 0; row < rows.size(); ++row) packed[row] = {packing.Pack(rows[row].rest), rows[row].count};
+      SortPacked(packed, packing.bits(), packed_scratch);
+      for (size_t row = 0; row < packed.size();) {
+        const uint64_t key = packed[row].key;
+        uint64_t count = 0;
+        for (; row < packed.size() && packed[row].key == key; ++row) count += packed[row].count;
+        emit(packing.Unpack(key), count);
+      }
+      continue;
+    }
+    SortSlots(rows, scratch);
+    for (size_t row = 0; row < rows.size();) {
+      const KeyRest rest = rows[row].rest;
+      uint64_t count = 0;
+      for (; row < rows.size() && SameRest(rows[row].rest, rest); ++row) count += rows[row].count;
+      emit(rest, count);
     }
   }
 }
@@ -468,24 +521,23 @@ std::vector<GroupCounter::ReportBatch> GroupCounter::PlanBatches(
 // the batches are sorted and formatted on them, a bounded number ahead of
 // the one being written.
 void GroupCounter::Report() {
-  std::vector<std::string> texts;
-  const std::vector<uint32_t> rank = RankStrings(texts);
+  const Dictionaries dictionaries = RankLevels();
   const std::vector<CountTable::Partition>& partitions = counts_.partitions();
   std::vector<std::pair<uint32_t, uint32_t>> order;  // (first level in report order, partition)
   order.reserve(partitions.size());
   for (uint32_t i = 0; i < partitions.size(); ++i) {
-    order.emplace_back(OrderValue(family_.levels[0], partitions[i].lead, rank), i);
+    order.emplace_back(OrderValue(dictionaries[0].rank, partitions[i].lead), i);
   }
   std::sort(order.begin(), order.end());
   std::vector<ReportBatch> batches = PlanBatches(order);
   const auto write = [this](ReportBatch& batch) {
-    Out() << batch.text.view();
+    batch.text.ForEachChunk([](std::string_view text) { Out() << text; });
     m_total += batch.total;
     batch.text.Release();
   };
   if (worker_threads == 0 || batches.size() < 2) {
     for (ReportBatch& batch : batches) {
-      FormatBatch(order, rank, texts, batch);
+      FormatBatch(order, dictionaries, batch);
       write(batch);
     }
     return;
@@ -495,7 +547,7 @@ void GroupCounter::Report() {
   for (ReportBatch& batch : batches) {
     while (next < batches.size() && ahead.size() < worker_threads + 1) {
       ReportBatch* planned = &batches[next++];
-      ahead.push_back(std::async(std::launch::async, [&, planned] { FormatBatch(order, rank, texts, *planned); }));
+      ahead.push_back(std::async(std::launch::async, [&, planned] { FormatBatch(order, dictionaries, *planned); }));
     }
     ahead.front().get();
     ahead.pop_front();

@@ -14,20 +14,30 @@
 
 namespace tallymere {
 
+class KeyPacking;
+
 // Report text built line by line: each line is written into room reserved
 // for the longest line possible, so its pieces are copied without a size
-// check each.
+// check each. The text is held in chunks rather than one growing array, so
+// no byte of it is ever copied before it is written out.
 class TextBlock {
  public:
   char* Reserve(size_t room);
-  void Commit(const char* end) { size_ = static_cast<size_t>(end - data_.get()); }
-  std::string_view view() const { return {data_.get(), size_}; }
-  void Release() { *this = TextBlock(); }
+  void Commit(const char* end) { chunks_.back().size = static_cast<size_t>(end - chunks_.back().data.get()); }
+  template <class Write>
+  void ForEachChunk(Write&& write) const {
+    for (const Chunk& chunk : chunks_) write(std::string_view(chunk.data.get(), chunk.size));
+  }
+  void Release() { chunks_.clear(); }
 
  private:
-  std::unique_ptr<char[]> data_;
-  size_t size_ = 0;
-  size_t capacity_ = 0;
+  static constexpr size_t kChunkSize = size_t{1} << 20;
+  struct Chunk {
+    std::unique_ptr<char[]> data;
+    size_t size = 0;
+    size_t capacity = 0;
+  };
+  std::vector<Chunk> chunks_;
 };
 
 // What the failure path names after its heading.
@@ -73,15 +83,20 @@ class GroupCounter : public RepCounters {
   void PrepareRows(Source& source, bool needs_categories);
   void BuildKeyPath(uint32_t cat_row, uint32_t comp_row, uint32_t time, KeyPath& key);
   [[noreturn]] void FailWhileCounting();
-  // Each string id's rank in UTF-16 order; `texts` receives the strings as
-  // UTF-8, by rank.
-  std::vector<uint32_t> RankStrings(std::vector<std::string>& texts) const;
-  // A key level's value mapped so that plain integer order is the report's
-  // order: string ids become ranks and event IDs are biased to sort signed.
-  uint32_t OrderValue(KeyKind kind, uint32_t value, const std::vector<uint32_t>& rank) const;
-  // Appends the slots of a partition with their levels mapped.
-  void CollectRows(const CountTable::Partition& partition, const std::vector<uint32_t>& rank,
-                   std::vector<CountSlot>& rows) const;
+  // How the report orders and prints one key level: each id's rank in the
+  // report's order, and the text of each rank. A period level has neither:
+  // its value is its order, and it is printed as a date.
+  struct LevelDictionary {
+    std::vector<uint32_t> rank;
+    std::vector<std::string> texts;
+  };
+  using Dictionaries = std::array<LevelDictionary, kMaxKeyLevels>;
+  Dictionaries RankLevels() const;
+  LevelDictionary RankKind(KeyKind kind) const;
+  // Appends the slots of a partition with their levels mapped to ranks, and
+  // widens `packing` to take them in.
+  void CollectRows(const CountTable::Partition& partition, const Dictionaries& dictionaries,
+                   std::vector<CountSlot>& rows, KeyPacking& packing) const;
   // Report lines of the first levels order[first, last): sorted, equal key
   // paths summed, each partition released once read. Safe to run for
   // disjoint ranges at once.
@@ -91,8 +106,8 @@ class GroupCounter : public RepCounters {
     TextBlock text;
     uint64_t total = 0;
   };
-  void FormatBatch(const std::vector<std::pair<uint32_t, uint32_t>>& order, const std::vector<uint32_t>& rank,
-                   const std::vector<std::string>& texts, ReportBatch& batch);
+  void FormatBatch(const std::vector<std::pair<uint32_t, uint32_t>>& order, const Dictionaries& dictionaries,
+                   ReportBatch& batch);
   std::vector<ReportBatch> PlanBatches(const std::vector<std::pair<uint32_t, uint32_t>>& order) const;
 
   const CounterFamily& family_;
@@ -100,11 +115,16 @@ class GroupCounter : public RepCounters {
   FailureLabel label_;
   bool needs_computer_table_ = false;
   CountTable counts_;
-  StringPool strings_;
+  StringPool logs_;
+  StringPool computers_;
+  StringPool categories_;
+  ValuePool event_ids_;
+  ValuePool event_types_;
   // The keys of each category and computer row of the part being counted.
   struct CategoryRowKeys {
     uint32_t event_id = 0;  // after the mask
-    uint32_t event_type = 0;
+    uint32_t event_id_key = 0;
+    uint32_t event_type_key = 0;
     uint32_t category = 0;  // interned name, "N/A" for an empty one
   };
   struct ComputerRowKeys {

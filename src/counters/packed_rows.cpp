@@ -1,0 +1,71 @@
+#include "counters/packed_rows.h"
+
+#include <algorithm>
+#include <bit>
+#include <utility>
+
+namespace tallymere {
+
+bool KeyPacking::Fit() {
+  bits_ = 0;
+  for (size_t level = kLevels; level-- > 0;) {
+    if (low_[level] > high_[level]) low_[level] = high_[level];  // no row included
+    const unsigned width = static_cast<unsigned>(std::bit_width(high_[level] - low_[level]));
+    shift_[level] = width == 0 ? 0 : bits_;  // a shift by 64 would be undefined
+    mask_[level] = (uint64_t{1} << width) - 1;
+    bits_ += width;
+  }
+  return bits_ <= 64;
+}
+
+uint64_t KeyPacking::Pack(const KeyRest& rest) const {
+  uint64_t key = 0;
+  for (size_t level = 0; level < kLevels; ++level) key |= uint64_t{rest[level] - low_[level]} << shift_[level];
+  return key;
+}
+
+KeyRest KeyPacking::Unpack(uint64_t key) const {
+  KeyRest rest;
+  for (size_t level = 0; level < kLevels; ++level) {
+    rest[level] = low_[level] + static_cast<uint32_t>((key >> shift_[level]) & mask_[level]);
+  }
+  return rest;
+}
+
+namespace {
+
+constexpr unsigned kMostDigitBits = 11;  // 2048 counters: 8 KiB, in the first-level cache
+
+}  // namespace
+
+// Least-significant digit first, with as few digits of equal width as cover
+// the key bits. Every histogram is counted in one pass; a digit that is the
+// same in every row is skipped.
+void SortPacked(std::vector<PackedRow>& rows, unsigned key_bits, std::vector<PackedRow>& scratch) {
+  constexpr size_t kSmall = 128;  // below this the histograms cost more than they save
+  if (key_bits == 0) return;  // every key is the same
+  if (rows.size() < kSmall) {
+    std::sort(rows.begin(), rows.end(), [](const PackedRow& a, const PackedRow& b) { return a.key < b.key; });
+    return;
+  }
+  const unsigned digits = (key_bits + kMostDigitBits - 1) / kMostDigitBits;
+  const unsigned width = (key_bits + digits - 1) / digits;
+  const size_t buckets = size_t{1} << width;
+  const uint64_t mask = buckets - 1;
+  std::vector<uint32_t> histograms(digits * buckets);
+  for (const PackedRow& row : rows) {
+    for (unsigned digit = 0; digit < digits; ++digit) ++histograms[digit * buckets + ((row.key >> (digit * width)) & mask)];
+  }
+  scratch.resize(rows.size());
+  for (unsigned digit = 0; digit < digits; ++digit) {
+    uint32_t* histogram = histograms.data() + digit * buckets;
+    const unsigned shift = digit * width;
+    if (histogram[(rows[0].key >> shift) & mask] == rows.size()) continue;
+    uint32_t start = 0;
+    for (size_t bucket = 0; bucket < buckets; ++bucket) start += std::exchange(histogram[bucket], start);
+    for (const PackedRow& row : rows) scratch[histogram[(row.key >> shift) & mask]++] = row;
+    rows.swap(scratch);
+  }
+}
+
+}  // namespace tallymere

@@ -1,0 +1,60 @@
+// Report rows of one first level, sorted as single integers.
+//
+// Within one first level every further level spans a small range: a few
+// hundred computer or category ranks, a few logs, a few thousand event IDs.
+// Less its least value, each level fits in a few bits, and all of them
+// together mostly in 20 to 30. Packed into one 64-bit key, a row compares in
+// one step and a radix sort needs two or three passes instead of one per
+// byte of the three 32-bit levels.
+#pragma once
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <tuple>
+#include <vector>
+
+#include "counters/count_table.h"
+
+namespace tallymere {
+
+struct PackedRow {
+  uint64_t key;
+  uint64_t count;
+};
+
+// The packing of the rows of one first level: the first level after the
+// lead takes the highest bits, so key order is row order.
+class KeyPacking {
+ public:
+  // Widens the ranges to take in `rest`.
+  void Include(const KeyRest& rest) {
+    for (size_t level = 0; level < kLevels; ++level) {
+      low_[level] = std::min(low_[level], rest[level]);
+      high_[level] = std::max(high_[level], rest[level]);
+    }
+  }
+  // Lays the ranges out; false when they need more than 64 bits.
+  bool Fit();
+  uint64_t Pack(const KeyRest& rest) const;
+  KeyRest Unpack(uint64_t key) const;
+  unsigned bits() const { return bits_; }
+
+ private:
+  static constexpr size_t kLevels = std::tuple_size_v<KeyRest>;
+  KeyRest low_ = [] {
+    KeyRest low;
+    low.fill(UINT32_MAX);
+    return low;
+  }();
+  KeyRest high_{};
+  std::array<unsigned, kLevels> shift_{};
+  std::array<uint64_t, kLevels> mask_{};
+  unsigned bits_ = 0;
+};
+
+// Sorts rows by their keys, of which only the low `key_bits` bits may be
+// set. `scratch` is working space kept by the caller between calls.
+void SortPacked(std::vector<PackedRow>& rows, unsigned key_bits, std::vector<PackedRow>& scratch);
+
+}  // namespace tallymere
