@@ -350,13 +350,9 @@ void GroupCounter::CollectRows(const CountTable::Partition& partition, const Dic
   }
 }
 
-char* TextBlock::Reserve(size_t room) {
-  if (chunks_.empty() || chunks_.back().capacity - chunks_.back().size < room) {
-    const size_t capacity = std::max(kChunkSize, room);
-    chunks_.push_back(Chunk{std::make_unique_for_overwrite<char[]>(capacity), 0, capacity});
-  }
-  Chunk& chunk = chunks_.back();
-  return chunk.data.get() + chunk.size;
+void TextBlock::AddChunk(size_t room) {
+  const size_t capacity = std::max(kChunkSize, room);
+  chunks_.push_back(Chunk{std::make_unique_for_overwrite<char[]>(capacity), 0, capacity});
 }
 
 namespace {

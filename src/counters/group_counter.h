@@ -22,7 +22,10 @@ class KeyPacking;
 // no byte of it is ever copied before it is written out.
 class TextBlock {
  public:
-  char* Reserve(size_t room);
+  char* Reserve(size_t room) {
+    if (chunks_.empty() || chunks_.back().capacity - chunks_.back().size < room) AddChunk(room);
+    return chunks_.back().data.get() + chunks_.back().size;
+  }
   void Commit(const char* end) { chunks_.back().size = static_cast<size_t>(end - chunks_.back().data.get()); }
   template <class Write>
   void ForEachChunk(Write&& write) const {
@@ -32,6 +35,7 @@ class TextBlock {
 
  private:
   static constexpr size_t kChunkSize = size_t{1} << 20;
+  void AddChunk(size_t room);
   struct Chunk {
     std::unique_ptr<char[]> data;
     size_t size = 0;

@@ -18,20 +18,6 @@ bool KeyPacking::Fit() {
   return bits_ <= 64;
 }
 
-uint64_t KeyPacking::Pack(const KeyRest& rest) const {
-  uint64_t key = 0;
-  for (size_t level = 0; level < kLevels; ++level) key |= uint64_t{rest[level] - low_[level]} << shift_[level];
-  return key;
-}
-
-KeyRest KeyPacking::Unpack(uint64_t key) const {
-  KeyRest rest;
-  for (size_t level = 0; level < kLevels; ++level) {
-    rest[level] = low_[level] + static_cast<uint32_t>((key >> shift_[level]) & mask_[level]);
-  }
-  return rest;
-}
-
 namespace {
 
 constexpr unsigned kMostDigitBits = 11;  // 2048 counters: 8 KiB, in the first-level cache

@@ -29,15 +29,24 @@ class KeyPacking {
  public:
   // Widens the ranges to take in `rest`.
   void Include(const KeyRest& rest) {
-    for (size_t level = 0; level < kLevels; ++level) {
-      low_[level] = std::min(low_[level], rest[level]);
-      high_[level] = std::max(high_[level], rest[level]);
-    }
+    static_assert(kLevels == 3);  // written out, so that it stays inline in the row loops
+    low_ = {std::min(low_[0], rest[0]), std::min(low_[1], rest[1]), std::min(low_[2], rest[2])};
+    high_ = {std::max(high_[0], rest[0]), std::max(high_[1], rest[1]), std::max(high_[2], rest[2])};
   }
   // Lays the ranges out; false when they need more than 64 bits.
   bool Fit();
-  uint64_t Pack(const KeyRest& rest) const;
-  KeyRest Unpack(uint64_t key) const;
+  uint64_t Pack(const KeyRest& rest) const {
+    uint64_t key = 0;
+    for (size_t level = 0; level < kLevels; ++level) key |= uint64_t{rest[level] - low_[level]} << shift_[level];
+    return key;
+  }
+  KeyRest Unpack(uint64_t key) const {
+    KeyRest rest;
+    for (size_t level = 0; level < kLevels; ++level) {
+      rest[level] = low_[level] + static_cast<uint32_t>((key >> shift_[level]) & mask_[level]);
+    }
+    return rest;
+  }
   unsigned bits() const { return bits_; }
 
  private:
