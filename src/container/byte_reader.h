@@ -15,15 +15,17 @@
 #include <utility>
 #include <vector>
 
+#include "container/block_pool.h"
+
 namespace tallymere {
 
 using Bytes = std::span<const uint8_t>;
 
 // An allocator whose resize() leaves new elements uninitialised: unpacked
 // content is written by the decoder before anything reads it, so filling it
-// with zeros first would only cost time.
+// with zeros first would only cost time. Large blocks come from the pool.
 template <class T>
-class DefaultInitAllocator : public std::allocator<T> {
+class DefaultInitAllocator : public PooledAllocator<T> {
  public:
   template <class U>
   struct rebind {

@@ -88,7 +88,7 @@ inline uint32_t WindowWordCount(const uint8_t* record) {
 }  // namespace
 
 uint64_t RepEventsBuffer::CountRecords() {
-  std::vector<uint32_t>& starts = WalkedOffsets();
+  OffsetList& starts = WalkedOffsets();
   starts.resize(buffer_len / kFixedSize + 1);  // no record is shorter
   uint32_t* next_start = starts.data();
   const uint8_t* base = bytes().data();
@@ -162,7 +162,7 @@ void RepEventsBuffer::Decode() {
   // bytes after the fixed part of every record.
   const uint64_t most_words = (buffer_len - std::min<uint64_t>(buffer_len, 36 * uint64_t{ulCount})) / 4;
   RefPair* next =
-      ref_blocks_.emplace_back(std::allocator<RefPair>().allocate(most_words), RefBlockDeleter{most_words}).get();
+      ref_blocks_.emplace_back(PooledAllocator<RefPair>().allocate(most_words), RefBlockDeleter{most_words}).get();
   uint32_t time = 0;
   uint32_t sum = 0;
   for (uint32_t i = 0; i < ulCount; ++i) {

@@ -87,7 +87,7 @@ class RepEventsBuffer final : public RepPartBuffer {
   Bytes RefWords(uint32_t i) const;
   Bytes DataBytes(uint32_t i) const;
 
-  std::vector<RepEventEntry> table;
+  std::vector<RepEventEntry, PooledAllocator<RepEventEntry>> table;
 
   // The size walk, written out for the events buffers, which are by far the
   // largest; the same rules as RecordSize.
@@ -116,7 +116,7 @@ class RepEventsBuffer final : public RepPartBuffer {
   // would zero the whole block first.
   struct RefBlockDeleter {
     size_t size = 0;
-    void operator()(RefPair* block) const { std::allocator<RefPair>().deallocate(block, size); }
+    void operator()(RefPair* block) const { PooledAllocator<RefPair>().deallocate(block, size); }
   };
   std::vector<std::unique_ptr<RefPair[], RefBlockDeleter>> ref_blocks_;
 };

@@ -77,11 +77,13 @@ class RepPartBuffer : public RepBuffer {
 
   // Where each record starts: the one column every class shares. Part
   // content is at most 4 GiB, so 32 bits suffice.
-  std::vector<uint32_t> offsets_;
-  std::vector<uint32_t>& WalkedOffsets() { return walked_offsets_; }
+  // Record starts; written before they are read, so never zero-filled.
+  using OffsetList = std::vector<uint32_t, DefaultInitAllocator<uint32_t>>;
+  OffsetList offsets_;
+  OffsetList& WalkedOffsets() { return walked_offsets_; }
 
  private:
-  std::vector<uint32_t> walked_offsets_;  // noted by CountRecords for FillColumns
+  OffsetList walked_offsets_;  // noted by CountRecords for FillColumns
   ByteBuffer content_;
 };
 

@@ -4,6 +4,7 @@
 // the program; the Windows layer converts at its boundary.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -105,5 +106,10 @@ void InitConsole();
 // fresh buffers of megabytes; where the allocator maps such blocks anew each
 // time and hands them back at once, each page costs a fault and a clearing.
 void KeepFreedMemory();
+
+// Memory straight from the system, outside the heap, in whole pages; given
+// back with UnmapBlock and the same size. Null when none is to be had.
+void* MapBlock(size_t bytes);
+void UnmapBlock(void* block, size_t bytes);
 
 }  // namespace tallymere::platform

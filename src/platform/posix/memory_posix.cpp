@@ -2,6 +2,8 @@
 #include <malloc.h>
 #endif
 
+#include <sys/mman.h>
+
 #include "platform/platform.h"
 
 namespace tallymere::platform {
@@ -23,5 +25,12 @@ void KeepFreedMemory() {
   mallopt(M_ARENA_MAX, 1);
 #endif
 }
+
+void* MapBlock(size_t bytes) {
+  void* block = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  return block == MAP_FAILED ? nullptr : block;
+}
+
+void UnmapBlock(void* block, size_t bytes) { munmap(block, bytes); }
 
 }  // namespace tallymere::platform

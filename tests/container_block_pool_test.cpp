@@ -1,0 +1,79 @@
+#include "container/block_pool.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "container/byte_reader.h"
+
+namespace tallymere {
+namespace {
+
+constexpr size_t kMiB = size_t{1} << 20;
+
+// Sizes of tens of megabytes, which nothing else in the tests unpacks, so
+// the pool's blocks of these classes are the test's own.
+TEST(BlockPool, AFreedBlockServesItsClassAndSmallerRequestsWithinTwice) {
+  void* first = block_pool::Allocate(40 * kMiB + 1);
+  std::memset(first, 0xA5, 40 * kMiB + 1);
+  block_pool::Release(first);
+
+  void* again = block_pool::Allocate(40 * kMiB + 100);
+  EXPECT_EQ(again, first) << "the same class";
+  block_pool::Release(again);
+
+  void* smaller = block_pool::Allocate(24 * kMiB);
+  EXPECT_EQ(smaller, first) << "a kept block less than twice the size serves";
+  void* other = block_pool::Allocate(24 * kMiB);
+  EXPECT_NE(other, first);
+  std::memset(other, 0x5A, 24 * kMiB);
+  block_pool::Release(other);
+  block_pool::Release(smaller);
+
+  void* much_smaller = block_pool::Allocate(12 * kMiB);
+  EXPECT_NE(much_smaller, first) << "a block over twice the size is not handed out";
+  block_pool::Release(much_smaller);
+}
+
+TEST(BlockPool, KeptBytesNeverExceedTheMostInUseAtOnce) {
+  std::mt19937 random(8);
+  std::vector<std::pair<void*, size_t>> in_use;
+  for (int round = 0; round < 200; ++round) {
+    // A few files' worth of blocks of sizes that differ every round.
+    for (int i = 0, blocks = 1 + static_cast<int>(random() % 4); i < blocks; ++i) {
+      const size_t bytes = block_pool::kSmallest + random() % (6 * kMiB);
+      void* block = block_pool::Allocate(bytes);
+      static_cast<uint8_t*>(block)[bytes - 1] = 1;  // the whole size is usable
+      in_use.emplace_back(block, bytes);
+    }
+    while (in_use.size() > 6) {
+      const size_t pick = random() % in_use.size();
+      block_pool::Release(in_use[pick].first);
+      in_use.erase(in_use.begin() + static_cast<std::ptrdiff_t>(pick));
+      const block_pool::Stats stats = block_pool::Current();
+      ASSERT_LE(stats.kept_bytes, stats.most_used_bytes) << "round " << round;
+    }
+  }
+  for (const auto& entry : in_use) block_pool::Release(entry.first);
+  const block_pool::Stats stats = block_pool::Current();
+  EXPECT_LE(stats.kept_bytes, stats.most_used_bytes);
+  EXPECT_GT(stats.kept_blocks, 0u);
+}
+
+TEST(BlockPool, UnpackedBuffersGrowAndShrinkThroughThePool) {
+  ByteBuffer buffer;
+  for (const size_t size : {size_t{100}, 3 * kMiB, size_t{70000}, 9 * kMiB, size_t{0}}) {
+    buffer.resize(size);
+    if (size != 0) {
+      buffer.front() = 1;
+      buffer.back() = 2;
+    }
+    buffer.shrink_to_fit();
+    EXPECT_EQ(buffer.size(), size);
+  }
+}
+
+}  // namespace
+}  // namespace tallymere
