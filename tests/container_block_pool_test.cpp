@@ -37,7 +37,7 @@ TEST(BlockPool, AFreedBlockServesItsClassAndSmallerRequestsWithinTwice) {
   block_pool::Release(much_smaller);
 }
 
-TEST(BlockPool, KeptBytesNeverExceedTheMostInUseAtOnce) {
+TEST(BlockPool, KeptBytesNeverExceedTwiceTheMostInUseAtOnce) {
   std::mt19937 random(8);
   std::vector<std::pair<void*, size_t>> in_use;
   for (int round = 0; round < 200; ++round) {
@@ -53,12 +53,12 @@ TEST(BlockPool, KeptBytesNeverExceedTheMostInUseAtOnce) {
       block_pool::Release(in_use[pick].first);
       in_use.erase(in_use.begin() + static_cast<std::ptrdiff_t>(pick));
       const block_pool::Stats stats = block_pool::Current();
-      ASSERT_LE(stats.kept_bytes, stats.most_used_bytes) << "round " << round;
+      ASSERT_LE(stats.kept_bytes, 2 * stats.most_used_bytes) << "round " << round;
     }
   }
   for (const auto& entry : in_use) block_pool::Release(entry.first);
   const block_pool::Stats stats = block_pool::Current();
-  EXPECT_LE(stats.kept_bytes, stats.most_used_bytes);
+  EXPECT_LE(stats.kept_bytes, 2 * stats.most_used_bytes);
   EXPECT_GT(stats.kept_blocks, 0u);
 }
 

@@ -25,6 +25,7 @@ constexpr unsigned kClasses = kStepsPerDoubling * (kLargestPower + 1);
 // A kept block up to this many classes larger (up to twice the size) serves
 // a request rather than a new one: its pages are in memory already.
 constexpr unsigned kClassesUp = kStepsPerDoubling;
+constexpr size_t kKeptPerUsed = 2;
 
 struct SizeClass {
   unsigned id;
@@ -41,9 +42,11 @@ SizeClass ClassOf(size_t bytes) {
 
 // The blocks are mapped from the system, apart from the heap, so one that
 // is given back leaves no hole behind. Freed blocks are kept for reuse, the
-// ones kept longest given back first, within the most bytes ever in use at
-// once: what is held for reuse never exceeds the working set of the files
-// in flight, however many files are read.
+// ones kept longest given back first, within twice the most bytes ever in
+// use at once: what is held for reuse follows the working set of the files
+// in flight, however many files are read. (Within once that, one file's
+// blocks could not all wait for the next file of other sizes, and blocks
+// were mapped anew for a quarter of the files.)
 struct Pool {
   struct Kept {
     void* block;
@@ -126,7 +129,7 @@ void Release(void* block) noexcept {
     try {
       pool.free[size_class.id].push_back({block, ++pool.releases});
       pool.kept_bytes += mapped;
-      while (pool.kept_bytes > pool.most_used_bytes) pool.GiveBackOldest();
+      while (pool.kept_bytes > kKeptPerUsed * pool.most_used_bytes) pool.GiveBackOldest();
       return;
     } catch (const std::bad_alloc&) {
       // not kept: given back below

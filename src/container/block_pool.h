@@ -26,6 +26,7 @@ void* Allocate(size_t bytes);
 void Release(void* block) noexcept;
 
 // Blocks kept for reuse and their bytes, and the most bytes ever in use.
+// Kept bytes stay within twice the most in use.
 struct Stats {
   size_t kept_blocks = 0;
   size_t kept_bytes = 0;
