@@ -165,6 +165,36 @@ TEST(Report, FullAndFastModesMatchTheWrittenEvents) {
   }
 }
 
+// A part of many events over few rows counts them in per-row cells, which
+// go to the table when the period changes; a part of few events counts
+// through the memo. Both give the written counts, also for events out of
+// time order and for rows that come back to an earlier period.
+TEST(Report, PartsOfManyAndOfFewEventsCountAlike) {
+  std::mt19937 random(5);
+  const auto pick = [&](uint32_t n) { return static_cast<uint32_t>(random() % n); };
+  const std::vector<std::u16string> computers = {u"a", u"B"};
+  const std::vector<std::u16string> categories = {u"x", u"y", u""};
+  FooterDescription footer;
+  footer.log = u"Security";
+  repwriter::PartDescription many{.index = 1};
+  for (uint32_t e = 0; e < 300; ++e) {
+    // Mostly in time order, with every tenth event thrown back or ahead.
+    const uint32_t time = k20180307 + e * 1500 + (e % 10 == 0 ? pick(5) * 86400 : 0);
+    many.events.push_back(At(time, 100 + pick(3), computers[pick(2)], categories[pick(3)],
+                             static_cast<uint16_t>(pick(2))));
+  }
+  repwriter::PartDescription few{.index = 2};
+  for (uint32_t e = 0; e < 3; ++e) few.events.push_back(At(k20180307 + e * 40000, 100 + e, u"c" + std::u16string(1, u'0' + e)));
+  footer.parts = {many, few};
+  const Repository repo({{.image = {.footers = {footer}}}});
+  const auto events = repo.Events();
+  for (int mode = 0; mode <= 12; ++mode) {
+    const std::string expected = ExpectedReport(mode, events);
+    EXPECT_EQ(repo.Run(mode).out, expected) << mode;
+    EXPECT_EQ(repo.Run(mode + 20).out, expected) << mode + 20;
+  }
+}
+
 TEST(Report, TimeWindowsAtExactBoundaries) {
   const Repository repo(RandomFiles(11));
   const auto events = repo.Events();

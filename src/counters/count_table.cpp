@@ -40,7 +40,7 @@ CountTable::Partition& CountTable::PartitionOf(uint32_t lead, uint32_t group) {
   return partitions_[last_partition_];
 }
 
-CountSlot* CountTable::Increment(const KeyPath& key, uint32_t group, bool& moved) {
+CountSlot* CountTable::Add(const KeyPath& key, uint32_t group, uint32_t count, bool& moved) {
   // Slot pointers survive a new partition: moving a partition keeps its array.
   Partition& partition = PartitionOf(key[0], group);
   std::vector<CountSlot>& slots = partition.slots;
@@ -55,7 +55,7 @@ CountSlot* CountTable::Increment(const KeyPath& key, uint32_t group, bool& moved
     if (slots.size() * 2 >= slots.capacity()) slots.reserve(std::max(kInitialCapacity, 2 * slots.capacity()));
   }
   ++size_;
-  return &slots.emplace_back(CountSlot{{key[1], key[2], key[3]}, 1});
+  return &slots.emplace_back(CountSlot{{key[1], key[2], key[3]}, count});
 }
 
 namespace {

@@ -61,10 +61,12 @@ class CountTable {
     std::vector<CountSlot> slots;  // a key path may have several
   };
 
-  // Adds 1 to the count of `key`, in a new slot, and returns that slot:
-  // incrementing it later counts the key path again. The slot stays
-  // valid until a partition is merged or grows, which sets `moved`.
-  CountSlot* Increment(const KeyPath& key, uint32_t group, bool& moved);
+  // Adds `count` (1 to kFull) to the count of `key`, in a new slot, and
+  // returns that slot: incrementing it later counts the key path again. The
+  // slot stays valid until a partition is merged or grows, which sets
+  // `moved`.
+  CountSlot* Add(const KeyPath& key, uint32_t group, uint32_t count, bool& moved);
+  CountSlot* Increment(const KeyPath& key, uint32_t group, bool& moved) { return Add(key, group, 1, moved); }
 
   // Slots stored (at least the number of distinct key paths).
   size_t size() const { return size_; }

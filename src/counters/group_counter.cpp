@@ -190,9 +190,13 @@ void GroupCounter::PrepareRows(Source& source, bool needs_categories) {
 // (rows, period) -> table position spares most events building the key path
 // and storing it. The hit is inlined into the record loop; a miss goes out of
 // line.
-inline void GroupCounter::CountEvent(uint32_t cat_row, uint32_t comp_row, uint32_t time, KeyPath& key) {
+inline uint32_t GroupCounter::PeriodOf(uint32_t time) const {
   // Constant divisors become multiplications.
-  const uint32_t period = period_seconds_ == 0 ? 0 : period_seconds_ == 3600 ? time / 3600 : time / 86400;
+  return period_seconds_ == 0 ? 0 : period_seconds_ == 3600 ? time / 3600 : time / 86400;
+}
+
+inline void GroupCounter::CountEvent(uint32_t cat_row, uint32_t comp_row, uint32_t time, KeyPath& key) {
+  const uint32_t period = PeriodOf(time);
   // Rows that no level of the grouping reads do not tell key paths apart.
   cat_row &= memo_category_mask_;
   comp_row &= memo_computer_mask_;
@@ -216,21 +220,70 @@ void GroupCounter::CountEvents(Source& source, const FooterPropInfo& prop_info, 
     const uint32_t records = std::min(count, source.Records());
     if (records < count) incomplete = true;
 
-    ForgetMemo();  // rows mean other things in every part
     KeyPath key{};
-    source.ForEachRecord(records, [&](uint32_t cat_row, uint32_t comp_row, uint32_t offset) {
-      // An event whose rows are missing or out of range cannot be placed.
-      if ((needs_categories && cat_row >= category_rows_.size()) ||
-          (needs_computer_table_ && comp_row >= computer_rows_.size())) {
-        incomplete = true;
-        return;
-      }
-      const uint32_t time = needs_computer_table_ ? computer_rows_[comp_row].time_base + offset : 0;
-      if (!time_filter.Passes(time)) return;
-      CountEvent(cat_row, comp_row, time, key);
-    });
+    const auto for_each_event = [&](auto&& count_event) {
+      source.ForEachRecord(records, [&](uint32_t cat_row, uint32_t comp_row, uint32_t offset) {
+        // An event whose rows are missing or out of range cannot be placed.
+        if ((needs_categories && cat_row >= category_rows_.size()) ||
+            (needs_computer_table_ && comp_row >= computer_rows_.size())) {
+          incomplete = true;
+          return;
+        }
+        const uint32_t time = needs_computer_table_ ? computer_rows_[comp_row].time_base + offset : 0;
+        if (!time_filter.Passes(time)) return;
+        count_event(cat_row, comp_row, time);
+      });
+    };
+    if (UsesCells(records)) {
+      for_each_event([&](uint32_t cat_row, uint32_t comp_row, uint32_t time) { CountInCell(cat_row, comp_row, time, key); });
+      FlushCells(key);
+    } else {
+      ForgetMemo();  // rows mean other things in every part
+      for_each_event([&](uint32_t cat_row, uint32_t comp_row, uint32_t time) { CountEvent(cat_row, comp_row, time, key); });
+    }
   } catch (const std::exception&) {
     FailWhileCounting();
+  }
+}
+
+// Cells cost a pass over them at the end of the part, so a part of few
+// events counts through the memo.
+bool GroupCounter::UsesCells(uint32_t records) {
+  const size_t category_keys = memo_category_mask_ != 0 ? category_rows_.size() : 1;
+  const size_t computer_keys = memo_computer_mask_ != 0 ? computer_rows_.size() : 1;
+  const size_t cells = category_keys * computer_keys;
+  if (cells > kMostCells || cells > records) return false;
+  cells_.assign(cells, RowCell{});
+  cell_columns_ = static_cast<uint32_t>(computer_keys);
+  return true;
+}
+
+inline void GroupCounter::CountInCell(uint32_t cat_row, uint32_t comp_row, uint32_t time, KeyPath& key) {
+  const uint32_t period = PeriodOf(time);
+  cat_row &= memo_category_mask_;
+  comp_row &= memo_computer_mask_;
+  RowCell& cell = cells_[size_t{cat_row} * cell_columns_ + comp_row];
+  if (cell.period == period && cell.count - 1 < CountSlot::kFull - 1) {  // 1 to kFull - 1
+    ++cell.count;
+    return;
+  }
+  FlushCell(cat_row, comp_row, cell, key);
+  cell = {period, 1};
+}
+
+void GroupCounter::FlushCell(uint32_t cat_row, uint32_t comp_row, RowCell& cell, KeyPath& key) {
+  if (cell.count == 0) return;
+  // Any time within the period gives its key.
+  BuildKeyPath(cat_row, comp_row, cell.period * period_seconds_, key);
+  bool moved = false;
+  counts_.Add(key, log_id_, cell.count, moved);
+  cell.count = 0;
+}
+
+void GroupCounter::FlushCells(KeyPath& key) {
+  for (size_t index = 0; index < cells_.size(); ++index) {
+    FlushCell(static_cast<uint32_t>(index / cell_columns_), static_cast<uint32_t>(index % cell_columns_), cells_[index],
+              key);
   }
 }
 

@@ -81,6 +81,14 @@ class GroupCounter : public RepCounters {
   void CountEvents(Source& source, const FooterPropInfo& prop_info, uint32_t count);
   struct MemoEntry;
   void CountEvent(uint32_t cat_row, uint32_t comp_row, uint32_t time, KeyPath& key);
+  uint32_t PeriodOf(uint32_t time) const;
+  void CountInCell(uint32_t cat_row, uint32_t comp_row, uint32_t time, KeyPath& key);
+  struct RowCell;
+  void FlushCell(uint32_t cat_row, uint32_t comp_row, RowCell& cell, KeyPath& key);
+  void FlushCells(KeyPath& key);
+  // Whether the part's rows that tell key paths apart are few enough to
+  // count in cells.
+  bool UsesCells(uint32_t records);
   void CountNewKeyPath(uint32_t cat_row, uint32_t comp_row, uint32_t time, uint32_t period, KeyPath& key,
                        MemoEntry& memo);
   template <class Source>
@@ -148,6 +156,18 @@ class GroupCounter : public RepCounters {
     CountSlot* slot = nullptr;
   };
   static constexpr int kMemoBits = 10;  // 24 KiB: stays in the first-level cache
+  // When the part's rows that tell key paths apart make few pairs, each
+  // (category row, computer row) has a cell that counts the events of its
+  // current period, and goes to the table when the period moves on (events
+  // come in time order) or the part ends: no hashing, and the count stays in
+  // the first-level cache.
+  struct RowCell {
+    uint32_t period = 0;
+    uint32_t count = 0;
+  };
+  static constexpr size_t kMostCells = 4096;  // 32 KiB
+  std::vector<RowCell> cells_;
+  uint32_t cell_columns_ = 1;  // cells per category row
   void ForgetMemo();
   std::vector<MemoEntry> memo_ = std::vector<MemoEntry>(size_t{1} << kMemoBits);
   uint32_t generation_ = 1;
