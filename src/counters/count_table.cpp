@@ -29,15 +29,13 @@ void MergeSorted(std::vector<CountSlot>& slots) {
 }
 
 CountTable::Partition& CountTable::PartitionOf(uint32_t lead, uint32_t group) {
-  if (last_partition_ < partitions_.size() && partitions_[last_partition_].lead == lead &&
-      partitions_[last_partition_].group == group) {
-    return partitions_[last_partition_];
-  }
+  RecentPartition& recent = recent_[(lead ^ (lead >> 12) ^ group * 0x9E3779B1u) % kRecentPartitions];
+  if (recent.index != UINT32_MAX && recent.lead == lead && recent.group == group) return partitions_[recent.index];
   const auto [it, added] =
       partition_by_lead_.try_emplace((uint64_t{lead} << 32) | group, static_cast<uint32_t>(partitions_.size()));
   if (added) partitions_.push_back(Partition{lead, group, {}});
-  last_partition_ = it->second;
-  return partitions_[last_partition_];
+  recent = {lead, group, it->second};
+  return partitions_[it->second];
 }
 
 CountSlot* CountTable::Add(const KeyPath& key, uint32_t group, uint32_t count, bool& moved) {

@@ -78,7 +78,15 @@ class CountTable {
 
   std::vector<Partition> partitions_;
   std::unordered_map<uint64_t, uint32_t> partition_by_lead_;
-  uint32_t last_partition_ = UINT32_MAX;  // most events share the previous one's
+  // The partitions found lately, by their first level and group: most key
+  // paths go to one of the few periods of the part being counted.
+  struct RecentPartition {
+    uint32_t lead = 0;
+    uint32_t group = 0;
+    uint32_t index = UINT32_MAX;
+  };
+  static constexpr size_t kRecentPartitions = 64;
+  std::array<RecentPartition, kRecentPartitions> recent_{};
   size_t size_ = 0;
   std::vector<CountSlot> scratch_;
 };
