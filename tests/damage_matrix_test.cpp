@@ -281,8 +281,9 @@ std::string WithoutElapsed(const std::string& out) {
 }
 
 // Files are read and parsed on worker threads ahead of the one being
-// counted; whatever the number of workers, a run must print exactly what a
-// run on one thread prints, diagnostics included, and end the same way.
+// counted, across folders and roots; whatever the number of workers, a run
+// must print exactly what a run on one thread prints, diagnostics included,
+// and end the same way.
 TEST(ReadingAhead, PrintsExactlyWhatOneThreadPrints) {
   TempFolder folder;
   const auto damaged = [](Damage what) {
@@ -300,7 +301,12 @@ TEST(ReadingAhead, PrintsExactlyWhatOneThreadPrints) {
       damaged(Damage::WrongSignature),             whole(Damage::MissingComputerType),
       {.image = SoundImage(k20180307 + 2 * 86400, 5)}, whole(Damage::ChainLoopsToSelf),
       {.image = SoundImage(k20180307 + 3 * 86400, 6)}};
-  for (size_t i = 0; i < files.size(); ++i) files[i].name = "file" + std::to_string(10 + i) + ".rep";
+  const std::filesystem::path folders[] = {"Application", "Security", "Security", "System/Nested", "Setup"};
+  for (size_t i = 0; i < files.size(); ++i) {
+    files[i].name = "file" + std::to_string(10 + i) + ".rep";
+    files[i].folder = folders[i % std::size(folders)];
+    if (i % 4 == 3) files[i].root = repwriter::Root::Hot;
+  }
   const std::filesystem::path repository = folder.path() / "repo";
   repwriter::WriteRepository(repository, files);
 

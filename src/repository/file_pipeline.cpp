@@ -11,9 +11,6 @@ namespace tallymere {
 
 namespace {
 
-// Files read ahead hold their bytes, unpacked parts and decoded records until
-// counted: keep that to a bounded amount, going by the largest file so far,
-// but always read at least one file ahead.
 constexpr uint64_t kReadAheadBytes = uint64_t{24} << 20;
 
 }  // namespace
@@ -93,32 +90,45 @@ void FilePipeline::Finish(PreparedFile& file) {
   counter_.current_path = nullptr;
 }
 
-void FilePipeline::ProcessFiles(const std::vector<std::string>& paths) {
+// Files read ahead hold their bytes, unpacked parts and decoded records until
+// counted: that is kept to a bounded amount, going by the largest file so far,
+// but at least one file is always read ahead.
+bool FilePipeline::CanReadAhead() const {
+  return ahead_.size() < threads_.size() + 1 &&
+         (ahead_.empty() || (ahead_.size() + 1) * largest_footprint_ <= kReadAheadBytes);
+}
+
+void FilePipeline::TopUp() {
+  if (waiting_ && CanReadAhead()) {
+    ahead_.push_back(Submit(*waiting_));
+    waiting_.reset();
+  }
+}
+
+// The next file is handed over before the oldest is counted, so that the
+// workers go on meanwhile.
+void FilePipeline::CountNext() {
+  Result file = ahead_.front().get();
+  ahead_.pop_front();
+  if (file->parsed) largest_footprint_ = std::max(largest_footprint_, file->parsed->footprint);
+  TopUp();
+  Finish(*file);
+}
+
+void FilePipeline::Add(const std::string& path) {
   if (threads_.empty()) {
-    for (const std::string& path : paths) {
-      RepFileInput input(path, counter_);
-      ProcessFile(input, counter_);
-      counter_.current_path = nullptr;
-    }
+    RepFileInput input(path, counter_);
+    ProcessFile(input, counter_);
+    counter_.current_path = nullptr;
     return;
   }
-  std::deque<std::future<Result>> ahead;
-  size_t next = 0;
-  uint64_t largest_footprint = 0;
-  const auto top_up = [&] {
-    while (next < paths.size() && ahead.size() < threads_.size() + 1 &&
-           (ahead.empty() || (ahead.size() + 1) * largest_footprint <= kReadAheadBytes)) {
-      ahead.push_back(Submit(paths[next++]));
-    }
-  };
-  for (size_t i = 0; i < paths.size(); ++i) {
-    top_up();
-    Result file = ahead.front().get();
-    ahead.pop_front();
-    if (file->parsed) largest_footprint = std::max(largest_footprint, file->parsed->footprint);
-    top_up();
-    Finish(*file);
-  }
+  waiting_ = path;
+  TopUp();
+  while (waiting_) CountNext();
+}
+
+void FilePipeline::Drain() {
+  while (!ahead_.empty()) CountNext();
 }
 
 }  // namespace tallymere

@@ -2,7 +2,7 @@
 //
 // Unpacking the parts of a file costs more than counting them, and neither
 // depends on the other file by file. So while the main thread counts one
-// file, worker threads read and parse the next few of the same folder:
+// file, worker threads read and parse the next few, across folders:
 // mapping, footers and tables, unpacking, checks, the record walks and, for
 // the groupings that count decoded tables, the decoding. What a worker would
 // print is recorded and written when its file's turn comes, before the file
@@ -15,6 +15,7 @@
 #include <future>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -33,13 +34,19 @@ class FilePipeline {
   FilePipeline(const FilePipeline&) = delete;
   FilePipeline& operator=(const FilePipeline&) = delete;
 
-  // Reads, parses and counts the files in the order given.
-  void ProcessFiles(const std::vector<std::string>& paths);
+  // Reads, parses and counts `path` after the files added before it. With
+  // workers the file is read ahead and may be counted by a later call;
+  // Drain counts the files still ahead.
+  void Add(const std::string& path);
+  void Drain();
 
  private:
   using Result = std::unique_ptr<PreparedFile>;
   std::future<Result> Submit(const std::string& path);
   void WorkerLoop();
+  bool CanReadAhead() const;
+  void TopUp();
+  void CountNext();
   void Finish(PreparedFile& file);
 
   RepCounters& counter_;
@@ -50,6 +57,11 @@ class FilePipeline {
   std::deque<std::packaged_task<Result()>> jobs_;
   bool stopping_ = false;
   std::vector<std::thread> threads_;
+  // Files handed to the workers, in walk order, and the one added but not
+  // yet handed over while the read-ahead is full.
+  std::deque<std::future<Result>> ahead_;
+  std::optional<std::string> waiting_;
+  uint64_t largest_footprint_ = 0;
 };
 
 }  // namespace tallymere

@@ -24,15 +24,11 @@ void WalkFolder(std::string& folder, RepCounters& counter, FilePipeline& pipelin
   const bool holds_files = std::any_of(entries.begin(), entries.end(),
                                        [](const auto& e) { return HasRepExtension(e.name); });
   if (holds_files) {
-    // The folder's files go to the pipeline together, so that it can read
-    // ahead of the one being counted.
-    std::vector<std::string> files;
     for (const auto& entry : entries) {
       if (!HasRepExtension(entry.name)) continue;
       if (counter.time_filter.enabled && !IsFileInTimeFilter(counter.time_filter, entry.name)) continue;
-      files.push_back(folder + entry.name);
+      pipeline.Add(folder + entry.name);
     }
-    pipeline.ProcessFiles(files);
   } else {
     for (const auto& entry : entries) {
       if (!entry.is_folder || entry.name.front() == '.') continue;
@@ -81,6 +77,7 @@ void WalkRepository(const RepositoryRoot& root, RepCounters& counter) {
   std::string folder = root.path;
   FilePipeline pipeline(counter, counter.worker_threads);
   WalkFolder(folder, counter, pipeline);
+  pipeline.Drain();
 }
 
 }  // namespace tallymere
