@@ -87,7 +87,7 @@ class GroupCounter : public RepCounters {
   void FlushCell(uint32_t cat_row, uint32_t comp_row, RowCell& cell, KeyPath& key);
   void FlushCells(KeyPath& key);
   // Whether the part's rows that tell key paths apart are few enough to
-  // count in cells.
+  // count in cells; if so, sets out an empty cell for each pair of them.
   bool UsesCells(uint32_t records);
   void CountNewKeyPath(uint32_t cat_row, uint32_t comp_row, uint32_t time, uint32_t period, KeyPath& key,
                        MemoEntry& memo);
