@@ -392,15 +392,40 @@ uint32_t OrderValue(const std::vector<uint32_t>& rank, uint32_t value) {
 }  // namespace
 
 void GroupCounter::CollectRows(const CountTable::Partition& partition, const Dictionaries& dictionaries,
-                               std::vector<CountSlot>& rows, KeyPacking& packing) const {
+                               std::vector<CountSlot>& rows) const {
   for (const CountSlot& slot : partition.slots) {
     if (slot.empty()) continue;
     CountSlot& row = rows.emplace_back(slot);
     for (size_t level = 1; level < family_.level_count; ++level) {
       row.rest[level - 1] = OrderValue(dictionaries[level].rank, row.rest[level - 1]);
     }
-    packing.Include(row.rest);
   }
+}
+
+void GroupCounter::PackRows(const CountTable::Partition& partition, const Dictionaries& dictionaries,
+                            const KeyPacking& packing, std::vector<PackedRow>& rows) const {
+  static const std::vector<uint32_t> kAbsent{0};  // a level the grouping lacks holds 0
+  std::array<const uint32_t*, std::tuple_size_v<KeyRest>> rank;
+  for (size_t level = 1; level < kMaxKeyLevels; ++level) {
+    rank[level - 1] = level < family_.level_count ? dictionaries[level].rank.data() : kAbsent.data();
+  }
+  for (const CountSlot& slot : partition.slots) {
+    if (slot.empty()) continue;
+    const KeyRest ranks{rank[0][slot.rest[0]], rank[1][slot.rest[1]], rank[2][slot.rest[2]]};
+    rows.push_back({packing.Pack(ranks), slot.count});
+  }
+}
+
+std::optional<KeyPacking> GroupCounter::PackingFor(const Dictionaries& dictionaries) const {
+  KeyRest highest{};
+  for (size_t level = 1; level < family_.level_count; ++level) {
+    highest[level - 1] = static_cast<uint32_t>(std::max<size_t>(dictionaries[level].rank.size(), 1) - 1);
+  }
+  KeyPacking packing;
+  packing.Include({0, 0, 0});
+  packing.Include(highest);
+  if (!packing.Fit()) return std::nullopt;
+  return packing;
 }
 
 void TextBlock::AddChunk(size_t room) {
@@ -497,7 +522,8 @@ constexpr size_t kBatchRows = size_t{1} << 16;
 }  // namespace
 
 void GroupCounter::FormatBatch(const std::vector<std::pair<uint32_t, uint32_t>>& order,
-                               const Dictionaries& dictionaries, ReportBatch& batch) {
+                               const Dictionaries& dictionaries, const std::optional<KeyPacking>& packing,
+                               ReportBatch& batch) {
   std::vector<CountTable::Partition>& partitions = counts_.partitions();
   std::array<const std::vector<std::string>*, kMaxKeyLevels> texts;
   for (size_t level = 0; level < kMaxKeyLevels; ++level) texts[level] = &dictionaries[level].texts;
@@ -512,30 +538,34 @@ void GroupCounter::FormatBatch(const std::vector<std::pair<uint32_t, uint32_t>>&
     for (size_t i = first; i < batch.last && order[i].first == lead; ++i) {
       slots += partitions[order[i].second].slots.size();
     }
-    rows.clear();
-    rows.reserve(slots);
-    KeyPacking packing;
-    for (; first < batch.last && order[first].first == lead; ++first) {
-      CollectRows(partitions[order[first].second], dictionaries, rows, packing);
-      std::vector<CountSlot>().swap(partitions[order[first].second].slots);
-    }
     // A key path has a slot per log for groupings without a log level, and
     // may have several within one partition: their counts are summed.
     const auto emit = [&](const KeyRest& rest, uint64_t count) {
       lines.Append(batch.text, KeyPath{lead, rest[0], rest[1], rest[2]}, count);
       batch.total += count;
     };
-    if (packing.Fit()) {
-      packed.resize(rows.size());
-      for (size_t row = 0; row < rows.size(); ++row) packed[row] = {packing.Pack(rows[row].rest), rows[row].count};
-      SortPacked(packed, packing.bits(), packed_scratch);
+    const auto release = [&](size_t partition) { std::vector<CountSlot>().swap(partitions[partition].slots); };
+    if (packing) {
+      packed.clear();
+      packed.reserve(slots);
+      for (; first < batch.last && order[first].first == lead; ++first) {
+        PackRows(partitions[order[first].second], dictionaries, *packing, packed);
+        release(order[first].second);
+      }
+      SortPacked(packed, packing->bits(), packed_scratch);
       for (size_t row = 0; row < packed.size();) {
         const uint64_t key = packed[row].key;
         uint64_t count = 0;
         for (; row < packed.size() && packed[row].key == key; ++row) count += packed[row].count;
-        emit(packing.Unpack(key), count);
+        emit(packing->Unpack(key), count);
       }
       continue;
+    }
+    rows.clear();
+    rows.reserve(slots);
+    for (; first < batch.last && order[first].first == lead; ++first) {
+      CollectRows(partitions[order[first].second], dictionaries, rows);
+      release(order[first].second);
     }
     SortSlots(rows, scratch);
     for (size_t row = 0; row < rows.size();) {
@@ -578,6 +608,7 @@ void GroupCounter::Report() {
     order.emplace_back(OrderValue(dictionaries[0].rank, partitions[i].lead), i);
   }
   std::sort(order.begin(), order.end());
+  const std::optional<KeyPacking> packing = PackingFor(dictionaries);
   std::vector<ReportBatch> batches = PlanBatches(order);
   const auto write = [this](ReportBatch& batch) {
     batch.text.ForEachChunk([](std::string_view text) { Out() << text; });
@@ -586,7 +617,7 @@ void GroupCounter::Report() {
   };
   if (worker_threads == 0 || batches.size() < 2) {
     for (ReportBatch& batch : batches) {
-      FormatBatch(order, dictionaries, batch);
+      FormatBatch(order, dictionaries, packing, batch);
       write(batch);
     }
     return;
@@ -596,7 +627,7 @@ void GroupCounter::Report() {
   for (ReportBatch& batch : batches) {
     while (next < batches.size() && ahead.size() < worker_threads + 1) {
       ReportBatch* planned = &batches[next++];
-      ahead.push_back(std::async(std::launch::async, [&, planned] { FormatBatch(order, dictionaries, *planned); }));
+      ahead.push_back(std::async(std::launch::async, [&, planned] { FormatBatch(order, dictionaries, packing, *planned); }));
     }
     ahead.front().get();
     ahead.pop_front();

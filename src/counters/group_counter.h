@@ -5,16 +5,17 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string_view>
 #include <vector>
 
 #include "counters/count_keys.h"
 #include "counters/count_table.h"
+#include "counters/packed_rows.h"
 #include "counters/rep_counters.h"
 
 namespace tallymere {
 
-class KeyPacking;
 
 // Report text built line by line: each line is written into room reserved
 // for the longest line possible, so its pieces are copied without a size
@@ -105,10 +106,16 @@ class GroupCounter : public RepCounters {
   using Dictionaries = std::array<LevelDictionary, kMaxKeyLevels>;
   Dictionaries RankLevels() const;
   LevelDictionary RankKind(KeyKind kind) const;
-  // Appends the slots of a partition with their levels mapped to ranks, and
-  // widens `packing` to take them in.
+  // Every level after the first is a rank below its kind's count, so one
+  // packing of them serves every first level; none when they need more than
+  // 64 bits.
+  std::optional<KeyPacking> PackingFor(const Dictionaries& dictionaries) const;
+  // Appends the slots of a partition with their levels mapped to ranks:
+  // packed, or as they are when the ranks do not fit a packing.
+  void PackRows(const CountTable::Partition& partition, const Dictionaries& dictionaries, const KeyPacking& packing,
+                std::vector<PackedRow>& rows) const;
   void CollectRows(const CountTable::Partition& partition, const Dictionaries& dictionaries,
-                   std::vector<CountSlot>& rows, KeyPacking& packing) const;
+                   std::vector<CountSlot>& rows) const;
   // Report lines of the first levels order[first, last): sorted, equal key
   // paths summed, each partition released once read. Safe to run for
   // disjoint ranges at once.
@@ -119,7 +126,7 @@ class GroupCounter : public RepCounters {
     uint64_t total = 0;
   };
   void FormatBatch(const std::vector<std::pair<uint32_t, uint32_t>>& order, const Dictionaries& dictionaries,
-                   ReportBatch& batch);
+                   const std::optional<KeyPacking>& packing, ReportBatch& batch);
   std::vector<ReportBatch> PlanBatches(const std::vector<std::pair<uint32_t, uint32_t>>& order) const;
 
   const CounterFamily& family_;

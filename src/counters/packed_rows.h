@@ -1,11 +1,11 @@
-// Report rows of one first level, sorted as single integers.
+// Report rows sorted as single integers.
 //
-// Within one first level every further level spans a small range: a few
-// hundred computer or category ranks, a few logs, a few thousand event IDs.
-// Less its least value, each level fits in a few bits, and all of them
-// together mostly in 20 to 30. Packed into one 64-bit key, a row compares in
-// one step and a radix sort needs two or three passes instead of one per
-// byte of the three 32-bit levels.
+// Every level of a row after the first is a rank among few values: a few
+// hundred computers or categories, a few logs, some hundreds of event IDs.
+// Each fits in a few bits, and all of them together mostly in 20 to 30.
+// Packed into one 64-bit key, a row compares in one step and a radix sort
+// needs two or three passes instead of one per byte of the three 32-bit
+// levels.
 #pragma once
 
 #include <algorithm>
@@ -23,8 +23,9 @@ struct PackedRow {
   uint64_t count;
 };
 
-// The packing of the rows of one first level: the first level after the
-// lead takes the highest bits, so key order is row order.
+// A packing of levels within known ranges, each less its least value: the
+// first level after the lead takes the highest bits, so key order is row
+// order.
 class KeyPacking {
  public:
   // Widens the ranges to take in `rest`.
