@@ -167,11 +167,13 @@ template <class Source>
 void GroupCounter::PrepareRows(Source& source, bool needs_categories) {
   category_rows_.resize(needs_categories ? source.CategoryRows() : 0);
   const bool names = family_.Has(KeyKind::kCategory);
+  const bool event_ids = family_.Has(KeyKind::kEventId);
+  const bool event_types = family_.Has(KeyKind::kEventType);
   for (uint32_t row = 0; row < category_rows_.size(); ++row) {
     CategoryRowKeys& keys = category_rows_[row];
     keys.event_id = source.EventId(row) & event_id_mask_;
-    keys.event_id_key = event_ids_.Intern(keys.event_id);
-    keys.event_type_key = event_types_.Intern(source.EventType(row));
+    if (event_ids) keys.event_id_key = event_ids_.Intern(keys.event_id);
+    if (event_types) keys.event_type_key = event_types_.Intern(source.EventType(row));
     if (names) {
       const std::u16string name = source.Category(row);
       keys.category = categories_.Intern(name.empty() ? kNoCategory : name);
@@ -253,7 +255,8 @@ bool GroupCounter::UsesCells(uint32_t records) {
   const size_t computer_keys = memo_computer_mask_ != 0 ? computer_rows_.size() : 1;
   const size_t cells = category_keys * computer_keys;
   if (cells > kMostCells || cells > records) return false;
-  cells_.assign(cells, RowCell{});
+  // Every cell is empty again after the last part's flush.
+  cells_.resize(cells);
   cell_columns_ = static_cast<uint32_t>(computer_keys);
   return true;
 }
