@@ -39,11 +39,12 @@ class Floor {
 
   void Walk(std::string folder) {
     std::vector<platform::DirEntry> entries;
-    if (!platform::ListFolder(folder, entries)) return;
+    std::string error;
+    if (!platform::ListFolder(folder, entries, error)) return;
     std::sort(entries.begin(), entries.end(), [](auto& a, auto& b) { return a.name < b.name; });
     for (const auto& entry : entries) {
       const std::string path = folder + "/" + entry.name;
-      if (entry.is_folder) Walk(path);
+      if (entry.is_folder()) Walk(path);
       else if (entry.name.size() > 4 && entry.name.ends_with(".rep")) ReadFile(path);
     }
   }

@@ -184,15 +184,18 @@ TEST(ListFolder, ListsFilesAndFoldersWithoutTheDotEntries) {
   folder.AddFolder("a");
   std::ofstream(folder.path() / FromUtf8("Ünïcode-名前.rep")).put('x');
   std::vector<platform::DirEntry> entries;
-  ASSERT_TRUE(platform::ListFolder(folder.path().string(), entries));
+  std::string error;
+  ASSERT_TRUE(platform::ListFolder(folder.path().string(), entries, error));
   std::sort(entries.begin(), entries.end(), [](const auto& x, const auto& y) { return x.name < y.name; });
   ASSERT_EQ(entries.size(), 3u);
   EXPECT_EQ(entries[0].name, "a");
-  EXPECT_TRUE(entries[0].is_folder);
+  EXPECT_EQ(entries[0].kind, platform::EntryKind::kFolder);
   EXPECT_EQ(entries[1].name, "b.rep");
-  EXPECT_FALSE(entries[1].is_folder);
+  EXPECT_EQ(entries[1].kind, platform::EntryKind::kFile);
   EXPECT_EQ(entries[2].name, "Ünïcode-名前.rep");
-  EXPECT_FALSE(platform::ListFolder((folder.path() / "missing").string(), entries));
+  EXPECT_NE(entries[0].identity, entries[1].identity);
+  EXPECT_FALSE(platform::ListFolder((folder.path() / "missing").string(), entries, error));
+  EXPECT_FALSE(error.empty());
 }
 
 TEST(ProgramOutput, LinesEndAsTheConsoleProgramsOfThePlatformDo) {

@@ -8,6 +8,8 @@
 #include <numeric>
 #include <cstdlib>
 #include <exception>
+#include <new>
+#include <system_error>
 
 #include "container/footer_prop_info.h"
 #include "counters/packed_rows.h"
@@ -155,8 +157,8 @@ int GroupCounter::CountPartFast(RepPart& part, const FooterPropInfo& prop_info, 
   try {
     ColumnSource source(part, family_.Has(KeyKind::kComputer));
     CountEvents(source, prop_info, count.ulCount);
-  } catch (const std::exception&) {
-    FailWhileCounting();
+  } catch (const std::exception& error) {
+    FailWhileCounting(error);
   }
   return 0;
 }
@@ -243,8 +245,8 @@ void GroupCounter::CountEvents(Source& source, const FooterPropInfo& prop_info, 
       ForgetMemo();  // rows mean other things in every part
       for_each_event([&](uint32_t cat_row, uint32_t comp_row, uint32_t time) { CountEvent(cat_row, comp_row, time, key); });
     }
-  } catch (const std::exception&) {
-    FailWhileCounting();
+  } catch (const std::exception& error) {
+    FailWhileCounting(error);
   }
 }
 
@@ -325,13 +327,14 @@ void GroupCounter::BuildKeyPath(uint32_t cat_row, uint32_t comp_row, uint32_t ti
   }
 }
 
-void GroupCounter::FailWhileCounting() {
+void GroupCounter::FailWhileCounting(const std::exception& error) {
   Out() << heading_ << "\n";
   const auto text = [](const StringPool& pool, uint32_t id) { return id < pool.size() ? &pool.Text(id) : nullptr; };
   WriteFailureLabel(label_, last_event_id_, text(computers_, last_computer_), text(logs_, log_id_),
                     text(categories_, last_category_));
+  if (dynamic_cast<const std::bad_alloc*>(&error) != nullptr) StopOutOfMemory();
   FlushOutput();
-  std::_Exit(255);
+  std::_Exit(kStatusFatal);
 }
 
 namespace {
@@ -630,7 +633,12 @@ void GroupCounter::Report() {
   for (ReportBatch& batch : batches) {
     while (next < batches.size() && ahead.size() < worker_threads + 1) {
       ReportBatch* planned = &batches[next++];
-      ahead.push_back(std::async(std::launch::async, [&, planned] { FormatBatch(order, dictionaries, packing, *planned); }));
+      const auto format = [&, planned] { FormatBatch(order, dictionaries, packing, *planned); };
+      try {
+        ahead.push_back(std::async(std::launch::async, format));
+      } catch (const std::system_error&) {
+        ahead.push_back(std::async(std::launch::deferred, format));  // no thread to be had: done here
+      }
     }
     ahead.front().get();
     ahead.pop_front();

@@ -95,7 +95,7 @@ class GroupCounter : public RepCounters {
   template <class Source>
   void PrepareRows(Source& source, bool needs_categories);
   void BuildKeyPath(uint32_t cat_row, uint32_t comp_row, uint32_t time, KeyPath& key);
-  [[noreturn]] void FailWhileCounting();
+  [[noreturn]] void FailWhileCounting(const std::exception& error);
   // How the report orders and prints one key level: each id's rank in the
   // report's order, and the text of each rank. A period level has neither:
   // its value is its order, and it is printed as a date.

@@ -13,7 +13,8 @@ void OptionScanner::Complain(const char* what, char letter) const {
   if (quiet_) return;
   FlushOutput();
   std::string message = std::string(argv_[0]) + what + letter + "\n";
-  platform::WriteRaw(platform::Stream::kErr, message);
+  std::string lost;  // standard error that cannot be written has no one to tell
+  platform::WriteRaw(platform::Stream::kErr, message, lost);
 }
 
 void OptionScanner::AdvanceWithinArgument() {

@@ -140,10 +140,11 @@ RunOutcome Run(int argc, const char* const* argv) {
   if (scanner.optind() >= argc) return Refuse(argv0);
   const std::string path_argument = argv[scanner.optind()];
 
+  VisitedEntries visited;
   const RepositoryRoot hot_root(path_argument, kHotRoot);
-  WalkRepository(hot_root, counter);
+  WalkRepository(hot_root, counter, visited);
   const RepositoryRoot environment_root(path_argument, kEnvironmentRoot);
-  WalkRepository(environment_root, counter);
+  WalkRepository(environment_root, counter, visited);
   if (!hot_root.exists && !environment_root.exists) {
     Err() << "Repository doesn't exist : " << path_argument << "\n";
     return Refuse(argv0);

@@ -1,6 +1,7 @@
 #include "platform/output.h"
 
 #include <charconv>
+#include <cstdlib>
 
 #include "platform/platform.h"
 
@@ -73,9 +74,36 @@ void TextOut::Emit(std::string_view text) {
     recording_->Append(is_err_, std::string(text));
   } else if (std::string* capture = is_err_ ? g_capture_err : g_capture_out) {
     capture->append(text);
+  } else if (is_err_) {
+    std::string lost;  // diagnostics that cannot be shown have no one to tell
+    platform::WriteRaw(platform::Stream::kErr, text, lost);
   } else {
-    platform::WriteRaw(is_err_ ? platform::Stream::kErr : platform::Stream::kOut, text);
+    std::string error_text;
+    if (!platform::WriteRaw(platform::Stream::kOut, text, error_text)) StopReportUnwritable(error_text);
   }
+}
+
+// A report that could not be written whole is never a success, and going on
+// would only fail again: the run stops at once.
+void StopReportUnwritable(const std::string& error_text) {
+  const std::string message = "Can't write the report: " + error_text + "\n";
+  std::string lost;
+  platform::WriteRaw(platform::Stream::kErr, message, lost);
+  std::_Exit(kStatusFatal);
+}
+
+void StopOutOfMemory() {
+  static constexpr std::string_view kMessage = "Out of memory: the run was stopped before the report was complete\n";
+  try {
+    // What is buffered goes out first, so the message follows the
+    // diagnostics written before it.
+    if (t_recording == nullptr) Out().Flush();
+    std::string lost;
+    platform::WriteRaw(platform::Stream::kErr, kMessage, lost);
+  } catch (...) {
+    // Nothing more can be said without memory; the status still tells.
+  }
+  std::_Exit(kStatusFatal);
 }
 
 void TextOut::AfterWrite() {

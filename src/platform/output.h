@@ -93,6 +93,17 @@ TextOut& Err();
 // Flushes standard output; call before the process ends.
 void FlushOutput();
 
+// The exit status of a run that stopped before its report was complete.
+inline constexpr int kStatusFatal = 255;
+
+// Ends the process with kStatusFatal after "Can't write the report: " and
+// the error text on standard error. Called when standard output fails.
+[[noreturn]] void StopReportUnwritable(const std::string& error_text);
+
+// Ends the process with kStatusFatal after saying on standard error that
+// memory ran out. Standard output written so far is flushed first.
+[[noreturn]] void StopOutOfMemory();
+
 // Tests: while a target is set, what would be written to that stream is
 // appended to it instead (standard output when it is flushed). Null restores
 // the stream. Standard output is flushed before the change.

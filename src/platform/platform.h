@@ -55,20 +55,55 @@ char PathSeparator();
 // True when the path names an existing file or folder.
 bool PathExists(const std::string& path);
 
-struct DirEntry {
-  std::string name;
-  bool is_folder = false;
+// What names one file or folder whatever the path it is reached by: device
+// and inode on POSIX, volume serial number and file ID on Windows. The walk
+// uses it to visit each real folder and file once, however many links lead
+// to it.
+struct FileIdentity {
+  uint64_t volume = 0;
+  uint64_t file = 0;
+  bool operator==(const FileIdentity&) const = default;
 };
 
-// Every entry of a folder except "." and "..", in no particular order.
-// Returns false when the folder cannot be listed.
-bool ListFolder(const std::string& folder, std::vector<DirEntry>& entries);
+struct FileIdentityHash {
+  size_t operator()(const FileIdentity& id) const noexcept {
+    return static_cast<size_t>(id.file * 0x9E3779B97F4A7C15ULL ^ id.volume);
+  }
+};
+
+enum class EntryKind : uint8_t {
+  kFolder,   // a folder, or a link to one
+  kFile,     // a regular file, or a link to one
+  kOther,    // FIFO, socket, device
+  kUnknown,  // its kind could not be found (a dangling link, no permission)
+};
+
+struct DirEntry {
+  std::string name;
+  EntryKind kind = EntryKind::kUnknown;
+  FileIdentity identity;   // of what the entry leads to, when its kind is known
+  std::string error_text;  // why the kind is unknown
+  bool is_folder() const { return kind == EntryKind::kFolder; }
+};
+
+// Every entry of a folder except "." and "..", in no particular order, each
+// with the kind and identity of what it leads to (links are followed).
+// Returns false, with the system's text for the failure, when the folder
+// cannot be listed. Paths of any length are accepted.
+bool ListFolder(const std::string& folder, std::vector<DirEntry>& entries, std::string& error_text);
+
+// The identity of the file or folder at the path (links followed), or
+// nothing, with the system's text, when it cannot be found.
+std::optional<FileIdentity> IdentityOf(const std::string& path, std::string& error_text);
 
 // The repository argument as an absolute path. Returns false (after writing
 // its own message) when it cannot be resolved.
 bool ResolvePath(const std::string& argument, std::string& resolved);
 
-// The whole content of a file, memory-mapped where the platform allows.
+// The whole content of a regular file, read into memory the program owns.
+// Nothing is mapped: the service that writes a repository may shorten a
+// file at any time, and a mapping would then fault on the missing pages (and
+// on Windows would stop the writer from shortening it).
 class FileContent {
  public:
   virtual ~FileContent() = default;
@@ -76,15 +111,38 @@ class FileContent {
   virtual uint64_t size() const = 0;
 };
 
+// A file's bytes in a buffer of its own.
+class OwnedFileContent final : public FileContent {
+ public:
+  explicit OwnedFileContent(uint64_t size);
+  uint8_t* mutable_data() { return bytes_.get(); }
+  const uint8_t* data() const override { return bytes_.get(); }
+  uint64_t size() const override { return size_; }
+
+ private:
+  std::unique_ptr<uint8_t[]> bytes_;
+  uint64_t size_;
+};
+
 enum class ReadError { kNone, kOpen, kLength, kRead };
 
 struct ReadResult {
   std::unique_ptr<FileContent> content;  // null on failure
   ReadError error = ReadError::kNone;
-  std::string error_text;                // the C library's text for the failure
+  std::string error_text;                // the system's text for the failure
 };
 
+// Reads the file's length at open, then exactly that many bytes; a file
+// that grows meanwhile is read up to that length, one that shrinks is a
+// kRead failure. An entry that is no regular file (a FIFO, socket or
+// device) is refused as kOpen without being opened in a way that could
+// block. Paths of any length are accepted.
 ReadResult ReadWholeFile(const std::string& path);
+
+// The text for a file that yielded fewer bytes than its length at open.
+std::string ShrankWhileReadText(uint64_t read, uint64_t expected);
+// The text for a repository entry that is no regular file.
+extern const char kNotRegularFileText[];
 
 // The message for the last platform error, with its code, as
 // "<text> <code> (0x<hex>)", or " code = <code> (0x<hex>)" without a text.
@@ -94,8 +152,12 @@ std::string LastErrorText();
 
 enum class Stream { kOut, kErr };
 
-// Writes bytes unbuffered to standard output or standard error. Text is UTF-8.
-void WriteRaw(Stream stream, std::string_view bytes);
+// Writes bytes unbuffered to standard output or standard error. Text is
+// UTF-8. Interrupted and short writes are continued, and a descriptor that
+// would block is waited for. Returns false, with the system's text, when
+// the bytes could not all be written (a full disk, a closed pipe or
+// descriptor).
+bool WriteRaw(Stream stream, std::string_view bytes, std::string& error_text);
 
 // Prepares the console streams once at start-up (code pages, modes).
 void InitConsole();

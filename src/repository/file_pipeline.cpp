@@ -1,7 +1,9 @@
 #include "repository/file_pipeline.h"
 
 #include <algorithm>
+#include <new>
 #include <optional>
+#include <system_error>
 
 #include "container/process_file.h"
 #include "platform/output.h"
@@ -15,10 +17,13 @@ constexpr uint64_t kReadAheadBytes = uint64_t{24} << 20;
 
 }  // namespace
 
+// A file read ahead, or a folder that could not be listed (no input), as
+// the main thread takes it in walk order.
 struct PreparedFile {
   OutputRecording output;  // what reading and parsing printed
   std::optional<RepFileInput> input;
   std::optional<ParsedFile> parsed;  // for a loaded file
+  bool out_of_memory = false;        // preparing it ran out of memory
 };
 
 namespace {
@@ -26,13 +31,24 @@ namespace {
 std::unique_ptr<PreparedFile> PrepareFile(const std::string& path, const std::array<uint32_t, kPartKinds>& flags,
                                           bool decode) {
   auto file = std::make_unique<PreparedFile>();
-  ScopedOutputRecording recording(file->output);
-  file->input.emplace(path, flags);
-  if (file->input->loaded()) {
-    file->parsed.emplace(file->input->bytes().size());
-    ParseFile(*file->input, decode, *file->parsed);
+  try {
+    ScopedOutputRecording recording(file->output);
+    file->input.emplace(path, flags);
+    if (file->input->loaded()) {
+      file->parsed.emplace(file->input->bytes().size());
+      ParseFile(*file->input, decode, *file->parsed);
+    }
+  } catch (const std::bad_alloc&) {
+    // The run stops when this file's turn comes, after everything the
+    // files before it print.
+    file->out_of_memory = true;
   }
   return file;
+}
+
+void ReportFolderFailure(const std::string& folder, const std::string& error_text) {
+  Out() << "Can't open folder " << folder << "\n";
+  Err() << error_text << "\n";
 }
 
 }  // namespace
@@ -42,7 +58,13 @@ FilePipeline::FilePipeline(RepCounters& counter, unsigned workers)
   // A counter that unpacks no part (the property total) reads footers only,
   // which is no work worth handing over.
   if (std::all_of(part_flags_.begin(), part_flags_.end(), [](uint32_t flag) { return flag == 0; })) return;
-  for (unsigned i = 0; i < workers; ++i) threads_.emplace_back([this] { WorkerLoop(); });
+  // The system may refuse threads (memory, process limits): the work is the
+  // same with fewer, down to none.
+  try {
+    threads_.reserve(workers);
+    for (unsigned i = 0; i < workers; ++i) threads_.emplace_back([this] { WorkerLoop(); });
+  } catch (const std::system_error&) {
+  }
 }
 
 FilePipeline::~FilePipeline() {
@@ -81,6 +103,11 @@ std::future<FilePipeline::Result> FilePipeline::Submit(const std::string& path) 
 
 void FilePipeline::Finish(PreparedFile& file) {
   file.output.Replay();
+  if (file.out_of_memory) StopOutOfMemory();
+  if (!file.input) {
+    counter_.incomplete = true;  // a folder that could not be listed
+    return;
+  }
   counter_.current_path = &file.input->path();
   if (file.parsed) {
     CountParsedFile(*file.parsed, *file.input, counter_);
@@ -125,6 +152,23 @@ void FilePipeline::Add(const std::string& path) {
   waiting_ = path;
   TopUp();
   while (waiting_) CountNext();
+}
+
+void FilePipeline::AddFolderFailure(const std::string& folder, const std::string& error_text) {
+  if (threads_.empty()) {
+    ReportFolderFailure(folder, error_text);
+    counter_.incomplete = true;
+    return;
+  }
+  // Reported in walk order: after what the files read ahead of it print.
+  auto notice = std::make_unique<PreparedFile>();
+  {
+    ScopedOutputRecording recording(notice->output);
+    ReportFolderFailure(folder, error_text);
+  }
+  std::promise<Result> ready;
+  ready.set_value(std::move(notice));
+  ahead_.push_back(ready.get_future());
 }
 
 void FilePipeline::Drain() {

@@ -38,6 +38,9 @@ class FilePipeline {
   // workers the file is read ahead and may be counted by a later call;
   // Drain counts the files still ahead.
   void Add(const std::string& path);
+  // Reports a folder that could not be listed, in walk order, and marks the
+  // run incomplete.
+  void AddFolderFailure(const std::string& folder, const std::string& error_text);
   void Drain();
 
  private:

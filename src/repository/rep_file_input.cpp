@@ -54,8 +54,10 @@ void RepFileInput::Load() {
                                                                       : "Can't read file ";
     Out() << what << path_ << "\n";
     Err() << result.error_text << "\n";
-  } catch (const std::exception&) {
+  } catch (const std::exception& error) {
     Err() << "Exception in Load() for " << path_ << "\n";
+    // Running out of memory ends the run, after the file is named.
+    if (dynamic_cast<const std::bad_alloc*>(&error) != nullptr) throw;
   }
 }
 

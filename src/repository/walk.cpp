@@ -12,33 +12,67 @@ namespace {
 
 char FoldCase(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
-// `folder` is extended in place while the walk descends and cut back after.
-void WalkFolder(std::string& folder, RepCounters& counter, FilePipeline& pipeline) {
-  folder.push_back(platform::PathSeparator());
-  const size_t base = folder.size();
-  std::vector<platform::DirEntry> entries;
-  if (!platform::ListFolder(folder, entries)) return;
-  std::sort(entries.begin(), entries.end(),
-            [](const auto& a, const auto& b) { return NameOrderLess(a.name, b.name); });
+// One walk over the search roots. Links to folders are followed, since
+// archive disks are linked into repositories, but each real folder is
+// walked and each real file counted at most once per run: a link back up
+// the tree ends there, and a folder reached through two links is not
+// counted twice.
+class Walker {
+ public:
+  Walker(RepCounters& counter, FilePipeline& pipeline, VisitedEntries& visited)
+      : counter_(counter), pipeline_(pipeline), visited_(visited) {}
 
-  const bool holds_files = std::any_of(entries.begin(), entries.end(),
-                                       [](const auto& e) { return HasRepExtension(e.name); });
-  if (holds_files) {
-    for (const auto& entry : entries) {
-      if (!HasRepExtension(entry.name)) continue;
-      if (counter.time_filter.enabled && !IsFileInTimeFilter(counter.time_filter, entry.name)) continue;
-      pipeline.Add(folder + entry.name);
-    }
-  } else {
-    for (const auto& entry : entries) {
-      if (!entry.is_folder || entry.name.front() == '.') continue;
+  void WalkRoot(std::string& folder) {
+    std::string error_text;
+    const auto identity = platform::IdentityOf(folder, error_text);
+    if (!identity) return pipeline_.AddFolderFailure(folder, error_text);
+    if (visited_.folders.insert(*identity).second) WalkFolder(folder);
+  }
+
+ private:
+  // `folder` is extended in place while the walk descends and cut back after.
+  void WalkFolder(std::string& folder) {
+    std::vector<platform::DirEntry> entries;
+    std::string error_text;
+    if (!platform::ListFolder(folder, entries, error_text)) return pipeline_.AddFolderFailure(folder, error_text);
+    std::sort(entries.begin(), entries.end(),
+              [](const auto& a, const auto& b) { return NameOrderLess(a.name, b.name); });
+    folder.push_back(platform::PathSeparator());
+    const size_t base = folder.size();
+    const bool holds_files =
+        std::any_of(entries.begin(), entries.end(), [](const auto& e) { return HasRepExtension(e.name); });
+    for (const platform::DirEntry& entry : entries) {
       folder.resize(base);
       folder += entry.name;
-      WalkFolder(folder, counter, pipeline);
+      if (holds_files) {
+        VisitFile(folder, entry);
+      } else {
+        VisitSubfolder(folder, entry);
+      }
     }
+    folder.resize(base - 1);
   }
-  folder.resize(base);
-}
+
+  void VisitFile(const std::string& path, const platform::DirEntry& entry) {
+    if (!HasRepExtension(entry.name)) return;
+    if (counter_.time_filter.enabled && !IsFileInTimeFilter(counter_.time_filter, entry.name)) return;
+    // A file reached again through a link is not counted again; anything
+    // that is no regular file goes on to be reported when it is opened.
+    if (entry.kind == platform::EntryKind::kFile && !visited_.files.insert(entry.identity).second) return;
+    pipeline_.Add(path);
+  }
+
+  void VisitSubfolder(std::string& path, const platform::DirEntry& entry) {
+    if (entry.name.front() == '.') return;
+    if (entry.kind == platform::EntryKind::kUnknown) return pipeline_.AddFolderFailure(path, entry.error_text);
+    if (!entry.is_folder() || !visited_.folders.insert(entry.identity).second) return;
+    WalkFolder(path);
+  }
+
+  RepCounters& counter_;
+  FilePipeline& pipeline_;
+  VisitedEntries& visited_;
+};
 
 }  // namespace
 
@@ -72,11 +106,11 @@ RepositoryRoot::RepositoryRoot(const std::string& argument, int root_kind)
   exists = platform::PathExists(path);
 }
 
-void WalkRepository(const RepositoryRoot& root, RepCounters& counter) {
+void WalkRepository(const RepositoryRoot& root, RepCounters& counter, VisitedEntries& visited) {
   if (!root.exists) return;
   std::string folder = root.path;
   FilePipeline pipeline(counter, counter.worker_threads);
-  WalkFolder(folder, counter, pipeline);
+  Walker(counter, pipeline, visited).WalkRoot(folder);
   pipeline.Drain();
 }
 

@@ -1,23 +1,55 @@
+#include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 
 #include "platform/platform.h"
 
 namespace tallymere::platform {
 
-void InitConsole() {}
+namespace {
+
+// Waits until a non-blocking descriptor takes more bytes.
+bool WaitWritable(int fd) {
+  pollfd wanted{fd, POLLOUT, 0};
+  for (;;) {
+    if (poll(&wanted, 1, -1) >= 0) return true;
+    if (errno != EINTR) return false;
+  }
+}
+
+}  // namespace
+
+void InitConsole() {
+  // A standard descriptor that was closed when the program started would
+  // be handed out again by the first open(), and the report would go into
+  // whatever file or folder that was. It is held by /dev/null opened for
+  // reading instead, so a write to it still fails as it should (EBADF).
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+    if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    const int held = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    if (held >= 0 && held != fd) close(held);  // a lower one was free: it took that
+  }
+}
 
 std::vector<std::string> ProgramArguments(int argc, char** argv) { return {argv, argv + argc}; }
 
-void WriteRaw(Stream stream, std::string_view bytes) {
+bool WriteRaw(Stream stream, std::string_view bytes, std::string& error_text) {
   const int fd = stream == Stream::kOut ? STDOUT_FILENO : STDERR_FILENO;
   while (!bytes.empty()) {
-    ssize_t n = write(fd, bytes.data(), bytes.size());
+    const ssize_t n = write(fd, bytes.data(), bytes.size());
+    if (n > 0) {
+      bytes.remove_prefix(static_cast<size_t>(n));
+      continue;
+    }
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;  // a closed pipe or a full disk: nothing more can be shown
-    bytes.remove_prefix(static_cast<size_t>(n));
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && WaitWritable(fd)) continue;
+    error_text = std::strerror(n < 0 ? errno : EIO);
+    return false;
   }
+  return true;
 }
 
 }  // namespace tallymere::platform

@@ -1,13 +1,13 @@
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
+#include <cstdio>
 #include <cstring>
 
-#include "platform/output.h"
 #include "platform/platform.h"
 
 namespace tallymere::platform {
@@ -16,105 +16,196 @@ namespace {
 
 std::string ErrnoText(int error) { return std::strerror(error); }
 
-// A memory-mapped file: the bytes stay valid until the object is destroyed.
-class MappedFile final : public FileContent {
+// Closes a descriptor on every path out of a function.
+class UniqueFd {
  public:
-  MappedFile(void* address, uint64_t size) : address_(address), size_(size) {}
-  ~MappedFile() override { munmap(address_, size_); }
-  MappedFile(const MappedFile&) = delete;
-  MappedFile& operator=(const MappedFile&) = delete;
-  const uint8_t* data() const override { return static_cast<const uint8_t*>(address_); }
-  uint64_t size() const override { return size_; }
-
- private:
-  void* address_;
-  uint64_t size_;
-};
-
-// Files that cannot be mapped (empty files, some special file systems) are
-// read into memory instead.
-class ReadFile final : public FileContent {
- public:
-  explicit ReadFile(std::string bytes) : bytes_(std::move(bytes)) {}
-  const uint8_t* data() const override { return reinterpret_cast<const uint8_t*>(bytes_.data()); }
-  uint64_t size() const override { return bytes_.size(); }
-
- private:
-  std::string bytes_;
-};
-
-bool ReadAll(int fd, uint64_t size, std::string& bytes) {
-  bytes.resize(size);
-  uint64_t done = 0;
-  while (done < size) {
-    ssize_t n = read(fd, bytes.data() + done, size - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return false;
-    if (n == 0) break;  // the file shrank while it was read
-    done += static_cast<uint64_t>(n);
+  explicit UniqueFd(int fd = -1) : fd_(fd) {}
+  ~UniqueFd() {
+    if (fd_ >= 0) close(fd_);
   }
-  bytes.resize(done);
+  UniqueFd(UniqueFd&& other) noexcept : fd_(other.Release()) {}
+  UniqueFd& operator=(UniqueFd&& other) noexcept {
+    if (this != &other) {
+      if (fd_ >= 0) close(fd_);
+      fd_ = other.Release();
+    }
+    return *this;
+  }
+  int get() const { return fd_; }
+  explicit operator bool() const { return fd_ >= 0; }
+  int Release() {
+    const int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
+
+ private:
+  int fd_;
+};
+
+// Paths longer than the system's limit cannot be handed to open() whole.
+// Such a path is reached from its longest prefix that fits, one folder at a
+// time with openat(), so no more than two descriptors are open meanwhile.
+constexpr size_t kLongestWholePath = PATH_MAX - 1;
+
+// The folder that holds the last component of `path`, and that component.
+struct ParentAndName {
+  UniqueFd parent;  // AT_FDCWD stands for "use the path whole"
+  std::string name;
+};
+
+bool OpenParentOfLongPath(const std::string& path, ParentAndName& out) {
+  const size_t last = path.find_last_of('/');
+  if (last == std::string::npos || last == 0) {
+    errno = ENAMETOOLONG;
+    return false;
+  }
+  size_t cut = path.rfind('/', kLongestWholePath);
+  if (cut == std::string::npos || cut == 0) cut = path.find('/', 1);
+  UniqueFd folder(open(path.substr(0, cut).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!folder) return false;
+  while (cut < last) {
+    const size_t next = path.find('/', cut + 1);
+    const std::string component = path.substr(cut + 1, next - cut - 1);
+    cut = next;
+    if (component.empty()) continue;
+    UniqueFd deeper(openat(folder.get(), component.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!deeper) return false;
+    folder = std::move(deeper);
+  }
+  out.parent = std::move(folder);
+  out.name = path.substr(last + 1);
   return true;
 }
 
-ReadResult Failure(ReadError error, int fd) {
+// open() and stat() for paths of any length.
+int OpenAnyPath(const std::string& path, int flags) {
+  if (path.size() <= kLongestWholePath) return open(path.c_str(), flags);
+  ParentAndName at;
+  if (!OpenParentOfLongPath(path, at)) return -1;
+  return openat(at.parent.get(), at.name.c_str(), flags);
+}
+
+int StatAnyPath(const std::string& path, struct stat& info) {
+  if (path.size() <= kLongestWholePath) return stat(path.c_str(), &info);
+  ParentAndName at;
+  if (!OpenParentOfLongPath(path, at)) return -1;
+  return fstatat(at.parent.get(), at.name.c_str(), &info, 0);
+}
+
+FileIdentity IdentityFrom(const struct stat& info) {
+  return {static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino)};
+}
+
+EntryKind KindFrom(const struct stat& info) {
+  if (S_ISDIR(info.st_mode)) return EntryKind::kFolder;
+  if (S_ISREG(info.st_mode)) return EntryKind::kFile;
+  return EntryKind::kOther;
+}
+
+// The entry's kind and identity, links followed. Read relative to the
+// listed folder, so the length of its path does not matter.
+DirEntry DescribeEntry(int folder_fd, std::string name) {
+  DirEntry entry;
+  entry.name = std::move(name);
+  struct stat info{};
+  if (fstatat(folder_fd, entry.name.c_str(), &info, 0) != 0) {
+    entry.error_text = ErrnoText(errno);
+    return entry;
+  }
+  entry.kind = KindFrom(info);
+  entry.identity = IdentityFrom(info);
+  return entry;
+}
+
+ReadResult Failure(ReadError error, std::string text) {
   ReadResult result;
   result.error = error;
-  result.error_text = ErrnoText(errno);
-  if (fd >= 0) close(fd);
+  result.error_text = std::move(text);
   return result;
+}
+
+// Reads exactly `size` bytes in large pieces; bytes added after the length
+// was taken are left alone.
+ReadResult ReadExactly(int fd, uint64_t size) {
+  constexpr uint64_t kPiece = uint64_t{1} << 30;
+  auto content = std::make_unique<OwnedFileContent>(size);
+  uint64_t done = 0;
+  while (done < size) {
+    const size_t wanted = static_cast<size_t>(size - done < kPiece ? size - done : kPiece);
+    const ssize_t n = read(fd, content->mutable_data() + done, wanted);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return Failure(ReadError::kRead, ErrnoText(errno));
+    if (n == 0) return Failure(ReadError::kRead, ShrankWhileReadText(done, size));
+    done += static_cast<uint64_t>(n);
+  }
+  ReadResult result;
+  result.content = std::move(content);
+  return result;
+}
+
+// A folder opens on POSIX but is no file: it is reported as unreadable, as
+// the system reports it.
+ReadResult RefuseNonRegular(const struct stat& info) {
+  return Failure(ReadError::kOpen, S_ISDIR(info.st_mode) ? ErrnoText(EISDIR) : kNotRegularFileText);
 }
 
 }  // namespace
 
 char PathSeparator() { return '/'; }
 
-bool PathExists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
+bool PathExists(const std::string& path) {
+  struct stat info{};
+  return StatAnyPath(path, info) == 0;
+}
 
-bool ListFolder(const std::string& folder, std::vector<DirEntry>& entries) {
-  DIR* dir = opendir(folder.c_str());
-  if (dir == nullptr) return false;
-  std::string path = folder;
-  if (!path.empty() && path.back() != '/') path.push_back('/');
-  const size_t base = path.size();
-  while (dirent* entry = readdir(dir)) {
-    std::string name = entry->d_name;
+std::optional<FileIdentity> IdentityOf(const std::string& path, std::string& error_text) {
+  struct stat info{};
+  if (StatAnyPath(path, info) != 0) {
+    error_text = ErrnoText(errno);
+    return std::nullopt;
+  }
+  return IdentityFrom(info);
+}
+
+bool ListFolder(const std::string& folder, std::vector<DirEntry>& entries, std::string& error_text) {
+  UniqueFd fd(OpenAnyPath(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  DIR* dir = fd ? fdopendir(fd.get()) : nullptr;
+  if (dir == nullptr) {
+    error_text = ErrnoText(errno);
+    return false;
+  }
+  fd.Release();  // closed with the listing
+  bool listed = true;
+  for (;;) {
+    errno = 0;
+    const dirent* entry = readdir(dir);
+    if (entry == nullptr) {
+      if (errno != 0) {
+        error_text = ErrnoText(errno);
+        listed = false;
+      }
+      break;
+    }
+    const std::string_view name = entry->d_name;
     if (name == "." || name == "..") continue;
-    path.resize(base);
-    path += name;
-    struct stat info{};
-    bool is_folder = stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-    entries.push_back({std::move(name), is_folder});
+    entries.push_back(DescribeEntry(dirfd(dir), std::string(name)));
   }
   closedir(dir);
-  return true;
+  return listed;
 }
 
 ReadResult ReadWholeFile(const std::string& path) {
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return Failure(ReadError::kOpen, -1);
+  // A FIFO or device is turned away before it is opened: opening one can
+  // block (a FIFO waits for a writer) or act on the device.
   struct stat info{};
-  if (fstat(fd, &info) != 0 || info.st_size < 0) return Failure(ReadError::kLength, fd);
-  // A folder opens on POSIX but is no file; report it as unreadable.
-  if (S_ISDIR(info.st_mode)) {
-    errno = EISDIR;
-    return Failure(ReadError::kOpen, fd);
-  }
-  const auto size = static_cast<uint64_t>(info.st_size);
-  ReadResult result;
-  if (S_ISREG(info.st_mode) && size > 0) {
-    void* address = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
-    if (address != MAP_FAILED) {
-      close(fd);
-      result.content = std::make_unique<MappedFile>(address, size);
-      return result;
-    }
-  }
-  std::string bytes;
-  if (!ReadAll(fd, size, bytes)) return Failure(ReadError::kRead, fd);
-  close(fd);
-  result.content = std::make_unique<ReadFile>(std::move(bytes));
-  return result;
+  if (StatAnyPath(path, info) == 0 && !S_ISREG(info.st_mode)) return RefuseNonRegular(info);
+  // Non-blocking in case the entry was replaced since; ignored for regular files.
+  UniqueFd fd(OpenAnyPath(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  if (!fd) return Failure(ReadError::kOpen, ErrnoText(errno));
+  if (fstat(fd.get(), &info) != 0 || info.st_size < 0) return Failure(ReadError::kLength, ErrnoText(errno));
+  if (!S_ISREG(info.st_mode)) return RefuseNonRegular(info);
+  return ReadExactly(fd.get(), static_cast<uint64_t>(info.st_size));
 }
 
 std::string LastErrorText() {

@@ -1,0 +1,296 @@
+// A repository that the collecting service writes while the program reads
+// it, on a real file system: links, FIFOs, files that shrink, folders that
+// cannot be listed, paths beyond the system's limit, a report that cannot
+// be written, memory and threads that run out. Each run must end, report
+// what it lost, and exit 0 only with the complete report written.
+#ifndef _WIN32
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "repwriter/generator.h"
+#include "support/program_runner.h"
+
+namespace tallymere::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ReadText(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+std::string Quote(const std::string& text) {
+  std::string quoted = "'";
+  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+bool BuiltWithSanitizers() {
+#if defined(__SANITIZE_ADDRESS__)
+  return true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+  return true;
+#else
+  return false;
+#endif
+#else
+  return false;
+#endif
+}
+
+// A generated repository of a few files, its report as a sound run prints
+// it, and a way to run the program under a shell so that a test can set
+// limits, users and descriptors the way an administrator's job would.
+class LiveRepository : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    repwriter::GeneratorOptions options;
+    options.out = Repo();
+    options.events = 40000;
+    options.files = 8;
+    options.nested_share = 0.25;
+    repwriter::GenerateRepository(options);
+    for (const char* mode : {"20", "0", "8"}) baseline_[mode] = RunProgram({"-m", mode, Repo()}).out;
+    ASSERT_FALSE(baseline_["20"].empty());
+  }
+
+  std::string Repo() const { return (folder_.path() / "repo").string(); }
+  std::string Env() const { return Repo() + "/Environment$"; }
+  std::string Hot() const { return Repo() + "/Hot$/Environment$"; }
+  // The log folder of the Environment$ root that comes first by name.
+  std::string FirstLog() const {
+    std::string first;
+    for (const auto& entry : fs::directory_iterator(Env())) {
+      const std::string name = entry.path().filename().string();
+      if (first.empty() || name < first) first = name;
+    }
+    return first;
+  }
+
+  // Runs `script` with bash; $PROG is the program, $REPO the repository.
+  // The program's output goes to $OUT and $ERR; the script's exit status is
+  // returned as the run's status.
+  ProgramResult RunScript(const std::string& script) {
+    const fs::path out = folder_.path() / "out", err = folder_.path() / "err";
+    const std::string command = "PROG=" + Quote(ProgramPath()) + " REPO=" + Quote(Repo()) + " OUT=" +
+                                Quote(out.string()) + " ERR=" + Quote(err.string()) + " bash -c " +
+                                Quote(script) + " </dev/null";
+    ProgramResult result;
+    const int raw = std::system(command.c_str());
+    result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    result.out = ReadText(out);
+    result.err = ReadText(err);
+    fs::remove(out);
+    fs::remove(err);
+    return result;
+  }
+
+  // True when an unprivileged user can run the program over the repository.
+  bool CanRunAsNobody() {
+    if (geteuid() != 0) return false;
+    std::error_code ignored;
+    fs::permissions(folder_.path(), fs::perms::others_read | fs::perms::others_exec, fs::perm_options::add, ignored);
+    return RunScript("setpriv --reuid=nobody --regid=nogroup --clear-groups test -x \"$PROG\" -a -r \"$REPO\"")
+               .status == 0;
+  }
+
+  TempFolder folder_;
+  std::map<std::string, std::string> baseline_;
+};
+
+constexpr char kBanner[] = "Kalvex Orvanta Tallymere 1.1.0.01\nCopyright (c) Kalvex. All rights reserved.\n\n";
+
+TEST_F(LiveRepository, LinksToFoldersAreFollowedButEachFolderAndFileCountsOnce) {
+  const std::string log = FirstLog();
+  fs::create_directory_symlink("..", Env() + "/loop");           // back up the tree
+  fs::create_directory_symlink(Env() + "/" + log, Env() + "/again");  // a second way in
+  fs::create_directory_symlink(Hot(), Env() + "/hot");           // into the other root
+  fs::create_directory_symlink(Repo(), Hot() + "/up");           // far up, twice over
+  for (const auto& entry : fs::directory_iterator(Env() + "/" + log)) {
+    fs::create_symlink(entry.path(), Env() + "/" + log + "/zz-" + entry.path().filename().string());
+    break;
+  }
+  for (const char* mode : {"20", "0", "8"}) {
+    const ProgramResult result = RunScript("timeout 60 \"$PROG\" -m " + std::string(mode) + " \"$REPO\" >\"$OUT\" 2>\"$ERR\"");
+    EXPECT_EQ(result.status, 0) << mode << result.err;
+    EXPECT_EQ(result.out, baseline_[mode]) << mode;
+  }
+}
+
+TEST_F(LiveRepository, EntriesThatAreNoRegularFilesAreReportedWithoutBlocking) {
+  const std::string log = FirstLog();
+  const std::string fifo = Env() + "/" + log + "/0-waiting.rep";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+  const ProgramResult result = RunScript("timeout 60 \"$PROG\" -m 20 \"$REPO\" >\"$OUT\" 2>\"$ERR\"");
+  EXPECT_EQ(result.status, 2);
+  EXPECT_EQ(result.out, "Can't open file " + fifo + "\n" + baseline_["20"]);
+  EXPECT_EQ(result.err, kBanner + std::string("Not a regular file\n"));
+}
+
+// Files of the kernel's attribute file system announce a length of a page
+// and yield a few bytes: a file that shrinks between the length and the
+// read, every time.
+TEST_F(LiveRepository, AFileThatShrinksWhileReadIsReported) {
+  const std::string shrinking = "/sys/devices/system/cpu/online";
+  struct stat info{};
+  if (stat(shrinking.c_str(), &info) != 0 || ReadText(shrinking).size() >= static_cast<size_t>(info.st_size)) {
+    GTEST_SKIP() << "no file here yields fewer bytes than its length";
+  }
+  const std::string link = Env() + "/" + FirstLog() + "/0.rep";
+  fs::create_symlink(shrinking, link);
+  const ProgramResult result = RunScript("\"$PROG\" -m 20 \"$REPO\" >\"$OUT\" 2>\"$ERR\"");
+  EXPECT_EQ(result.status, 2);
+  EXPECT_EQ(result.out, "Can't read file " + link + "\n" + baseline_["20"]);
+  EXPECT_EQ(result.err, kBanner + std::string("The file shrank while it was read (") +
+                            std::to_string(ReadText(shrinking).size()) + " of 4096 bytes)\n");
+}
+
+TEST_F(LiveRepository, FoldersThatCannotBeListedAreReportedAndTheWalkGoesOn) {
+  if (!CanRunAsNobody()) GTEST_SKIP() << "needs root, and the build readable by the user nobody";
+  const std::string locked = Env() + "/0-locked";
+  fs::create_directories(locked + "/below");
+  fs::permissions(locked, fs::perms::none);
+  fs::create_directory_symlink(Repo() + "/unplugged-archive", Env() + "/1-archive");
+  const ProgramResult result =
+      RunScript("setpriv --reuid=nobody --regid=nogroup --clear-groups \"$PROG\" -m 20 \"$REPO\" >\"$OUT\" 2>\"$ERR\"");
+  fs::permissions(locked, fs::perms::owner_all);
+  EXPECT_EQ(result.status, 2);
+  EXPECT_EQ(result.out,
+            "Can't open folder " + locked + "\nCan't open folder " + Env() + "/1-archive\n" + baseline_["20"]);
+  EXPECT_EQ(result.err, kBanner + std::string("Permission denied\nNo such file or directory\n"));
+}
+
+// Folders nested deeper than the 4,096 bytes a path may have: each level is
+// reached from the one above it.
+TEST_F(LiveRepository, PathsLongerThanTheSystemLimitAreWalkedAndRead) {
+  const std::string log = FirstLog();
+  const std::string deep_repo = (folder_.path() / "deep").string();
+  fs::create_directories(deep_repo + "/Environment$");
+  int folder = open((deep_repo + "/Environment$").c_str(), O_RDONLY | O_DIRECTORY);
+  ASSERT_GE(folder, 0);
+  const std::string name(200, 'd');
+  for (int level = 0; level < 25; ++level) {  // 25 x 201 bytes
+    ASSERT_EQ(mkdirat(folder, name.c_str(), 0755), 0);
+    const int deeper = openat(folder, name.c_str(), O_RDONLY | O_DIRECTORY);
+    close(folder);
+    ASSERT_GE(deeper, 0);
+    folder = deeper;
+  }
+  for (const auto& entry : fs::directory_iterator(Env() + "/" + log)) {
+    const std::string bytes = ReadText(entry.path());
+    const int file = openat(folder, entry.path().filename().c_str(), O_WRONLY | O_CREAT, 0644);
+    ASSERT_GE(file, 0);
+    ASSERT_EQ(write(file, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    close(file);
+  }
+  close(folder);
+  fs::rename(Hot(), Repo() + "/hot-aside");
+  for (const auto& entry : fs::directory_iterator(Env())) {
+    if (entry.path().filename() != log) fs::rename(entry.path(), Repo() + "/" + entry.path().filename().string());
+  }
+  const std::string alone = RunProgram({"-m", "8", Repo()}).out;
+  const ProgramResult deep = RunScript("\"$PROG\" -m 8 " + Quote(deep_repo) + " >\"$OUT\" 2>\"$ERR\"; s=$?; rm -rf " +
+                                       Quote(deep_repo) + "; exit $s");
+  EXPECT_EQ(deep.status, 0) << deep.out;
+  EXPECT_EQ(deep.out, alone);
+  EXPECT_FALSE(alone.empty());
+}
+
+TEST_F(LiveRepository, AReportThatCannotBeWrittenIsNeverASuccess) {
+  struct Case {
+    const char* script;
+    int status;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"\"$PROG\" -m 0 \"$REPO\" >/dev/full 2>\"$ERR\"", 255, "Can't write the report: No space left on device\n"},
+      {"\"$PROG\" -m 0 \"$REPO\" >&- 2>\"$ERR\"", 255, "Can't write the report: Bad file descriptor\n"},
+      // The reader is gone before the program starts.
+      {"trap '' PIPE; { sleep 1; exec \"$PROG\" -m 0 \"$REPO\" 2>\"$ERR\"; } | exit 0; exit ${PIPESTATUS[0]}", 255,
+       "Can't write the report: Broken pipe\n"},
+      // With SIGPIPE at its default the signal ends the program, as with any tool.
+      {"{ sleep 1; exec \"$PROG\" -m 0 \"$REPO\" 2>\"$ERR\"; } | exit 0; exit ${PIPESTATUS[0]}", 128 + 13, ""},
+  };
+  for (const Case& c : cases) {
+    const ProgramResult result = RunScript(c.script);
+    EXPECT_EQ(result.status, c.status) << c.script;
+    EXPECT_EQ(result.err, kBanner + std::string(c.message)) << c.script;
+  }
+}
+
+// Whatever the limit, a run ends with the whole report (status 0) or with
+// the memory message (status 255): never an abort, never a partial success.
+TEST_F(LiveRepository, RunningOutOfMemoryEndsWithTheFatalStatus) {
+  if (BuiltWithSanitizers()) GTEST_SKIP() << "the sanitizers reserve more address space than any limit leaves";
+  int stopped = 0, completed = 0;
+  for (const char* mode : {"20", "0", "8"}) {
+    for (int megabytes = 24; megabytes <= 104; megabytes += 8) {
+      const ProgramResult result = RunScript("ulimit -v " + std::to_string(megabytes * 1024) + "; \"$PROG\" -m " +
+                                             mode + " \"$REPO\" >\"$OUT\" 2>\"$ERR\"");
+      const std::string context = std::string("mode ") + mode + ", " + std::to_string(megabytes) + " MB";
+      if (result.status == 0) {
+        ++completed;
+        EXPECT_EQ(result.out, baseline_[mode]) << context;
+      } else {
+        ++stopped;
+        EXPECT_EQ(result.status, 255) << context << "\n" << result.err;
+        EXPECT_NE(result.err.find("Out of memory: the run was stopped before the report was complete\n"),
+                  std::string::npos)
+            << context << "\n" << result.err;
+      }
+    }
+  }
+  EXPECT_GT(stopped, 0);
+  EXPECT_GT(completed, 0);
+}
+
+// Threads count against the user's process limit; those refused leave the
+// work to the others, and the report is the same.
+TEST_F(LiveRepository, WorkerThreadsThatCannotStartLeaveTheWorkToTheOthers) {
+  if (!CanRunAsNobody()) GTEST_SKIP() << "needs root, and the build readable by the user nobody";
+  for (const char* limit : {"2", "3", "4"}) {
+    const ProgramResult result = RunScript(std::string("ulimit -u ") + limit +
+                                           "; TALLYMERE_THREADS=8 setpriv --reuid=nobody --regid=nogroup "
+                                           "--clear-groups \"$PROG\" -m 8 \"$REPO\" >\"$OUT\" 2>\"$ERR\"");
+    EXPECT_EQ(result.status, 0) << limit << result.err;
+    EXPECT_EQ(result.out, baseline_["8"]) << limit;
+  }
+}
+
+// With one descriptor to spare (none inherited), opening files and folders
+// fails now and then while the workers read ahead: each such failure is
+// reported, and a run that reports none has counted everything.
+TEST_F(LiveRepository, RunningOutOfDescriptorsIsReportedNotSkipped) {
+  for (int round = 0; round < 6; ++round) {
+    const ProgramResult result =
+        RunScript(
+        "exec >\"$OUT\" 2>\"$ERR\"; for fd in /proc/$$/fd/*; do fd=${fd##*/}; ((fd > 2)) && eval \"exec $fd>&-\"; done; "
+        "ulimit -n 4; TALLYMERE_THREADS=4 exec \"$PROG\" -m 20 \"$REPO\"");
+    if (result.status == 0) {
+      EXPECT_EQ(result.out, baseline_["20"]);
+    } else {
+      EXPECT_EQ(result.status, 2);
+      EXPECT_NE(result.err.find("Too many open files\n"), std::string::npos) << result.err;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace tallymere::test
+
+#endif  // _WIN32
