@@ -169,6 +169,7 @@ void FilePipeline::AddFolderFailure(const std::string& folder, const std::string
   std::promise<Result> ready;
   ready.set_value(std::move(notice));
   ahead_.push_back(ready.get_future());
+  while (ahead_.size() > threads_.size() + 1) CountNext();  // many such folders in a row
 }
 
 void FilePipeline::Drain() {
