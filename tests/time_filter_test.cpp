@@ -2,10 +2,18 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include "driver/run.h"
+#include "repwriter/description.h"
+#include "repwriter/repository.h"
+#include "support/program_runner.h"
 
 namespace tallymere {
 namespace {
+
+constexpr int32_t kMinCount = std::numeric_limits<int32_t>::min();
+constexpr int32_t kMaxCount = std::numeric_limits<int32_t>::max();
 
 constexpr uint32_t k20180523_1430 = 1527085800;  // 2018-05-23 14:30:00 UTC
 
@@ -60,6 +68,69 @@ TEST(SetTimeFilter, DaysAndHoursBackStartAtPeriodBoundaries) {
   EXPECT_EQ(filter.from, 1527033600u + 86400);
   SetTimeFilter(filter, kDaysBack, -1, "", "", k20180523_1430);
   EXPECT_EQ(filter.from, 1527033600u + 2 * 86400);
+}
+
+uint32_t FromFor(FilterType type, int32_t count, uint32_t now) {
+  TimeFilter filter;
+  SetTimeFilter(filter, type, count, "", "", now);
+  return filter.from;
+}
+
+// 17675 days before 2018-05-23 is 1970-01-01; a window that reaches further
+// back must start there, not wrap into the future.
+TEST(SetTimeFilter, WindowsReachingBefore1970StartAtZero) {
+  const uint32_t days = k20180523_1430 / 86400;
+  EXPECT_EQ(FromFor(kDaysBack, static_cast<int32_t>(days), k20180523_1430), 86400u);
+  EXPECT_EQ(FromFor(kDaysBack, static_cast<int32_t>(days) + 1, k20180523_1430), 0u);
+  EXPECT_EQ(FromFor(kDaysBack, static_cast<int32_t>(days) + 2, k20180523_1430), 0u);
+  const uint32_t hours = k20180523_1430 / 3600;
+  EXPECT_EQ(FromFor(kHoursBack, static_cast<int32_t>(hours), k20180523_1430), 3600u);
+  EXPECT_EQ(FromFor(kHoursBack, static_cast<int32_t>(hours) + 1, k20180523_1430), 0u);
+  EXPECT_EQ(FromFor(kHoursBack, static_cast<int32_t>(hours) + 2, k20180523_1430), 0u);
+  for (uint32_t now : {0u, k20180523_1430, 0xFFFFFFFFu}) {
+    EXPECT_EQ(FromFor(kDaysBack, kMaxCount, now), 0u) << now;
+    EXPECT_EQ(FromFor(kHoursBack, kMaxCount, now), 0u) << now;
+    EXPECT_EQ(FromFor(kDaysBack, 99999999, now), 0u) << now;
+  }
+}
+
+// Counts of 0 and below point ahead; past the end of the scale the start is
+// held there and never wraps back into the past.
+TEST(SetTimeFilter, CountsOfZeroAndBelowStayInTheFuture) {
+  EXPECT_EQ(FromFor(kHoursBack, 0, k20180523_1430), 1527084000u + 3600);
+  EXPECT_EQ(FromFor(kHoursBack, -1, k20180523_1430), 1527084000u + 2 * 3600);
+  // From 1970, -1193045 hours ahead is the last whole hour of the scale.
+  EXPECT_EQ(FromFor(kHoursBack, -1193045, 0), 1193046u * 3600);
+  EXPECT_EQ(FromFor(kHoursBack, -1193046, 0), 0xFFFFFFFFu);
+  EXPECT_EQ(FromFor(kDaysBack, 0, 0xFFFFFFFFu), 0xFFFFFFFFu);
+  for (uint32_t now : {0u, k20180523_1430, 0xFFFFFFFFu}) {
+    EXPECT_EQ(FromFor(kDaysBack, kMinCount, now), 0xFFFFFFFFu) << now;
+    EXPECT_EQ(FromFor(kHoursBack, kMinCount, now), 0xFFFFFFFFu) << now;
+  }
+  TimeFilter filter;
+  SetTimeFilter(filter, kDaysBack, kMinCount, "", "", k20180523_1430);
+  EXPECT_FALSE(filter.Passes(k20180523_1430));
+  EXPECT_EQ(filter.to, 0xFFFFFFFFu);
+}
+
+// Through the program: a window of more days than the scale holds counts
+// every event, the one at 1970-01-01 00:00:00 included.
+TEST(DaysBackProgram, AWindowBefore1970CountsEveryEvent) {
+  test::TempFolder folder;
+  const auto repo = folder.path() / "repo";
+  repwriter::PartDescription part{.index = 1};
+  for (uint32_t time : {0u, 1u, 1527033600u, k20180523_1430}) {
+    part.events.push_back({.computer = u"dc01", .category = u"Logon", .event_id = 4624, .time = time});
+  }
+  repwriter::FooterDescription footer;
+  footer.parts.push_back(part);
+  repwriter::WriteRepository(repo, {{.image = {.footers = {footer}}}});
+  const test::ProgramResult all = test::RunProgram({"-m", "0", repo.string()});
+  ASSERT_EQ(all.status, 0) << all.err;
+  ASSERT_NE(all.out.find("Application,4624,4\n"), std::string::npos) << all.out;
+  const test::ProgramResult windowed = test::RunProgram({"-m", "0", "-d", "99999999", repo.string()});
+  EXPECT_EQ(windowed.status, 0) << windowed.err;
+  EXPECT_EQ(windowed.out, all.out);
 }
 
 TEST(SetTimeFilter, FromIsInclusiveAndToIsExclusive) {

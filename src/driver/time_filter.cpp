@@ -1,5 +1,6 @@
 #include "driver/time_filter.h"
 
+#include <algorithm>
 #include <cctype>
 
 #include "platform/platform.h"
@@ -24,6 +25,15 @@ uint16_t ReadField(std::string_view field) {
   uint32_t value = 0;
   for (; i < field.size() && field[i] >= '0' && field[i] <= '9'; ++i) value = value * 10 + (field[i] - '0');
   return static_cast<uint16_t>(negative ? 0u - value : value);
+}
+
+// The start of the window that covers the current period of `period`
+// seconds and the count - 1 before it. Computed in 64 bits, so that no count
+// wraps the start around: one before 1970 lets every event in, and one past
+// the end of the scale (counts of 0 and below point ahead) stays there.
+uint32_t PeriodsBackStart(uint32_t now, int32_t count, int64_t period) {
+  const int64_t start = (now / period + 1 - static_cast<int64_t>(count)) * period;
+  return static_cast<uint32_t>(std::clamp<int64_t>(start, 0, 0xFFFFFFFF));
 }
 
 }  // namespace
@@ -52,13 +62,8 @@ std::optional<std::string> SetTimeFilter(TimeFilter& filter, FilterType type, in
                                          uint32_t now) {
   uint32_t from = 0;
   uint32_t to = 0xFFFFFFFF;
-  // Wrapping 32-bit arithmetic, as the window bounds are u32 seconds.
-  const uint32_t steps_back = 1u - static_cast<uint32_t>(count);
-  switch (type) {
-    case kDaysBack: from = (now / 86400 + steps_back) * 86400; break;
-    case kHoursBack: from = (now / 3600 + steps_back) * 3600; break;
-    default: break;
-  }
+  if (type == kDaysBack) from = PeriodsBackStart(now, count, 86400);
+  if (type == kHoursBack) from = PeriodsBackStart(now, count, 3600);
   if (type == kFromOnly || type == kFromTo) {
     auto parsed = ParseTimeText(from_text);
     if (!parsed) return std::string(from_text);

@@ -37,7 +37,8 @@ struct TimeFilter {
 std::optional<uint32_t> ParseTimeText(std::string_view text);
 
 // Fills the window from the options. `now` is the current UTC time in
-// seconds (for -d and -r). The -t bound is exclusive: the window ends one
+// seconds (for -d and -r); their window starts no earlier than 0 and no later
+// than 0xFFFFFFFF, whatever the count. The -t bound is exclusive: the window ends one
 // second before it. Returns the text that could not be read as a time, if
 // any, and leaves the filter unchanged then.
 std::optional<std::string> SetTimeFilter(TimeFilter& filter, FilterType type, int32_t count,
