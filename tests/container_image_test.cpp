@@ -2,6 +2,7 @@
 // image kinds and the parts built from them.
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <memory>
 #include <string>
 #include <vector>
@@ -93,12 +94,19 @@ TEST_F(ImageTest, HeaderMustEndTheImageWithTheLastFooter) {
 
 TEST_F(ImageTest, FooterChainMustMoveBackwardsInsideTheImage) {
   const ImageDescription two = {.footers = {DataFooter(1, 1), DataFooter(2, 1)}};
+  const std::string size = std::to_string(Write(two).size());
   for (Damage damage : {Damage::ChainOutOfRange, Damage::ChainLoopsToSelf, Damage::ChainPointsForward}) {
+    // A link to the image end is reported as the reads there would fail.
+    const std::string lines = damage != Damage::ChainOutOfRange
+                                  ? ""
+                                  : "Current buffer offset " + std::to_string(std::stoull(size) + 8) +
+                                        " is out of range " + size + "\nCurrent buffer offset " +
+                                        std::to_string(std::stoull(size) + 12) + " is out of range " + size + "\n";
     for (size_t footer : {0u, 1u}) {
       capture_.Clear();
       const Parsed parsed = OpenAndParse(WithDamage(two, damage, footer));
       EXPECT_EQ(parsed.status, -1);
-      EXPECT_EQ(capture_.out(), "ScanFooters() error\n") << static_cast<int>(damage) << " " << footer;
+      EXPECT_EQ(capture_.out(), lines + "ScanFooters() error\n") << static_cast<int>(damage) << " " << footer;
     }
   }
   // A last footer too close to the end for its chain fields.
@@ -110,6 +118,38 @@ TEST_F(ImageTest, FooterChainMustMoveBackwardsInsideTheImage) {
   EXPECT_EQ(capture_.out(),
             "Current buffer offset 64 is out of range 60\nCurrent buffer offset 68 is out of range 60\n"
             "ScanFooters() error\n");
+}
+
+// The last footer's link to the previous one, set to `link`; returns what
+// Open printed.
+std::string OpenWithLink(OutputCapture& capture, uint64_t link) {
+  Buffer image = Write({.footers = {DataFooter(1, 1)}});
+  PutU64(image, U64At(image, 32), link);
+  capture.Clear();
+  EXPECT_EQ(OpenAndParse(image).status, -1) << link;
+  return capture.out();
+}
+
+std::string OutOfRange(const std::string& position, uint64_t size) {
+  return "Current buffer offset " + position + " is out of range " + std::to_string(size) + "\n";
+}
+
+TEST_F(ImageTest, ChainLinksPastTheEndReportEachFieldThatDoesNotFit) {
+  const uint64_t size = Write({.footers = {DataFooter(1, 1)}}).size();
+  const std::string error = "ScanFooters() error\n";
+  EXPECT_EQ(OpenWithLink(capture_, size + 1000),
+            OutOfRange(std::to_string(size + 1008), size) + OutOfRange(std::to_string(size + 1012), size) + error);
+  // The offset field fits, the length field after it does not.
+  EXPECT_EQ(OpenWithLink(capture_, size - 10), OutOfRange(std::to_string(size + 2), size) + error);
+  // Positions near the top of the range are shown exactly, without wrapping
+  // to small offsets that would seem to fit.
+  const uint64_t top = std::numeric_limits<uint64_t>::max();
+  EXPECT_EQ(OpenWithLink(capture_, top - 7),
+            OutOfRange("18446744073709551616", size) + OutOfRange("18446744073709551620", size) + error);
+  EXPECT_EQ(OpenWithLink(capture_, top),
+            OutOfRange("18446744073709551623", size) + OutOfRange("18446744073709551627", size) + error);
+  // A link forward whose fields lie inside the image is refused silently.
+  EXPECT_EQ(OpenWithLink(capture_, size - 12), error);
 }
 
 TEST_F(ImageTest, TwoFootersAreReadFirstFooterFirstEachBoundedByItsOwnEnd) {

@@ -27,6 +27,18 @@ constexpr std::u16string_view kComputerType = u"ComputerType";
 constexpr std::u16string_view kPlatformId = u"PlatformID";
 constexpr std::u16string_view kUnderDataSource = u"UnderDataSource";
 
+// Decimal text of a + b, exact even where the sum passes 2^64 - 1.
+std::string DecimalSum(uint64_t a, uint64_t b) {
+  if (a <= std::numeric_limits<uint64_t>::max() - b) return std::to_string(a + b);
+  std::string digits = std::to_string(a);
+  for (size_t i = digits.size(); i-- > 0 && b != 0;) {
+    const uint64_t digit = static_cast<uint64_t>(digits[i] - '0') + b % 10;
+    digits[i] = static_cast<char>('0' + digit % 10);
+    b = b / 10 + digit / 10;
+  }
+  return b != 0 ? std::to_string(b) + digits : digits;
+}
+
 bool IsSpace(char16_t c) { return c == u' ' || (c >= u'\t' && c <= u'\r'); }
 
 // Reports a property section that is inconsistent in the way named.
@@ -97,41 +109,52 @@ bool RepFileBuffer::CheckHeader() {
   return false;
 }
 
-uint64_t RepFileBuffer::ReadChainField(uint64_t offset, int width, int& status) const {
-  if (!bytes().Fits(offset, width)) {
-    Out() << "Current buffer offset " << offset + width << " is out of range " << buffer_len << "\n";
+// The chain fields of the footer at `footer`: width 8 is the previous
+// footer's offset at footer + 0, width 4 its length at footer + 8. Taking the
+// footer's own offset keeps every position exact: a link read from a damaged
+// file may lie so near the top of the range that footer + 8 would wrap.
+uint64_t RepFileBuffer::ReadChainField(uint64_t footer, int width, int& status) const {
+  const uint64_t field = width == 8 ? 0 : 8;
+  if (!bytes().Fits(footer, field + width)) {
+    Out() << "Current buffer offset " << DecimalSum(footer, field + width) << " is out of range " << buffer_len
+          << "\n";
     status = -1;
     return 0;
   }
-  return width == 8 ? bytes().U64At(offset) : bytes().U32At(offset);
+  return width == 8 ? bytes().U64At(footer) : bytes().U32At(footer + field);
 }
 
+// Running out of memory while the list grows is no fault of the file: it
+// reaches the caller as std::bad_alloc and stops the run.
 int RepFileBuffer::ScanFooters() {
-  try {
-    footers.clear();
-    uint64_t offset = last_footer_offset;
-    uint32_t length = last_footer_len;
-    int status = 0;
-    for (;;) {
-      RepFooter& footer = footers.emplace_front();
-      footer.offset = offset;
-      footer.length = length;
-      footer.image = bytes().span();
-      const uint64_t previous = ReadChainField(offset, 8, status);
-      const uint32_t previous_len = static_cast<uint32_t>(ReadChainField(offset + 8, 4, status));
-      if (previous == 0) return status;
-      // Each step must move towards the start, so the walk ends and no
-      // footer is read twice; and the earlier footer, which holds at least
-      // its links and both section lengths, must end before this one
-      // begins, so a crafted chain cannot hold more footers than the image
-      // has room for.
-      if (previous >= offset) return -1;
-      if (previous_len < kMinFooterSize || previous + previous_len > offset) return -1;
-      offset = previous;
-      length = previous_len;
+  footers.clear();
+  uint64_t offset = last_footer_offset;
+  uint32_t length = last_footer_len;
+  int status = 0;
+  for (;;) {
+    RepFooter& footer = footers.emplace_front();
+    footer.offset = offset;
+    footer.length = length;
+    footer.image = bytes().span();
+    const uint64_t previous = ReadChainField(offset, 8, status);
+    const uint32_t previous_len = static_cast<uint32_t>(ReadChainField(offset, 4, status));
+    if (previous == 0) return status;
+    // Each step must move towards the start, so the walk ends and no
+    // footer is read twice; and the earlier footer, which holds at least
+    // its links and both section lengths, must end before this one
+    // begins, so a crafted chain cannot hold more footers than the image
+    // has room for.
+    if (previous >= offset) {
+      // Not followed. A link past the image end is reported as reading
+      // the linked footer's chain fields there would be; one inside is
+      // refused silently.
+      ReadChainField(previous, 8, status);
+      ReadChainField(previous, 4, status);
+      return -1;
     }
-  } catch (const std::bad_alloc&) {
-    return -1;
+    if (previous_len < kMinFooterSize || previous + previous_len > offset) return -1;
+    offset = previous;
+    length = previous_len;
   }
 }
 
@@ -264,9 +287,10 @@ int RepFileBuffer::Parse() {
       if (stop) return 0;
     }
     return 0;
+  } catch (const std::bad_alloc&) {
+    throw;  // memory ran out: the run stops, no file is to blame
   } catch (const std::exception&) {
-    // A malformed part index, or memory.
-    return -1;
+    return -1;  // a malformed part index
   }
 }
 
