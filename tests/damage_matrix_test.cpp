@@ -131,7 +131,11 @@ std::vector<DamageCase> DamageCases(uint64_t damaged_size) {
       {"BufferShorterThanHeader", on_events(Damage::BufferShorterThanHeader), FailsParse()},
       {"EntryPastImage", on_events(Damage::EntryPastImage), FailsParse()},
       {"EntryNameLengthPastTable", on_events(Damage::EntryNameLengthPastTable), FailsParse()},
-      {"ChainOutOfRange", whole(Damage::ChainOutOfRange), FailsParse(scan)},
+      // A link past the end: each chain field that would be read there is named.
+      {"ChainOutOfRange", whole(Damage::ChainOutOfRange),
+       FailsParse("Current buffer offset " + std::to_string(damaged_size + 8) + " is out of range " +
+                  std::to_string(damaged_size) + "\nCurrent buffer offset " + std::to_string(damaged_size + 12) +
+                  " is out of range " + std::to_string(damaged_size) + "\n" + scan)},
       {"ChainLoopsToSelf", whole(Damage::ChainLoopsToSelf), FailsParse(scan)},
       {"ChainPointsForward", whole(Damage::ChainPointsForward), FailsParse(scan)},
       {"PropertyLengthPastSection", whole(Damage::PropertyLengthPastSection),
