@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <vector>
@@ -185,18 +186,106 @@ TEST(ListFolder, ListsFilesAndFoldersWithoutTheDotEntries) {
   std::ofstream(folder.path() / FromUtf8("Ünïcode-名前.rep")).put('x');
   std::vector<platform::DirEntry> entries;
   std::string error;
-  ASSERT_TRUE(platform::ListFolder(folder.path().string(), entries, error));
+  ASSERT_TRUE(platform::ListFolder(folder.path().string(), entries, error)) << error;
   std::sort(entries.begin(), entries.end(), [](const auto& x, const auto& y) { return x.name < y.name; });
   ASSERT_EQ(entries.size(), 3u);
   EXPECT_EQ(entries[0].name, "a");
-  EXPECT_EQ(entries[0].kind, platform::EntryKind::kFolder);
+  EXPECT_TRUE(entries[0].is_folder());
   EXPECT_EQ(entries[1].name, "b.rep");
   EXPECT_EQ(entries[1].kind, platform::EntryKind::kFile);
   EXPECT_EQ(entries[2].name, "Ünïcode-名前.rep");
-  EXPECT_NE(entries[0].identity, entries[1].identity);
+  EXPECT_EQ(entries[2].kind, platform::EntryKind::kFile);
   EXPECT_FALSE(platform::ListFolder((folder.path() / "missing").string(), entries, error));
   EXPECT_FALSE(error.empty());
 }
+
+#ifdef _WIN32
+const platform::DirEntry* EntryNamed(const std::vector<platform::DirEntry>& entries,
+                                     const std::string& name) {
+  const auto found =
+      std::find_if(entries.begin(), entries.end(), [&](const auto& e) { return e.name == name; });
+  return found == entries.end() ? nullptr : &*found;
+}
+
+TEST(IdentityOf, NamesAFolderOrFileWhicheverPathLeadsToIt) {
+  TempFolder folder;
+  const fs::path a = folder.AddFolder("a");
+  folder.AddFolder("b");
+  const fs::path locked = folder.AddFile("locked.rep", "x");
+  std::string error;
+  const auto of_a = platform::IdentityOf(ToUtf8(a), error);
+  ASSERT_TRUE(of_a) << error;
+  EXPECT_EQ(platform::IdentityOf("\\\\?\\" + ToUtf8(a), error), of_a);  // the long-path form
+  EXPECT_EQ(platform::IdentityOf(ToUtf8(a / "."), error), of_a);
+
+  // Another process's lock keeps the content from being read, not the
+  // entry from being named.
+  const auto lock = HoldOpen(locked, Sharing::kNone);
+  ASSERT_TRUE(lock);
+  std::vector<platform::DirEntry> entries;
+  ASSERT_TRUE(platform::ListFolder(ToUtf8(folder.path()), entries, error)) << error;
+  ASSERT_EQ(entries.size(), 3u);
+  const platform::DirEntry* listed_a = EntryNamed(entries, "a");
+  const platform::DirEntry* listed_b = EntryNamed(entries, "b");
+  const platform::DirEntry* listed_file = EntryNamed(entries, "locked.rep");
+  ASSERT_TRUE(listed_a && listed_b && listed_file);
+  EXPECT_EQ(listed_a->identity, *of_a);
+  EXPECT_TRUE(listed_b->is_folder());
+  EXPECT_NE(listed_b->identity, *of_a);
+  EXPECT_EQ(listed_file->kind, platform::EntryKind::kFile) << listed_file->error_text;
+  EXPECT_EQ(platform::IdentityOf(ToUtf8(locked), error), listed_file->identity);
+  EXPECT_NE(listed_file->identity, listed_b->identity);
+
+  EXPECT_EQ(platform::IdentityOf(ToUtf8(folder.path() / "missing"), error), std::nullopt);
+  EXPECT_EQ(error, "No such file or directory");
+}
+
+TEST(IdentityOf, AJunctionLeadsToTheIdentityOfItsFolder) {
+  TempFolder folder;
+  const fs::path target = folder.AddFolder("target");
+  const fs::path gone = folder.AddFolder("gone");
+  // A junction needs no privilege; the shell makes it, which keeps the
+  // system headers out of the tests.
+  const auto make_junction = [&](const char* name, const fs::path& to) {
+    const fs::path junction = folder.path() / name;
+    const std::string command =
+        "\"mklink /J \"" + junction.string() + "\" \"" + to.string() + "\" >NUL 2>&1\"";
+    return std::system(command.c_str()) == 0 && fs::exists(junction);
+  };
+  if (!make_junction("link", target) || !make_junction("dangling", gone)) {
+    GTEST_SKIP() << "mklink /J made no junction here (wine cannot)";
+  }
+  fs::remove(gone);
+  std::string error;
+  const auto of_target = platform::IdentityOf(ToUtf8(target), error);
+  ASSERT_TRUE(of_target) << error;
+  EXPECT_EQ(platform::IdentityOf(ToUtf8(folder.path() / "link"), error), of_target);
+  std::vector<platform::DirEntry> entries;
+  ASSERT_TRUE(platform::ListFolder(ToUtf8(folder.path()), entries, error)) << error;
+  const platform::DirEntry* link = EntryNamed(entries, "link");
+  const platform::DirEntry* dangling = EntryNamed(entries, "dangling");
+  ASSERT_TRUE(link && dangling);
+  EXPECT_TRUE(link->is_folder());
+  EXPECT_EQ(link->identity, *of_target);
+  EXPECT_EQ(dangling->kind, platform::EntryKind::kUnknown);
+  EXPECT_FALSE(dangling->error_text.empty());
+}
+
+TEST(WriteRaw, AStandardOutputThatRefusesWritesStopsTheRun) {
+  TempFolder folder;
+  const fs::path input = folder.AddFile("input.txt", "x");
+  const fs::path err = folder.path() / "err.txt";
+  // Standard output becomes a copy of standard input, a file open for
+  // reading only: every write to it fails.
+  const std::string command = "\"\"" + ProgramPath() + "\" -h <\"" + input.string() + "\" 1>&0 2>\"" +
+                              err.string() + "\"\"";
+  EXPECT_EQ(std::system(command.c_str()), 255);
+  std::ifstream stream(err, std::ios::binary);
+  const std::string shown((std::istreambuf_iterator<char>(stream)), std::istreambuf_iterator<char>());
+  EXPECT_NE(shown.find("Can't write the report: "), std::string::npos) << shown;
+  EXPECT_NE(shown.find(" 5 (0x5)"), std::string::npos) << shown;  // access denied, with its code
+}
+#endif
 
 TEST(ProgramOutput, LinesEndAsTheConsoleProgramsOfThePlatformDo) {
   const ProgramResult raw = RunProgramRaw({"-h"});

@@ -130,6 +130,8 @@ struct ReadResult {
   std::unique_ptr<FileContent> content;  // null on failure
   ReadError error = ReadError::kNone;
   std::string error_text;                // the system's text for the failure
+
+  static ReadResult Failed(ReadError error, std::string text) { return {nullptr, error, std::move(text)}; }
 };
 
 // Reads the file's length at open, then exactly that many bytes; a file

@@ -118,13 +118,6 @@ DirEntry DescribeEntry(int folder_fd, std::string name) {
   return entry;
 }
 
-ReadResult Failure(ReadError error, std::string text) {
-  ReadResult result;
-  result.error = error;
-  result.error_text = std::move(text);
-  return result;
-}
-
 // Reads exactly `size` bytes in large pieces; bytes added after the length
 // was taken are left alone.
 ReadResult ReadExactly(int fd, uint64_t size) {
@@ -135,8 +128,8 @@ ReadResult ReadExactly(int fd, uint64_t size) {
     const size_t wanted = static_cast<size_t>(size - done < kPiece ? size - done : kPiece);
     const ssize_t n = read(fd, content->mutable_data() + done, wanted);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return Failure(ReadError::kRead, ErrnoText(errno));
-    if (n == 0) return Failure(ReadError::kRead, ShrankWhileReadText(done, size));
+    if (n < 0) return ReadResult::Failed(ReadError::kRead, ErrnoText(errno));
+    if (n == 0) return ReadResult::Failed(ReadError::kRead, ShrankWhileReadText(done, size));
     done += static_cast<uint64_t>(n);
   }
   ReadResult result;
@@ -147,7 +140,7 @@ ReadResult ReadExactly(int fd, uint64_t size) {
 // A folder opens on POSIX but is no file: it is reported as unreadable, as
 // the system reports it.
 ReadResult RefuseNonRegular(const struct stat& info) {
-  return Failure(ReadError::kOpen, S_ISDIR(info.st_mode) ? ErrnoText(EISDIR) : kNotRegularFileText);
+  return ReadResult::Failed(ReadError::kOpen, S_ISDIR(info.st_mode) ? ErrnoText(EISDIR) : kNotRegularFileText);
 }
 
 }  // namespace
@@ -202,8 +195,8 @@ ReadResult ReadWholeFile(const std::string& path) {
   if (StatAnyPath(path, info) == 0 && !S_ISREG(info.st_mode)) return RefuseNonRegular(info);
   // Non-blocking in case the entry was replaced since; ignored for regular files.
   UniqueFd fd(OpenAnyPath(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-  if (!fd) return Failure(ReadError::kOpen, ErrnoText(errno));
-  if (fstat(fd.get(), &info) != 0 || info.st_size < 0) return Failure(ReadError::kLength, ErrnoText(errno));
+  if (!fd) return ReadResult::Failed(ReadError::kOpen, ErrnoText(errno));
+  if (fstat(fd.get(), &info) != 0 || info.st_size < 0) return ReadResult::Failed(ReadError::kLength, ErrnoText(errno));
   if (!S_ISREG(info.st_mode)) return RefuseNonRegular(info);
   return ReadExactly(fd.get(), static_cast<uint64_t>(info.st_size));
 }

@@ -18,27 +18,44 @@ std::string WithCrLf(std::string_view text) {
   return result;
 }
 
-void WriteBytes(HANDLE handle, std::string_view bytes) {
+// A file or a pipe gets the UTF-8 bytes. Short writes are continued; a
+// write that fails or takes nothing (a closed pipe, a full disk) ends it.
+bool WriteBytes(HANDLE handle, std::string_view bytes, std::string& error_text) {
   while (!bytes.empty()) {
     const auto wanted = static_cast<DWORD>(bytes.size() < (1u << 30) ? bytes.size() : (1u << 30));
     DWORD written = 0;
-    // A closed pipe or a full disk: nothing more can be shown.
-    if (!WriteFile(handle, bytes.data(), wanted, &written, nullptr) || written == 0) return;
+    if (!WriteFile(handle, bytes.data(), wanted, &written, nullptr)) {
+      error_text = win32::SystemErrorText(GetLastError());
+      return false;
+    }
+    if (written == 0) {
+      error_text = win32::SystemErrorText(ERROR_WRITE_FAULT);
+      return false;
+    }
     bytes.remove_prefix(written);
   }
+  return true;
 }
 
 // A console shows UTF-16 correctly whatever its code page, and the console's
 // code page stays as the user set it.
-void WriteConsoleText(HANDLE console, std::string_view bytes) {
+bool WriteConsoleText(HANDLE console, std::string_view bytes, std::string& error_text) {
   const std::wstring wide = win32::WidenLossy(bytes);
   std::wstring_view rest = wide;
   while (!rest.empty()) {
     const auto wanted = static_cast<DWORD>(rest.size() < 16384 ? rest.size() : 16384);
     DWORD written = 0;
-    if (!WriteConsoleW(console, rest.data(), wanted, &written, nullptr) || written == 0) return;
+    if (!WriteConsoleW(console, rest.data(), wanted, &written, nullptr)) {
+      error_text = win32::SystemErrorText(GetLastError());
+      return false;
+    }
+    if (written == 0) {
+      error_text = win32::SystemErrorText(ERROR_WRITE_FAULT);
+      return false;
+    }
     rest.remove_prefix(written);
   }
+  return true;
 }
 
 }  // namespace
@@ -49,16 +66,19 @@ void InitConsole() {
   SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
 }
 
-void WriteRaw(Stream stream, std::string_view bytes) {
+bool WriteRaw(Stream stream, std::string_view bytes, std::string& error_text) {
+  if (bytes.empty()) return true;
   HANDLE handle = GetStdHandle(stream == Stream::kOut ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
-  if (handle == nullptr || handle == INVALID_HANDLE_VALUE || bytes.empty()) return;
+  // A program started without the stream (or whose stream was set to no
+  // handle) has nowhere to write it to.
+  if (handle == nullptr || handle == INVALID_HANDLE_VALUE) {
+    error_text = win32::SystemErrorText(ERROR_INVALID_HANDLE);
+    return false;
+  }
   const std::string text = WithCrLf(bytes);
   DWORD mode = 0;
-  if (GetConsoleMode(handle, &mode)) {
-    WriteConsoleText(handle, text);
-  } else {
-    WriteBytes(handle, text);  // a file or a pipe gets UTF-8
-  }
+  if (GetConsoleMode(handle, &mode)) return WriteConsoleText(handle, text, error_text);
+  return WriteBytes(handle, text, error_text);
 }
 
 std::vector<std::string> ProgramArguments(int argc, char** argv) {

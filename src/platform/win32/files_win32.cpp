@@ -1,5 +1,4 @@
 #include <cstdio>
-#include <cstring>
 
 #include "platform/platform.h"
 #include "platform/win32/win32_support.h"
@@ -11,70 +10,75 @@ using win32::UniqueHandle;
 
 namespace {
 
-// A file mapped into memory: the bytes stay valid until the object is
-// destroyed. The mapping also keeps other processes from shortening the file
-// while it is read.
-class MappedView final : public FileContent {
- public:
-  MappedView(const void* address, uint64_t size) : address_(address), size_(size) {}
-  ~MappedView() override { UnmapViewOfFile(address_); }
-  MappedView(const MappedView&) = delete;
-  MappedView& operator=(const MappedView&) = delete;
-  const uint8_t* data() const override { return static_cast<const uint8_t*>(address_); }
-  uint64_t size() const override { return size_; }
-
- private:
-  const void* address_;
-  uint64_t size_;
-};
-
-// Files that cannot be mapped (empty ones, or when address space runs short)
-// are read into memory instead.
-class FileCopy final : public FileContent {
- public:
-  explicit FileCopy(std::string bytes) : bytes_(std::move(bytes)) {}
-  const uint8_t* data() const override { return reinterpret_cast<const uint8_t*>(bytes_.data()); }
-  uint64_t size() const override { return bytes_.size(); }
-
- private:
-  std::string bytes_;
-};
-
-ReadResult Failure(ReadError error, DWORD code) {
-  ReadResult result;
-  result.error = error;
-  result.error_text = win32::CLibraryErrorText(code);
-  return result;
-}
-
-std::unique_ptr<FileContent> MapFile(HANDLE file, uint64_t size) {
-  const UniqueHandle mapping = AdoptHandle(CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr));
-  if (!mapping) return nullptr;
-  const void* address = MapViewOfFile(mapping.get(), FILE_MAP_READ, 0, 0, 0);
-  if (address == nullptr) return nullptr;
-  return std::make_unique<MappedView>(address, size);
-}
-
-// Reads in pieces: one read call takes at most a 32-bit count.
-bool ReadAll(HANDLE file, uint64_t size, std::string& bytes) {
-  constexpr uint64_t kPiece = 1u << 30;
-  bytes.resize(size);
+// Reads exactly `size` bytes in pieces: one read call takes at most a 32-bit
+// count. Bytes the writer appends after the length was taken are left
+// alone; a file that ends early was shortened meanwhile.
+ReadResult ReadExactly(HANDLE file, uint64_t size) {
+  constexpr uint64_t kPiece = uint64_t{1} << 30;
+  auto content = std::make_unique<OwnedFileContent>(size);
   uint64_t done = 0;
   while (done < size) {
     const auto wanted = static_cast<DWORD>(size - done < kPiece ? size - done : kPiece);
     DWORD got = 0;
-    if (!ReadFile(file, bytes.data() + done, wanted, &got, nullptr)) return false;
-    if (got == 0) break;  // the file shrank while it was read
+    if (!ReadFile(file, content->mutable_data() + done, wanted, &got, nullptr)) {
+      return ReadResult::Failed(ReadError::kRead, win32::CLibraryErrorText(GetLastError()));
+    }
+    if (got == 0) return ReadResult::Failed(ReadError::kRead, ShrankWhileReadText(done, size));
     done += got;
   }
-  bytes.resize(done);
+  ReadResult result;
+  result.content = std::move(content);
+  return result;
+}
+
+std::wstring JoinWide(std::wstring folder, std::wstring_view name) {
+  if (!folder.empty() && folder.back() != L'\\') folder += L'\\';
+  folder += name;
+  return folder;
+}
+
+// What the path leads to, reparse points (junctions, symbolic links)
+// followed. Only the attributes are asked for: that opens folders too, and
+// no sharing mode of another process refuses it.
+bool Describe(const std::wstring& path, BY_HANDLE_FILE_INFORMATION& info, DWORD& type, DWORD& error) {
+  const UniqueHandle handle = AdoptHandle(
+      CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!handle || !GetFileInformationByHandle(handle.get(), &info)) {
+    error = GetLastError();
+    return false;
+  }
+  SetLastError(NO_ERROR);  // tells an unknown type from a failed call
+  type = GetFileType(handle.get());
+  if (type == FILE_TYPE_UNKNOWN && GetLastError() != NO_ERROR) {
+    error = GetLastError();
+    return false;
+  }
   return true;
 }
 
-std::wstring SearchPattern(const std::string& folder) {
-  std::wstring pattern = win32::WidenLossy(folder);
-  if (!pattern.empty() && pattern.back() != L'\\') pattern += L'\\';
-  return pattern + L"*.*";
+FileIdentity IdentityFrom(const BY_HANDLE_FILE_INFORMATION& info) {
+  return {info.dwVolumeSerialNumber, (uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
+}
+
+EntryKind KindFrom(const BY_HANDLE_FILE_INFORMATION& info, DWORD type) {
+  if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return EntryKind::kFolder;
+  return type == FILE_TYPE_DISK ? EntryKind::kFile : EntryKind::kOther;
+}
+
+DirEntry DescribeEntry(const std::wstring& folder, std::wstring_view name) {
+  DirEntry entry;
+  entry.name = win32::NarrowLossy(name);
+  BY_HANDLE_FILE_INFORMATION info;
+  DWORD type = FILE_TYPE_UNKNOWN;
+  DWORD error = 0;
+  if (!Describe(JoinWide(folder, name), info, type, error)) {
+    entry.error_text = win32::CLibraryErrorText(error);  // a dangling link, a vanished entry
+    return entry;
+  }
+  entry.kind = KindFrom(info, type);
+  entry.identity = IdentityFrom(info);
+  return entry;
 }
 
 }  // namespace
@@ -86,17 +90,37 @@ bool PathExists(const std::string& path) {
   return wide && GetFileAttributesW(wide->c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-bool ListFolder(const std::string& folder, std::vector<DirEntry>& entries) {
+std::optional<FileIdentity> IdentityOf(const std::string& path, std::string& error_text) {
+  BY_HANDLE_FILE_INFORMATION info;
+  DWORD type = FILE_TYPE_UNKNOWN;
+  DWORD error = 0;
+  if (!Describe(win32::WidenLossy(path), info, type, error)) {
+    error_text = win32::CLibraryErrorText(error);
+    return std::nullopt;
+  }
+  return IdentityFrom(info);
+}
+
+bool ListFolder(const std::string& folder, std::vector<DirEntry>& entries, std::string& error_text) {
+  const std::wstring wide = win32::WidenLossy(folder);
   WIN32_FIND_DATAW found;
-  HANDLE first = FindFirstFileW(SearchPattern(folder).c_str(), &found);
-  if (first == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;  // an empty folder
+  HANDLE first = FindFirstFileW(JoinWide(wide, L"*.*").c_str(), &found);
+  if (first == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND) return true;  // nothing matched: an empty folder
+    error_text = win32::CLibraryErrorText(error);
+    return false;
+  }
   const win32::UniqueSearch search(first);
   do {
     const std::wstring_view name = found.cFileName;
     if (name == L"." || name == L"..") continue;
-    entries.push_back({win32::NarrowLossy(name), (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0});
+    entries.push_back(DescribeEntry(wide, name));
   } while (FindNextFileW(search.get(), &found));
-  return true;
+  const DWORD error = GetLastError();
+  if (error == ERROR_NO_MORE_FILES) return true;
+  error_text = win32::CLibraryErrorText(error);
+  return false;
 }
 
 ReadResult ReadWholeFile(const std::string& path) {
@@ -106,23 +130,25 @@ ReadResult ReadWholeFile(const std::string& path) {
   const UniqueHandle file = AdoptHandle(
       CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                   nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-  if (!file) return Failure(ReadError::kOpen, GetLastError());
-  LARGE_INTEGER length;
-  if (!GetFileSizeEx(file.get(), &length) || length.QuadPart < 0) {
-    return Failure(ReadError::kLength, GetLastError());
+  if (!file) return ReadResult::Failed(ReadError::kOpen, win32::CLibraryErrorText(GetLastError()));
+  // A folder already failed to open above; a device or pipe that a name
+  // leads to is refused before anything is read from it.
+  SetLastError(NO_ERROR);  // tells an unknown type from a failed call
+  const DWORD type = GetFileType(file.get());
+  if (type != FILE_TYPE_DISK) {
+    const DWORD error = type == FILE_TYPE_UNKNOWN ? GetLastError() : NO_ERROR;
+    return ReadResult::Failed(ReadError::kOpen,
+                   error != NO_ERROR ? win32::CLibraryErrorText(error) : std::string(kNotRegularFileText));
   }
-  const auto size = static_cast<uint64_t>(length.QuadPart);
-  ReadResult result;
-  if (size > 0) result.content = MapFile(file.get(), size);
-  if (result.content) return result;
-  std::string bytes;
-  if (!ReadAll(file.get(), size, bytes)) return Failure(ReadError::kRead, GetLastError());
-  result.content = std::make_unique<FileCopy>(std::move(bytes));
-  return result;
+  LARGE_INTEGER length;
+  if (!GetFileSizeEx(file.get(), &length)) {
+    return ReadResult::Failed(ReadError::kLength, win32::CLibraryErrorText(GetLastError()));
+  }
+  if (length.QuadPart < 0) return ReadResult::Failed(ReadError::kLength, win32::CLibraryErrorText(ERROR_INVALID_DATA));
+  return ReadExactly(file.get(), static_cast<uint64_t>(length.QuadPart));
 }
 
-std::string LastErrorText() {
-  const DWORD code = GetLastError();
+std::string win32::SystemErrorText(DWORD code) {
   char* text = nullptr;
   FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
                  nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<char*>(&text), 0,
@@ -141,5 +167,7 @@ std::string LastErrorText() {
   }
   return buffer;
 }
+
+std::string LastErrorText() { return win32::SystemErrorText(GetLastError()); }
 
 }  // namespace tallymere::platform

@@ -58,4 +58,8 @@ std::string NarrowLossy(std::wstring_view text);
 // would report the failure (the code mapped to an errno value first).
 std::string CLibraryErrorText(DWORD code);
 
+// The system's own message for an error code, with the code, on one line:
+// "<text> <code> (0x<hex>)", or " code = <code> (0x<hex>)" without a text.
+std::string SystemErrorText(DWORD code);
+
 }  // namespace tallymere::platform::win32
