@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "container/byte_reader.h"
+#include "buffers/byte_reader.h"
 #include "container/rep_file_buffer.h"
 #include "parts/buffer_ids.h"
 #include "platform/platform.h"

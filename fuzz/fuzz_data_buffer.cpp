@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "container/inflate.h"
+#include "buffers/inflate.h"
 #include "container/rep_data_buffer.h"
 #include "fuzz_support.h"
 #include "parts/rep_part_buffer.h"

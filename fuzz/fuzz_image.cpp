@@ -5,11 +5,11 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "container/process_file.h"
 #include "container/rep_data_buffer.h"
 #include "container/rep_file_buffer.h"
 #include "fuzz_support.h"
 #include "parts/rep_part_buffer.h"
+#include "scan/process_file.h"
 
 namespace tallymere::fuzz {
 namespace {

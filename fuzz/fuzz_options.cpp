@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "driver/options.h"
-#include "driver/time_filter.h"
 #include "fuzz_support.h"
+#include "window/time_filter.h"
 
 namespace tallymere::fuzz {
 namespace {

@@ -12,11 +12,11 @@
 #include <memory>
 #include <vector>
 
-#include "container/process_file.h"
 #include "counters/rep_counters.h"
-#include "driver/time_filter.h"
 #include "fuzz_support.h"
-#include "repository/rep_file_input.h"
+#include "scan/process_file.h"
+#include "scan/rep_file_input.h"
+#include "window/time_filter.h"
 
 namespace tallymere::fuzz {
 namespace {

@@ -1,4 +1,4 @@
-#include "container/block_pool.h"
+#include "buffers/block_pool.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <random>
 #include <vector>
 
-#include "container/byte_reader.h"
+#include "buffers/byte_reader.h"
 
 namespace tallymere {
 namespace {

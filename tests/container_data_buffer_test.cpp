@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "container/crc32.h"
-#include "container/hex_dump.h"
-#include "container/inflate.h"
+#include "buffers/crc32.h"
+#include "buffers/hex_dump.h"
+#include "buffers/inflate.h"
 #include "container/rep_data_buffer.h"
 #include "parts/rep_part_buffer.h"
 #include "repwriter/image.h"

@@ -5,12 +5,12 @@
 #include <string>
 #include <vector>
 
-#include "container/process_file.h"
 #include "parts/rep_events_buffer.h"
 #include "parts/rep_name_tables.h"
 #include "parts/rep_part.h"
 #include "repwriter/description.h"
 #include "repwriter/repository.h"
+#include "scan/process_file.h"
 #include "support/output_capture.h"
 #include "support/program_runner.h"
 

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "container/rep_file_buffer.h"
 #include "parts/buffer_ids.h"
 #include "parts/part_factory.h"
 #include "parts/rep_events_buffer.h"

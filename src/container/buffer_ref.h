@@ -4,8 +4,8 @@
 
 #include <cstdint>
 
-#include "container/byte_reader.h"
-#include "container/rep_buffer.h"
+#include "buffers/byte_reader.h"
+#include "buffers/rep_buffer.h"
 
 namespace tallymere {
 

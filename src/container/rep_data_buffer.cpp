@@ -2,14 +2,14 @@
 
 #include <algorithm>
 
-#include "container/crc32.h"
-#include "container/hex_dump.h"
-#include "container/inflate.h"
+#include "buffers/crc32.h"
+#include "buffers/hex_dump.h"
+#include "buffers/inflate.h"
+#include "buffers/value_lines.h"
 #include "parts/buffer_ids.h"
 #include "parts/part_factory.h"
 #include "parts/rep_part_buffer.h"
 #include "platform/output.h"
-#include "repository/value_lines.h"
 
 namespace tallymere {
 

@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "buffers/rep_buffer.h"
 #include "container/buffer_ref.h"
-#include "container/rep_buffer.h"
 
 namespace tallymere {
 

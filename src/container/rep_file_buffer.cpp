@@ -6,6 +6,7 @@
 
 #include "container/rep_data_buffer.h"
 #include "parts/buffer_ids.h"
+#include "parts/part_factory.h"
 #include "parts/rep_part_buffer.h"
 #include "platform/output.h"
 
@@ -364,6 +365,12 @@ void RepFileBuffer::Dump() {
     }
     for (const RepPart& part : footer.parts) part.Dump();
   }
+}
+
+std::unique_ptr<RepBuffer> CreateBuffer(ByteBuffer content, int32_t id) {
+  if (id == kUnknownBufferId) id = BufferIdFromMagic(Bytes(content));
+  if (id == kFileBufferId) return std::make_unique<RepFileBuffer>(std::move(content));
+  return CreatePartBuffer(std::move(content), id);
 }
 
 }  // namespace tallymere

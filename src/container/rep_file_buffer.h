@@ -24,11 +24,10 @@
 #include <string_view>
 #include <vector>
 
+#include "buffers/rep_buffer.h"
+#include "buffers/unpack_budget.h"
 #include "container/buffer_ref.h"
-#include "container/footer_prop_info.h"
-#include "container/rep_buffer.h"
-#include "container/unpack_budget.h"
-#include "counters/rep_counters.h"
+#include "parts/footer_prop_info.h"
 #include "parts/rep_part.h"
 
 namespace tallymere {
@@ -149,5 +148,11 @@ class RepFileBuffer : public RepBuffer {
 
   ByteBuffer owned_;
 };
+
+// A buffer of any kind from unpacked content: a part buffer as
+// CreatePartBuffer makes it, except that -3 is replaced by the kind of the
+// content's magic, and -2 gives a repository image that owns the bytes (all
+// part kinds selected).
+std::unique_ptr<RepBuffer> CreateBuffer(ByteBuffer content, int32_t id);
 
 }  // namespace tallymere

@@ -11,8 +11,8 @@
 #include <new>
 #include <system_error>
 
-#include "container/footer_prop_info.h"
 #include "counters/packed_rows.h"
+#include "parts/footer_prop_info.h"
 #include "parts/rep_events_buffer.h"
 #include "parts/rep_name_tables.h"
 #include "parts/rep_part.h"

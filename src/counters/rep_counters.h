@@ -6,14 +6,14 @@
 #include <memory>
 #include <string>
 
-#include "driver/time_filter.h"
+#include "parts/buffer_ids.h"
+#include "window/time_filter.h"
 
 namespace tallymere {
 
 struct RepPart;
 struct FooterPropInfo;
 
-inline constexpr int kPartKinds = 13;          // buffer IDs 0..12 held by a part
 inline constexpr uint32_t kEventCountType = 32;  // the property-total counter
 inline constexpr uint32_t kFailedType = 33;      // marked after a file failed to parse
 

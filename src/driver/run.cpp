@@ -8,10 +8,11 @@
 
 #include "counters/rep_counters.h"
 #include "driver/options.h"
-#include "driver/time_filter.h"
 #include "platform/output.h"
 #include "platform/platform.h"
 #include "repository/walk.h"
+#include "scan/file_pipeline.h"
+#include "window/time_filter.h"
 
 namespace tallymere {
 
@@ -142,9 +143,9 @@ RunOutcome Run(int argc, const char* const* argv) {
 
   VisitedEntries visited;
   const RepositoryRoot hot_root(path_argument, kHotRoot);
-  WalkRepository(hot_root, counter, visited);
+  ScanRoot(hot_root, counter, visited);
   const RepositoryRoot environment_root(path_argument, kEnvironmentRoot);
-  WalkRepository(environment_root, counter, visited);
+  ScanRoot(environment_root, counter, visited);
   if (!hot_root.exists && !environment_root.exists) {
     Err() << "Repository doesn't exist : " << path_argument << "\n";
     return Refuse(argv0);

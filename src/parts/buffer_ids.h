@@ -9,10 +9,13 @@
 #include <cstdint>
 #include <string_view>
 
-#include "container/byte_reader.h"
-#include "container/rep_buffer.h"
+#include "buffers/byte_reader.h"
+#include "buffers/rep_buffer.h"
 
 namespace tallymere {
+
+// Buffer IDs 0..12 are held by a part; each kind has one slot in it.
+inline constexpr int kPartKinds = 13;
 
 enum PartBufferId : int32_t {
   kCatBufferId = 0,

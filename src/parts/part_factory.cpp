@@ -1,6 +1,5 @@
 #include "parts/part_factory.h"
 
-#include "container/rep_file_buffer.h"
 #include "parts/buffer_ids.h"
 #include "parts/rep_events_buffer.h"
 #include "parts/rep_name_tables.h"
@@ -29,12 +28,6 @@ std::unique_ptr<RepPartBuffer> CreatePartBuffer(ByteBuffer content, int32_t id) 
       Out() << "Unknown  id: " << id << "\n";
       return nullptr;
   }
-}
-
-std::unique_ptr<RepBuffer> CreateBuffer(ByteBuffer content, int32_t id) {
-  if (id == kUnknownBufferId) id = BufferIdFromMagic(Bytes(content));
-  if (id == kFileBufferId) return std::make_unique<RepFileBuffer>(std::move(content));
-  return CreatePartBuffer(std::move(content), id);
 }
 
 }  // namespace tallymere

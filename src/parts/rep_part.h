@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "counters/rep_counters.h"
+#include "parts/buffer_ids.h"
 #include "parts/rep_part_buffer.h"
 
 namespace tallymere {

@@ -2,7 +2,7 @@
 
 #include <limits>
 
-#include "container/hex_dump.h"
+#include "buffers/hex_dump.h"
 #include "parts/buffer_ids.h"
 #include "platform/output.h"
 

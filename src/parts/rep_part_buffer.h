@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "container/rep_buffer.h"
+#include "buffers/rep_buffer.h"
 
 namespace tallymere {
 

@@ -4,7 +4,6 @@
 #include <vector>
 
 #include "platform/platform.h"
-#include "repository/file_pipeline.h"
 
 namespace tallymere {
 
@@ -19,13 +18,13 @@ char FoldCase(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' 
 // counted twice.
 class Walker {
  public:
-  Walker(RepCounters& counter, FilePipeline& pipeline, VisitedEntries& visited)
-      : counter_(counter), pipeline_(pipeline), visited_(visited) {}
+  Walker(const TimeFilter& window, VisitedEntries& visited, WalkVisitor& visitor)
+      : window_(window), visited_(visited), visitor_(visitor) {}
 
   void WalkRoot(std::string& folder) {
     std::string error_text;
     const auto identity = platform::IdentityOf(folder, error_text);
-    if (!identity) return pipeline_.AddFolderFailure(folder, error_text);
+    if (!identity) return visitor_.FolderFailure(folder, error_text);
     if (visited_.folders.insert(*identity).second) WalkFolder(folder);
   }
 
@@ -34,7 +33,7 @@ class Walker {
   void WalkFolder(std::string& folder) {
     std::vector<platform::DirEntry> entries;
     std::string error_text;
-    if (!platform::ListFolder(folder, entries, error_text)) return pipeline_.AddFolderFailure(folder, error_text);
+    if (!platform::ListFolder(folder, entries, error_text)) return visitor_.FolderFailure(folder, error_text);
     std::sort(entries.begin(), entries.end(),
               [](const auto& a, const auto& b) { return NameOrderLess(a.name, b.name); });
     folder.push_back(platform::PathSeparator());
@@ -55,23 +54,23 @@ class Walker {
 
   void VisitFile(const std::string& path, const platform::DirEntry& entry) {
     if (!HasRepExtension(entry.name)) return;
-    if (counter_.time_filter.enabled && !IsFileInTimeFilter(counter_.time_filter, entry.name)) return;
+    if (window_.enabled && !IsFileInTimeFilter(window_, entry.name)) return;
     // A file reached again through a link is not counted again; anything
     // that is no regular file goes on to be reported when it is opened.
     if (entry.kind == platform::EntryKind::kFile && !visited_.files.insert(entry.identity).second) return;
-    pipeline_.Add(path);
+    visitor_.File(path);
   }
 
   void VisitSubfolder(std::string& path, const platform::DirEntry& entry) {
     if (entry.name.front() == '.') return;
-    if (entry.kind == platform::EntryKind::kUnknown) return pipeline_.AddFolderFailure(path, entry.error_text);
+    if (entry.kind == platform::EntryKind::kUnknown) return visitor_.FolderFailure(path, entry.error_text);
     if (!entry.is_folder() || !visited_.folders.insert(entry.identity).second) return;
     WalkFolder(path);
   }
 
-  RepCounters& counter_;
-  FilePipeline& pipeline_;
+  const TimeFilter& window_;
   VisitedEntries& visited_;
+  WalkVisitor& visitor_;
 };
 
 }  // namespace
@@ -106,12 +105,11 @@ RepositoryRoot::RepositoryRoot(const std::string& argument, int root_kind)
   exists = platform::PathExists(path);
 }
 
-void WalkRepository(const RepositoryRoot& root, RepCounters& counter, VisitedEntries& visited) {
+void WalkRepository(const RepositoryRoot& root, const TimeFilter& window, VisitedEntries& visited,
+                    WalkVisitor& visitor) {
   if (!root.exists) return;
   std::string folder = root.path;
-  FilePipeline pipeline(counter, counter.worker_threads);
-  Walker(counter, pipeline, visited).WalkRoot(folder);
-  pipeline.Drain();
+  Walker(window, visited, visitor).WalkRoot(folder);
 }
 
 }  // namespace tallymere

@@ -5,8 +5,8 @@
 #include <string>
 #include <unordered_set>
 
-#include "counters/rep_counters.h"
 #include "platform/platform.h"
+#include "window/time_filter.h"
 
 namespace tallymere {
 
@@ -31,15 +31,24 @@ struct VisitedEntries {
   std::unordered_set<platform::FileIdentity, platform::FileIdentityHash> files;
 };
 
+// What the walk finds, in walk order.
+class WalkVisitor {
+ public:
+  virtual ~WalkVisitor() = default;
+  // A repository file that passed the name test of the time window.
+  virtual void File(const std::string& path) = 0;
+  // A folder that could not be listed, or an entry whose kind could not be
+  // found, with the system's text.
+  virtual void FolderFailure(const std::string& path, const std::string& error_text) = 0;
+};
+
 // Visits every repository file under the root: in each folder the "*.rep"
 // entries, in name order; a folder without them is searched in its
 // sub-folders (names beginning with "." are passed over; links are
-// followed). Each file that passes the name test of the time window is read
-// and handed to the per-file pipeline; no failure of a file stops the walk.
-// A folder that cannot be listed, or an entry whose kind cannot be found, is
-// reported as "Can't open folder " and its path, then the error text, and
-// makes the run incomplete; the walk goes on with the rest.
-void WalkRepository(const RepositoryRoot& root, RepCounters& counter, VisitedEntries& visited);
+// followed). With the window enabled, a file whose name stamps lie outside
+// it is passed over without being opened. No failure stops the walk.
+void WalkRepository(const RepositoryRoot& root, const TimeFilter& window, VisitedEntries& visited,
+                    WalkVisitor& visitor);
 
 // The order in which the entries of a folder are visited: ASCII letters
 // compared without case, then the bytes, so runs are reproducible.

@@ -1,4 +1,4 @@
-#include "driver/time_filter.h"
+#include "window/time_filter.h"
 
 #include <algorithm>
 #include <cctype>

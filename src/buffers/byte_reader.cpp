@@ -1,4 +1,4 @@
-#include "container/byte_reader.h"
+#include "buffers/byte_reader.h"
 
 namespace tallymere {
 

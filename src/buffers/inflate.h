@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "container/byte_reader.h"
+#include "buffers/byte_reader.h"
 
 namespace tallymere {
 

@@ -1,4 +1,4 @@
-#include "container/hex_dump.h"
+#include "buffers/hex_dump.h"
 
 #include <algorithm>
 #include <string>

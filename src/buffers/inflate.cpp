@@ -1,4 +1,4 @@
-#include "container/inflate.h"
+#include "buffers/inflate.h"
 
 #include <zlib.h>
 

@@ -1,4 +1,4 @@
-#include "container/crc32.h"
+#include "buffers/crc32.h"
 
 #include <array>
 

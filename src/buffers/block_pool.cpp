@@ -1,4 +1,4 @@
-#include "container/block_pool.h"
+#include "buffers/block_pool.h"
 
 #include <algorithm>
 #include <array>

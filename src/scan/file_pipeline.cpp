@@ -1,13 +1,13 @@
-#include "repository/file_pipeline.h"
+#include "scan/file_pipeline.h"
 
 #include <algorithm>
 #include <new>
 #include <optional>
 #include <system_error>
 
-#include "container/process_file.h"
 #include "platform/output.h"
-#include "repository/rep_file_input.h"
+#include "scan/process_file.h"
+#include "scan/rep_file_input.h"
 
 namespace tallymere {
 
@@ -142,7 +142,7 @@ void FilePipeline::CountNext() {
   Finish(*file);
 }
 
-void FilePipeline::Add(const std::string& path) {
+void FilePipeline::File(const std::string& path) {
   if (threads_.empty()) {
     RepFileInput input(path, counter_);
     ProcessFile(input, counter_);
@@ -154,7 +154,7 @@ void FilePipeline::Add(const std::string& path) {
   while (waiting_) CountNext();
 }
 
-void FilePipeline::AddFolderFailure(const std::string& folder, const std::string& error_text) {
+void FilePipeline::FolderFailure(const std::string& folder, const std::string& error_text) {
   if (threads_.empty()) {
     ReportFolderFailure(folder, error_text);
     counter_.incomplete = true;
@@ -174,6 +174,13 @@ void FilePipeline::AddFolderFailure(const std::string& folder, const std::string
 
 void FilePipeline::Drain() {
   while (!ahead_.empty()) CountNext();
+}
+
+void ScanRoot(const RepositoryRoot& root, RepCounters& counter, VisitedEntries& visited) {
+  if (!root.exists) return;
+  FilePipeline pipeline(counter, counter.worker_threads);
+  WalkRepository(root, counter.time_filter, visited, pipeline);
+  pipeline.Drain();
 }
 
 }  // namespace tallymere

@@ -3,11 +3,11 @@
 
 #include <cstdint>
 
+#include "buffers/unpack_budget.h"
 #include "container/buffer_ref.h"
 #include "container/rep_file_buffer.h"
-#include "container/unpack_budget.h"
 #include "counters/rep_counters.h"
-#include "repository/rep_file_input.h"
+#include "scan/rep_file_input.h"
 
 namespace tallymere {
 

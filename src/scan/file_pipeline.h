@@ -21,26 +21,27 @@
 #include <vector>
 
 #include "counters/rep_counters.h"
+#include "repository/walk.h"
 
 namespace tallymere {
 
 struct PreparedFile;
 
-class FilePipeline {
+class FilePipeline final : public WalkVisitor {
  public:
   // `workers` threads read ahead; with 0 every file is read when counted.
   FilePipeline(RepCounters& counter, unsigned workers);
-  ~FilePipeline();
+  ~FilePipeline() override;
   FilePipeline(const FilePipeline&) = delete;
   FilePipeline& operator=(const FilePipeline&) = delete;
 
   // Reads, parses and counts `path` after the files added before it. With
   // workers the file is read ahead and may be counted by a later call;
   // Drain counts the files still ahead.
-  void Add(const std::string& path);
+  void File(const std::string& path) override;
   // Reports a folder that could not be listed, in walk order, and marks the
   // run incomplete.
-  void AddFolderFailure(const std::string& folder, const std::string& error_text);
+  void FolderFailure(const std::string& folder, const std::string& error_text) override;
   void Drain();
 
  private:
@@ -66,5 +67,9 @@ class FilePipeline {
   std::optional<std::string> waiting_;
   uint64_t largest_footprint_ = 0;
 };
+
+// Walks one search root and counts every file found, in walk order, with
+// the counter's worker threads reading ahead.
+void ScanRoot(const RepositoryRoot& root, RepCounters& counter, VisitedEntries& visited);
 
 }  // namespace tallymere

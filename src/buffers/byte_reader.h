@@ -15,7 +15,7 @@
 #include <utility>
 #include <vector>
 
-#include "container/block_pool.h"
+#include "buffers/block_pool.h"
 
 namespace tallymere {
 

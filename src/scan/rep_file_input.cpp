@@ -1,4 +1,4 @@
-#include "repository/rep_file_input.h"
+#include "scan/rep_file_input.h"
 
 #include <new>
 

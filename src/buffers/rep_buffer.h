@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "container/byte_reader.h"
+#include "buffers/byte_reader.h"
 
 namespace tallymere {
 

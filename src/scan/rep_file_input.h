@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "container/byte_reader.h"
+#include "buffers/byte_reader.h"
 #include "counters/rep_counters.h"
 #include "platform/platform.h"
 

@@ -1,4 +1,4 @@
-#include "repository/value_lines.h"
+#include "buffers/value_lines.h"
 
 #include <cstdio>
 

@@ -1,9 +1,9 @@
-#include "container/process_file.h"
+#include "scan/process_file.h"
 
+#include "buffers/value_lines.h"
 #include "container/rep_data_buffer.h"
 #include "parts/rep_events_buffer.h"
 #include "platform/output.h"
-#include "repository/value_lines.h"
 
 namespace tallymere {
 
