@@ -45,9 +45,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const int32_t kind = (choice & 0x0F) % 15;
   const Bytes buffer = input.Rest();
   // The image layer rejects a malformed buffer before building it.
-  if (!RepDataBuffer::WellFormed(buffer, buffer.size(), 0)) return 0;
+  if (!RepDataBuffer::WellFormed({buffer, 0, buffer.size()})) return 0;
 
-  RepDataBuffer checked(buffer, buffer.size(), 0);
+  RepDataBuffer checked({buffer, 0, buffer.size()});
   checked.Parse();
   checked.Dump();
 

@@ -35,7 +35,7 @@ bool ReadImage(RepFileBuffer& image, Bytes bytes) {
 
 void ReadNestedImages(RepFileBuffer& outer) {
   for (BufferRef ref = NextNestedRef(outer); !ref.IsNull(); ref = NextNestedRef(outer)) {
-    RepDataBuffer data(ref.image, ref.length, ref.offset);
+    RepDataBuffer data(ref);
     const BufferRef nested = data.ReadNestedImage();
     if (nested.IsNull()) break;
     RepFileBuffer image;

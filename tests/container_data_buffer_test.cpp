@@ -90,7 +90,7 @@ class DataBufferTest : public ::testing::TestWithParam<InflateBackend> {
   }
   void TearDown() override { SetInflateBackend(saved_); }
 
-  static RepDataBuffer Over(const Buffer& image) { return RepDataBuffer(Bytes(image), image.size(), 0); }
+  static RepDataBuffer Over(const Buffer& image) { return RepDataBuffer({Bytes(image), 0, image.size()}); }
 
   OutputCapture capture_;
 
@@ -265,16 +265,16 @@ INSTANTIATE_TEST_SUITE_P(Backends, DataBufferTest, ::testing::ValuesIn(BuiltBack
 TEST(DataBufferBounds, RejectsBuffersOutsideTheImageOrTooShortForTheirName) {
   const Buffer image = Encode(Text("x"), "abc");  // 21 + 3 + stream bytes
   const Bytes all(image);
-  EXPECT_TRUE(RepDataBuffer::WellFormed(all, image.size(), 0));
-  EXPECT_FALSE(RepDataBuffer::WellFormed(all, image.size() + 1, 0));
-  EXPECT_FALSE(RepDataBuffer::WellFormed(all, image.size(), 1));
-  EXPECT_FALSE(RepDataBuffer::WellFormed(all, 20, 0));
-  EXPECT_TRUE(RepDataBuffer::WellFormed(all, 24, 0));   // exactly 21 + L
-  EXPECT_FALSE(RepDataBuffer::WellFormed(all, 23, 0));
+  EXPECT_TRUE(RepDataBuffer::WellFormed({all, 0, image.size()}));
+  EXPECT_FALSE(RepDataBuffer::WellFormed({all, 0, image.size() + 1}));
+  EXPECT_FALSE(RepDataBuffer::WellFormed({all, 1, image.size()}));
+  EXPECT_FALSE(RepDataBuffer::WellFormed({all, 0, 20}));
+  EXPECT_TRUE(RepDataBuffer::WellFormed({all, 0, 24}));   // exactly 21 + L
+  EXPECT_FALSE(RepDataBuffer::WellFormed({all, 0, 23}));
   Buffer unterminated(40, 'n');
-  EXPECT_FALSE(RepDataBuffer::WellFormed(Bytes(unterminated), unterminated.size(), 0));
+  EXPECT_FALSE(RepDataBuffer::WellFormed({Bytes(unterminated), 0, unterminated.size()}));
   // A malformed buffer is never read past its range.
-  RepDataBuffer data(all, image.size() + 100, 0);
+  RepDataBuffer data({all, 0, image.size() + 100});
   EXPECT_EQ(data.buffer_len, 0u);
 }
 

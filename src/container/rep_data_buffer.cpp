@@ -5,6 +5,7 @@
 #include "buffers/crc32.h"
 #include "buffers/hex_dump.h"
 #include "buffers/inflate.h"
+#include "buffers/unpack_budget.h"
 #include "buffers/value_lines.h"
 #include "parts/buffer_ids.h"
 #include "parts/part_factory.h"
@@ -17,9 +18,8 @@ namespace {
 
 constexpr uint64_t kNameOffset = 12;
 constexpr uint16_t kSignature = 0x4445;  // "ED"
-// DEFLATE cannot expand a stream by more than this factor; a trailer length
-// beyond it is damage, not a size to allocate.
-constexpr uint64_t kMaxExpansion = 1032;
+// A trailer length beyond what DEFLATE can expand a stream to is damage,
+// not a size to allocate.
 constexpr uint64_t kExpansionSlack = 64;
 
 // Length of the zero-terminated name at offset 12, or the bytes up to the end
@@ -32,8 +32,8 @@ uint64_t MeasureName(const ByteView& bytes) {
 
 }  // namespace
 
-RepDataBuffer::RepDataBuffer(Bytes image, uint64_t length, uint64_t offset) : RepBuffer(kDataBufferId) {
-  SetBytes(ByteView(image).SubAt(offset, length));
+RepDataBuffer::RepDataBuffer(const BufferRef& range) : RepBuffer(kDataBufferId) {
+  SetBytes(ByteView(range.image).SubAt(range.offset, range.length));
   name_len = MeasureName(bytes());
   const Bytes name_bytes = bytes().SubAt(kNameOffset, name_len);
   name.assign(name_bytes.begin(), name_bytes.end());
@@ -43,9 +43,10 @@ RepDataBuffer::RepDataBuffer(Bytes image, uint64_t length, uint64_t offset) : Re
   }
 }
 
-bool RepDataBuffer::WellFormed(Bytes image, uint64_t length, uint64_t offset) {
-  if (!RangeFits(offset, length, image.size()) || length < kDataBufferOverhead) return false;
-  const ByteView view(image.subspan(offset, length));
+bool RepDataBuffer::WellFormed(const BufferRef& range) {
+  const uint64_t length = range.length;
+  if (!RangeFits(range.offset, length, range.image.size()) || length < kDataBufferOverhead) return false;
+  const ByteView view(range.image.subspan(range.offset, length));
   const uint64_t name_length = MeasureName(view);
   return kNameOffset + name_length < length && length - kDataBufferOverhead >= name_length;
 }
@@ -54,7 +55,7 @@ uint32_t RepDataBuffer::FirstOutputSize() const {
   // The trailer's length gives a one-pass decode when it is plausible:
   // larger than the buffer and within what DEFLATE can expand to.
   const uint64_t compressed = buffer_len - std::min(buffer_len, kDataBufferOverhead + name_len);
-  const uint64_t bound = kMaxExpansion * compressed + kExpansionSlack;
+  const uint64_t bound = UnpackBudget::kMaxExpansion * compressed + kExpansionSlack;
   if (unpacked_len > buffer_len && unpacked_len <= bound) return unpacked_len;
   // Six times the buffer, which counts the name too: a long name over a
   // short stream must not buy an allocation the stream could never fill.

@@ -26,13 +26,13 @@ inline constexpr uint64_t kDataBufferOverhead = 21;
 
 class RepDataBuffer : public RepBuffer {
  public:
-  // Over `length` bytes at `offset` of `image`. Nothing outside the image is
-  // read; callers check WellFormed() first and use no malformed buffer.
-  RepDataBuffer(Bytes image, uint64_t length, uint64_t offset);
+  // Over the range of its image. Nothing outside the image is read; callers
+  // check WellFormed() first and use no malformed buffer.
+  explicit RepDataBuffer(const BufferRef& range);
 
   // The buffer lies inside the image, its name ends inside it and it is at
   // least 21 + L bytes long.
-  static bool WellFormed(Bytes image, uint64_t length, uint64_t offset);
+  static bool WellFormed(const BufferRef& range);
 
   // 0 when the content unpacked; -1 after a wrong signature or a decoder
   // failure (both reported).

@@ -217,7 +217,7 @@ uint64_t RepFileBuffer::ParseProperties(RepFooter& footer) {
 }
 
 bool RepFileBuffer::MakePart(const BufferEntry& entry, int32_t id, std::unique_ptr<RepPartBuffer>& slot) {
-  RepDataBuffer data(bytes().span(), entry.length, entry.offset);
+  RepDataBuffer data({bytes().span(), entry.offset, entry.length});
   slot = data.CreatePart(id);
   if (data.parse_status() != 0) damaged_content = true;
   if (budget == nullptr || budget->Spend(slot ? slot->buffer_len : 0)) return true;
@@ -234,7 +234,7 @@ int RepFileBuffer::BuildParts(RepFooter& footer) {
       Out() << "Unknown Buffer ID = " << id << "\n";
       continue;
     }
-    if (!RepDataBuffer::WellFormed(bytes().span(), entry.length, entry.offset)) return -1;
+    if (!RepDataBuffer::WellFormed({bytes().span(), entry.offset, entry.length})) return -1;
     if (id == kDataBufferId) {
       footer.nested_refs.push_back(BufferRef{bytes().span(), entry.offset, entry.length, kUnknownBufferId});
     } else if (id < kPartKinds) {

@@ -26,22 +26,8 @@ extern const CounterFamily kCounterFamilies[13];
   };                                                                                             \
   TALLYMERE_FAST_CLASS(Name)
 
-// The two groupings that also offer the cached variant of counting. Every
-// counter already reuses the key paths of recent events (see CountEvent), so
-// the cached variant counts exactly as CountPart does.
-#define TALLYMERE_CACHED_COUNTER_CLASS(Name, mode)                                               \
-  class Name : public GroupCounter {                                                             \
-   public:                                                                                       \
-    Name() : GroupCounter(kCounterFamilies[mode]) {}                                             \
-    int CountPartCached(RepPart& part, const FooterPropInfo& info,                               \
-                        const RepPartCount& count) override {                                    \
-      return GroupCounter::CountPart(part, info, count);                                         \
-    }                                                                                            \
-  };                                                                                             \
-  TALLYMERE_FAST_CLASS(Name)
-
-TALLYMERE_CACHED_COUNTER_CLASS(LogEventIDCount, 0)
-TALLYMERE_CACHED_COUNTER_CLASS(DayLogEventIDCount, 1)
+TALLYMERE_COUNTER_CLASS(LogEventIDCount, 0)
+TALLYMERE_COUNTER_CLASS(DayLogEventIDCount, 1)
 TALLYMERE_COUNTER_CLASS(HourLogEventIDCount, 2)
 TALLYMERE_COUNTER_CLASS(DayComputerCount, 3)
 TALLYMERE_COUNTER_CLASS(HourComputerCount, 4)
@@ -56,6 +42,5 @@ TALLYMERE_COUNTER_CLASS(HourComputerCategoryEventTypeCount, 12)
 
 #undef TALLYMERE_FAST_CLASS
 #undef TALLYMERE_COUNTER_CLASS
-#undef TALLYMERE_CACHED_COUNTER_CLASS
 
 }  // namespace tallymere

@@ -5,7 +5,6 @@
 namespace tallymere {
 
 int RepCounters::CountPart(RepPart&, const FooterPropInfo&, const RepPartCount&) { return 0; }
-int RepCounters::CountPartCached(RepPart&, const FooterPropInfo&, const RepPartCount&) { return 0; }
 
 namespace {
 

@@ -19,7 +19,6 @@ inline constexpr uint32_t kFailedType = 33;      // marked after a file failed t
 
 // The number of event records of one part, handed to CountPart.
 struct RepPartCount {
-  std::u16string name;  // always empty
   uint32_t ulCount = 0;
 };
 
@@ -27,8 +26,6 @@ class RepCounters {
  public:
   virtual ~RepCounters() = default;
   virtual int CountPart(RepPart& part, const FooterPropInfo& prop_info, const RepPartCount& count);
-  virtual int CountPartCached(RepPart& part, const FooterPropInfo& prop_info,
-                              const RepPartCount& count);
   // Prints the counts and adds every printed count to m_total.
   virtual void Report() {}
 

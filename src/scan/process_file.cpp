@@ -66,7 +66,7 @@ int CountNestedImages(RepFileBuffer& outer, const RepFileInput& input, UnpackBud
     const BufferRef ref = NextNestedRef(outer);
     if (ref.IsNull()) break;
     // The data buffer owns the unpacked image while the nested image reads it.
-    RepDataBuffer data(ref.image, ref.length, ref.offset);
+    RepDataBuffer data(ref);
     const BufferRef nested = data.ReadNestedImage();
     if (data.parse_status() != 0) counter.incomplete = true;
     if (nested.IsNull()) {
