@@ -1,0 +1,328 @@
+// The report of a grouping: every key level ranked within its kind, rows
+// packed into 64-bit keys and radix-sorted, then formatted into text blocks,
+// a few batches ahead on the worker threads, and written in order.
+#include "counters/group_counter.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstring>
+#include <deque>
+#include <future>
+#include <numeric>
+#include <system_error>
+
+#include "counters/packed_rows.h"
+#include "platform/output.h"
+
+namespace tallymere {
+
+namespace {
+
+// The ranks of ids 0..count-1 in the order `before` gives, and `text` of
+// each id by rank.
+template <class Before, class Text>
+void RankIds(size_t count, Before before, Text text, std::vector<uint32_t>& rank, std::vector<std::string>& texts) {
+  std::vector<uint32_t> by_rank(count);
+  std::iota(by_rank.begin(), by_rank.end(), 0u);
+  std::sort(by_rank.begin(), by_rank.end(), before);
+  rank.assign(count, 0);
+  texts.clear();
+  for (uint32_t r = 0; r < count; ++r) {
+    rank[by_rank[r]] = r;
+    texts.push_back(text(by_rank[r]));
+  }
+}
+
+}  // namespace
+
+// Strings sort by UTF-16 code units, event IDs as signed numbers.
+GroupCounter::LevelDictionary GroupCounter::RankKind(KeyKind kind) const {
+  LevelDictionary dictionary;
+  const auto rank_strings = [&](const StringPool& pool) {
+    RankIds(
+        pool.size(), [&](uint32_t a, uint32_t b) { return pool.Text(a) < pool.Text(b); },
+        [&](uint32_t id) { return ToUtf8(pool.Text(id)); }, dictionary.rank, dictionary.texts);
+  };
+  const auto rank_values = [&](const ValuePool& pool, auto as_number) {
+    RankIds(
+        pool.size(), [&](uint32_t a, uint32_t b) { return as_number(pool.Value(a)) < as_number(pool.Value(b)); },
+        [&](uint32_t id) { return std::to_string(as_number(pool.Value(id))); }, dictionary.rank, dictionary.texts);
+  };
+  switch (kind) {
+    case KeyKind::kDay:
+    case KeyKind::kHour: break;
+    case KeyKind::kLog: rank_strings(logs_); break;
+    case KeyKind::kComputer: rank_strings(computers_); break;
+    case KeyKind::kCategory: rank_strings(categories_); break;
+    case KeyKind::kEventType: rank_values(event_types_, [](uint32_t v) { return v; }); break;
+    case KeyKind::kEventId: rank_values(event_ids_, [](uint32_t v) { return static_cast<int32_t>(v); }); break;
+  }
+  return dictionary;
+}
+
+GroupCounter::Dictionaries GroupCounter::RankLevels() const {
+  Dictionaries dictionaries;
+  for (size_t level = 0; level < family_.level_count; ++level) dictionaries[level] = RankKind(family_.levels[level]);
+  return dictionaries;
+}
+
+namespace {
+
+// A level's value in the report's order: its rank, or the value itself
+// for a period.
+uint32_t OrderValue(const std::vector<uint32_t>& rank, uint32_t value) {
+  return rank.empty() ? value : rank[value];
+}
+
+}  // namespace
+
+void GroupCounter::CollectRows(const CountTable::Partition& partition, const Dictionaries& dictionaries,
+                               std::vector<CountSlot>& rows) const {
+  for (const CountSlot& slot : partition.slots) {
+    if (slot.empty()) continue;
+    CountSlot& row = rows.emplace_back(slot);
+    for (size_t level = 1; level < family_.level_count; ++level) {
+      row.rest[level - 1] = OrderValue(dictionaries[level].rank, row.rest[level - 1]);
+    }
+  }
+}
+
+void GroupCounter::PackRows(const CountTable::Partition& partition, const Dictionaries& dictionaries,
+                            const KeyPacking& packing, std::vector<PackedRow>& rows) const {
+  static const std::vector<uint32_t> kAbsent{0};  // a level the grouping lacks holds 0
+  std::array<const uint32_t*, std::tuple_size_v<KeyRest>> rank;
+  for (size_t level = 1; level < kMaxKeyLevels; ++level) {
+    rank[level - 1] = level < family_.level_count ? dictionaries[level].rank.data() : kAbsent.data();
+  }
+  for (const CountSlot& slot : partition.slots) {
+    if (slot.empty()) continue;
+    const KeyRest ranks{rank[0][slot.rest[0]], rank[1][slot.rest[1]], rank[2][slot.rest[2]]};
+    rows.push_back({packing.Pack(ranks), slot.count});
+  }
+}
+
+std::optional<KeyPacking> GroupCounter::PackingFor(const Dictionaries& dictionaries) const {
+  KeyRest highest{};
+  for (size_t level = 1; level < family_.level_count; ++level) {
+    highest[level - 1] = static_cast<uint32_t>(std::max<size_t>(dictionaries[level].rank.size(), 1) - 1);
+  }
+  KeyPacking packing;
+  packing.Include({0, 0, 0});
+  packing.Include(highest);
+  if (!packing.Fit()) return std::nullopt;
+  return packing;
+}
+
+void TextBlock::AddChunk(size_t room) {
+  const size_t capacity = std::max(kChunkSize, room);
+  chunks_.push_back(Chunk{std::make_unique_for_overwrite<char[]>(capacity), 0, capacity});
+}
+
+namespace {
+
+// Writes report lines. The period is the outermost level, so its text
+// changes only between runs of lines and is formatted once per run.
+class LineFormatter {
+ public:
+  LineFormatter(const CounterFamily& family, const std::array<const std::vector<std::string>*, kMaxKeyLevels>& texts)
+      : family_(family) {
+    // The texts in one block, each followed by room for a whole short copy:
+    // a text of up to kShort bytes is copied as kShort bytes (two moves, no
+    // call), the line then continues after its real end.
+    size_t longest = kShort;
+    for (size_t level = 0; level < family_.level_count; ++level) {
+      for (const std::string& text : *texts[level]) {
+        spans_[level].push_back({static_cast<uint32_t>(block_.size()), static_cast<uint32_t>(text.size())});
+        block_ += text;
+        block_.append(kShort, '\0');
+        longest = std::max(longest, text.size());
+      }
+    }
+    // Every level as long as the longest text, its comma, the count, the
+    // line end, and the overshoot of a short copy.
+    longest_line_ = kMaxKeyLevels * (longest + 1) + kNumberRoom + 1 + kShort;
+  }
+
+  // `key` holds ranks, and the value itself for a period.
+  void Append(TextBlock& out, const KeyPath& key, uint64_t count) {
+    char* p = out.Reserve(longest_line_);
+    for (size_t level = 0; level < family_.level_count; ++level) {
+      const KeyKind kind = family_.levels[level];
+      if (kind == KeyKind::kDay || kind == KeyKind::kHour) {
+        p = CopyPeriod(p, kind, key[level]);
+      } else {
+        p = CopyText(p, spans_[level][key[level]]);
+      }
+      *p++ = ',';
+    }
+    p = std::to_chars(p, p + kNumberRoom, count).ptr;
+    *p++ = '\n';
+    out.Commit(p);
+  }
+
+ private:
+  static constexpr size_t kNumberRoom = 24;  // any 64-bit number in decimal
+  static constexpr size_t kShort = 32;
+  struct Span {
+    uint32_t offset;
+    uint32_t length;
+  };
+
+  char* CopyText(char* p, Span span) const {
+    const char* text = block_.data() + span.offset;
+    if (span.length <= kShort) {
+      std::memcpy(p, text, kShort);
+    } else {
+      std::memcpy(p, text, span.length);
+    }
+    return p + span.length;
+  }
+
+  // The period is the outermost level, so its text changes only between
+  // runs of lines and is formatted once per run.
+  char* CopyPeriod(char* p, KeyKind kind, uint32_t value) {
+    if (period_.length == 0 || value != period_key_) {
+      const std::string text = kind == KeyKind::kDay ? FormatDay(value) : FormatHour(value);
+      period_key_ = value;
+      period_.length = static_cast<uint32_t>(std::min(text.size(), kShort));
+      std::memcpy(period_text_, text.data(), period_.length);
+    }
+    std::memcpy(p, period_text_, kShort);
+    return p + period_.length;
+  }
+
+  const CounterFamily& family_;
+  std::string block_;
+  std::array<std::vector<Span>, kMaxKeyLevels> spans_;
+  size_t longest_line_ = 0;
+  uint32_t period_key_ = 0;
+  Span period_{0, 0};
+  char period_text_[kShort] = {};
+};
+
+// A batch is started once it holds this many rows; lower figures cost more
+// hand-overs, higher ones more memory for the text held back.
+constexpr size_t kBatchRows = size_t{1} << 16;
+
+}  // namespace
+
+void GroupCounter::FormatBatch(const std::vector<std::pair<uint32_t, uint32_t>>& order,
+                               const Dictionaries& dictionaries, const std::optional<KeyPacking>& packing,
+                               ReportBatch& batch) {
+  std::vector<CountTable::Partition>& partitions = counts_.partitions();
+  std::array<const std::vector<std::string>*, kMaxKeyLevels> texts;
+  for (size_t level = 0; level < kMaxKeyLevels; ++level) texts[level] = &dictionaries[level].texts;
+  LineFormatter lines(family_, texts);
+  std::vector<CountSlot> rows;
+  std::vector<CountSlot> scratch;
+  std::vector<PackedRow> packed;
+  std::vector<PackedRow> packed_scratch;
+  for (size_t first = batch.first; first < batch.last;) {
+    const uint32_t lead = order[first].first;
+    size_t slots = 0;
+    for (size_t i = first; i < batch.last && order[i].first == lead; ++i) {
+      slots += partitions[order[i].second].slots.size();
+    }
+    // A key path has a slot per log for groupings without a log level, and
+    // may have several within one partition: their counts are summed.
+    const auto emit = [&](const KeyRest& rest, uint64_t count) {
+      lines.Append(batch.text, KeyPath{lead, rest[0], rest[1], rest[2]}, count);
+      batch.total += count;
+    };
+    const auto release = [&](size_t partition) { std::vector<CountSlot>().swap(partitions[partition].slots); };
+    if (packing) {
+      packed.clear();
+      packed.reserve(slots);
+      for (; first < batch.last && order[first].first == lead; ++first) {
+        PackRows(partitions[order[first].second], dictionaries, *packing, packed);
+        release(order[first].second);
+      }
+      SortPacked(packed, packing->bits(), packed_scratch);
+      for (size_t row = 0; row < packed.size();) {
+        const uint64_t key = packed[row].key;
+        uint64_t count = 0;
+        for (; row < packed.size() && packed[row].key == key; ++row) count += packed[row].count;
+        emit(packing->Unpack(key), count);
+      }
+      continue;
+    }
+    rows.clear();
+    rows.reserve(slots);
+    for (; first < batch.last && order[first].first == lead; ++first) {
+      CollectRows(partitions[order[first].second], dictionaries, rows);
+      release(order[first].second);
+    }
+    SortSlots(rows, scratch);
+    for (size_t row = 0; row < rows.size();) {
+      const KeyRest rest = rows[row].rest;
+      uint64_t count = 0;
+      for (; row < rows.size() && SameRest(rows[row].rest, rest); ++row) count += rows[row].count;
+      emit(rest, count);
+    }
+  }
+}
+
+// Batches end only where the first level changes, so that no key path is
+// split between two of them.
+std::vector<GroupCounter::ReportBatch> GroupCounter::PlanBatches(
+    const std::vector<std::pair<uint32_t, uint32_t>>& order) const {
+  const std::vector<CountTable::Partition>& partitions = counts_.partitions();
+  std::vector<ReportBatch> batches;
+  size_t rows = 0;
+  for (size_t i = 0; i < order.size(); ++i) {
+    if (batches.empty() || (rows >= kBatchRows && order[i].first != order[i - 1].first)) {
+      batches.push_back(ReportBatch{i, i, {}, 0});
+      rows = 0;
+    }
+    batches.back().last = i + 1;
+    rows += partitions[order[i].second].slots.size();
+  }
+  return batches;
+}
+
+// Partitions are printed in the order of their first level; the partitions
+// of one first level (one per log) are sorted together. With worker threads
+// the batches are sorted and formatted on them, a bounded number ahead of
+// the one being written.
+void GroupCounter::Report() {
+  const Dictionaries dictionaries = RankLevels();
+  const std::vector<CountTable::Partition>& partitions = counts_.partitions();
+  std::vector<std::pair<uint32_t, uint32_t>> order;  // (first level in report order, partition)
+  order.reserve(partitions.size());
+  for (uint32_t i = 0; i < partitions.size(); ++i) {
+    order.emplace_back(OrderValue(dictionaries[0].rank, partitions[i].lead), i);
+  }
+  std::sort(order.begin(), order.end());
+  const std::optional<KeyPacking> packing = PackingFor(dictionaries);
+  std::vector<ReportBatch> batches = PlanBatches(order);
+  const auto write = [this](ReportBatch& batch) {
+    batch.text.ForEachChunk([](std::string_view text) { Out() << text; });
+    m_total += batch.total;
+    batch.text.Release();
+  };
+  if (worker_threads == 0 || batches.size() < 2) {
+    for (ReportBatch& batch : batches) {
+      FormatBatch(order, dictionaries, packing, batch);
+      write(batch);
+    }
+    return;
+  }
+  std::deque<std::future<void>> ahead;
+  size_t next = 0;
+  for (ReportBatch& batch : batches) {
+    while (next < batches.size() && ahead.size() < worker_threads + 1) {
+      ReportBatch* planned = &batches[next++];
+      const auto format = [&, planned] { FormatBatch(order, dictionaries, packing, *planned); };
+      try {
+        ahead.push_back(std::async(std::launch::async, format));
+      } catch (const std::system_error&) {
+        ahead.push_back(std::async(std::launch::deferred, format));  // no thread to be had: done here
+      }
+    }
+    ahead.front().get();
+    ahead.pop_front();
+    write(batch);
+  }
+}
+
+}  // namespace tallymere
