@@ -144,9 +144,9 @@ void FilePipeline::CountNext() {
 
 void FilePipeline::File(const std::string& path) {
   if (threads_.empty()) {
-    RepFileInput input(path, counter_);
-    ProcessFile(input, counter_);
-    counter_.current_path = nullptr;
+    // The same steps on the main thread alone; each part is decoded only
+    // when it is counted, which holds the least memory.
+    Finish(*PrepareFile(path, part_flags_, /*decode=*/false));
     return;
   }
   waiting_ = path;
@@ -155,17 +155,13 @@ void FilePipeline::File(const std::string& path) {
 }
 
 void FilePipeline::FolderFailure(const std::string& folder, const std::string& error_text) {
-  if (threads_.empty()) {
-    ReportFolderFailure(folder, error_text);
-    counter_.incomplete = true;
-    return;
-  }
-  // Reported in walk order: after what the files read ahead of it print.
   auto notice = std::make_unique<PreparedFile>();
   {
     ScopedOutputRecording recording(notice->output);
     ReportFolderFailure(folder, error_text);
   }
+  if (threads_.empty()) return Finish(*notice);
+  // Reported in walk order: after what the files read ahead of it print.
   std::promise<Result> ready;
   ready.set_value(std::move(notice));
   ahead_.push_back(ready.get_future());

@@ -1,4 +1,6 @@
+#include <cstdint>
 #include <cstdio>
+#include <vector>
 
 #include "platform/platform.h"
 #include "platform/win32/win32_support.h"
@@ -141,10 +143,11 @@ bool ListFolder(const std::string& folder, std::vector<DirEntry>& entries, std::
   // Room for a few hundred entries a call; entries are 8-byte aligned.
   std::vector<uint64_t> room(8192);
   const auto room_bytes = static_cast<DWORD>(room.size() * sizeof(uint64_t));
-  for (;;) {
+  for (bool first = true;; first = false) {
     if (!GetFileInformationByHandleEx(handle.get(), FileIdBothDirectoryInfo, room.data(), room_bytes)) {
       const DWORD error = GetLastError();
-      if (error == ERROR_NO_MORE_FILES) return true;
+      // A folder without "." and ".." (a drive's root) may match nothing at all.
+      if (error == ERROR_NO_MORE_FILES || (first && error == ERROR_FILE_NOT_FOUND)) return true;
       error_text = win32::CLibraryErrorText(error);
       return false;
     }
