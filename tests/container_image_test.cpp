@@ -152,6 +152,26 @@ TEST_F(ImageTest, ChainLinksPastTheEndReportEachFieldThatDoesNotFit) {
   EXPECT_EQ(OpenWithLink(capture_, size - 12), error);
 }
 
+// The earlier footer must end before the later one begins and hold at least
+// its links and both section lengths, so a chain never holds more footers
+// than the image has room for.
+TEST_F(ImageTest, AnEarlierFooterThatOverlapsTheNextOrIsTooShortIsRefused) {
+  const Buffer sound = Write({.footers = {DataFooter(1, 1), DataFooter(2, 1)}});
+  const uint64_t last = U64At(sound, 32);
+  const uint64_t first = U64At(sound, last);
+  ASSERT_GT(first, 0u);
+  const uint64_t room = last - first;
+  const uint64_t stored = U64At(sound, last + 8) & 0xFFFFFFFF;
+  ASSERT_LE(stored, room);
+  for (const auto& [length, status] : std::vector<std::pair<uint64_t, int>>{{stored, 0}, {room + 1, -1}, {27, -1}}) {
+    Buffer image = sound;
+    PutU64(image, last + 8, (U64At(image, last + 8) & ~uint64_t{0xFFFFFFFF}) | length);
+    capture_.Clear();
+    EXPECT_EQ(OpenAndParse(image).status, status) << length;
+    EXPECT_EQ(capture_.out(), status == 0 ? "" : "ScanFooters() error\n") << length;
+  }
+}
+
 TEST_F(ImageTest, TwoFootersAreReadFirstFooterFirstEachBoundedByItsOwnEnd) {
   const Parsed parsed = OpenAndParse(Write({.footers = {DataFooter(1, 2, u"First"), DataFooter(2, 3, u"Second")}}));
   ASSERT_EQ(parsed.status, 0);

@@ -110,6 +110,22 @@ TEST_F(PipelineTest, PropertyTotalReportsAMissingEventsCountOnce) {
   EXPECT_TRUE(counter.incomplete);
 }
 
+// A footer that carries "PrevPositionGUID" makes the file a position record
+// (it stops the parse there): the property total counts none of the file,
+// its earlier footers included, without a word, and the run stays complete.
+TEST_F(PipelineTest, PropertyTotalPassesOverAPositionRecordSilently) {
+  repwriter::ImagePlan plan =
+      repwriter::Lower(Image({Footer(u"App", {2}), Footer(u"App", {3}), Footer(u"App", {4})}));
+  std::erase_if(plan.footers[1].properties, [](const auto& p) { return p.name == u"EventsCount"; });
+  plan.footers[1].properties.push_back({u"PrevPositionGUID", u"{0}"});
+  EventCount counter;
+  EXPECT_EQ(Process(WriteBytes("a.rep", repwriter::BuildImage(plan)), counter), 0);
+  EXPECT_EQ(counter.m_prop_total, 0u);
+  EXPECT_FALSE(counter.incomplete);
+  EXPECT_EQ(capture_.err(), "");
+  EXPECT_EQ(capture_.out(), "");
+}
+
 TEST_F(PipelineTest, EveryEventsPartReachesTheCounterDecoded) {
   RecordingCounter counter;
   FooterDescription footer = Footer(u"App", {4, 5});
