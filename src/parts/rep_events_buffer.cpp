@@ -20,7 +20,7 @@ constexpr uint32_t kExplicitIndex = 0x01000000;  // the next word is the index
 }  // namespace
 
 std::optional<uint32_t> RepEventsBuffer::ReferenceWordCount(uint64_t offset) const {
-  const int16_t n = static_cast<int16_t>(bytes().U16At(offset + 24));
+  const int16_t n = static_cast<int16_t>(bytes().U16At(offset + EventField::kRefCount));
   if (n == 0) return 0;
   if (n < 0) return 1;  // writers' counts of 32768 and more cover one word
   // Scan only the words that lie inside the bytes; running out of them
@@ -45,7 +45,7 @@ std::optional<uint64_t> RepEventsBuffer::RecordSize(uint64_t offset) const {
   if (!bytes().Fits(offset, kFixedSize)) return std::nullopt;
   const std::optional<uint32_t> words = ReferenceWordCount(offset);
   if (!words) return std::nullopt;
-  return kFixedSize + 4 * uint64_t{*words} + bytes().U32At(offset);
+  return kFixedSize + 4 * uint64_t{*words} + bytes().U32At(offset + EventField::kDataLen);
 }
 
 namespace {
@@ -78,7 +78,7 @@ inline uint32_t EndMarkerBits(const uint8_t* words) {
 // unpredictably.
 constexpr uint32_t kUnknownWords = UINT32_MAX;
 inline uint32_t WindowWordCount(const uint8_t* record) {
-  const uint16_t n = LoadLE16(record + 24);
+  const uint16_t n = LoadLE16(record + EventField::kRefCount);
   const uint32_t limit = (n & 0x8000) != 0 ? 1 : n;  // counts of 32768 and more cover one word
   const uint32_t found = EndMarkerBits(record + kFixedSize) & ((uint32_t{1} << std::min(limit, kWindowWords)) - 1);
   const uint32_t words = found != 0 ? static_cast<uint32_t>(std::countr_zero(found)) + 1 : limit;
@@ -101,7 +101,7 @@ uint64_t RepEventsBuffer::CountRecords() {
     PrefetchForRead(base + std::min(offset + kPrefetchAhead, end - 1));
     const uint32_t words = RangeFits(offset, kWindowSize, end) ? WindowWordCount(base + offset) : kUnknownWords;
     if (words != kUnknownWords) {
-      size = kFixedSize + 4 * uint64_t{words} + LoadLE32(base + offset);
+      size = kFixedSize + 4 * uint64_t{words} + LoadLE32(base + offset + EventField::kDataLen);
     } else {
       // Long lists, and records near the end: word by word, within the bytes.
       const std::optional<uint64_t> measured = RecordSize(offset);
@@ -169,16 +169,16 @@ void RepEventsBuffer::Decode() {
     if (i + kPrefetchRecords < offsets_.size()) PrefetchForRead(bytes().data() + offsets_[i + kPrefetchRecords]);
     // The fixed part of the record; empty past the records.
     const ByteView fields(HasRecord(i) ? bytes().SubAt(RecordOffset(i), kFixedSize) : Bytes{});
-    time += fields.U32At(28);
-    sum += fields.U32At(32);
+    time += fields.U32At(EventField::kTimeDelta);
+    sum += fields.U32At(EventField::kDelta32);
     RepEventEntry& entry = table.emplace_back();
-    entry.field_4 = fields.U32At(4);
-    entry.cat_index = fields.U32At(8);
-    entry.comp_index = fields.U32At(12);
-    entry.field_16 = fields.U32At(16);
-    entry.field_20 = fields.U32At(20);
-    entry.ref_count = fields.U16At(24);
-    entry.field_26 = fields.U16At(26);
+    entry.field_4 = fields.U32At(EventField::kField4);
+    entry.cat_index = fields.U32At(EventField::kCatIndex);
+    entry.comp_index = fields.U32At(EventField::kCompIndex);
+    entry.field_16 = fields.U32At(EventField::kField16);
+    entry.field_20 = fields.U32At(EventField::kField20);
+    entry.ref_count = fields.U16At(EventField::kRefCount);
+    entry.field_26 = fields.U16At(EventField::kField26);
     entry.time = time;
     entry.sum_32 = sum;
     const RecordTail tail = Tail(i);

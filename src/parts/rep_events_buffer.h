@@ -31,6 +31,20 @@
 
 namespace tallymere {
 
+// Byte offsets of the fixed fields of an event record (the layout above).
+struct EventField {
+  static constexpr uint32_t kDataLen = 0;
+  static constexpr uint32_t kField4 = 4;
+  static constexpr uint32_t kCatIndex = 8;
+  static constexpr uint32_t kCompIndex = 12;
+  static constexpr uint32_t kField16 = 16;
+  static constexpr uint32_t kField20 = 20;
+  static constexpr uint32_t kRefCount = 24;
+  static constexpr uint32_t kField26 = 26;
+  static constexpr uint32_t kTimeDelta = 28;
+  static constexpr uint32_t kDelta32 = 32;
+};
+
 using RefPair = std::pair<uint32_t, uint32_t>;
 
 struct RepEventEntry {
@@ -58,16 +72,16 @@ class RepEventsBuffer final : public RepPartBuffer {
   void Decode() override;
 
   // The fields of record i as stored; 0 (empty) for i >= ulCount.
-  uint32_t DataLen(uint32_t i) const { return U32Field(i, 0); }
-  uint32_t Field4(uint32_t i) const { return U32Field(i, 4); }
-  uint32_t CatIndex(uint32_t i) const { return U32Field(i, 8); }
-  uint32_t CompIndex(uint32_t i) const { return U32Field(i, 12); }
-  uint32_t Field16(uint32_t i) const { return U32Field(i, 16); }
-  uint32_t Field20(uint32_t i) const { return U32Field(i, 20); }
-  uint16_t RefCount(uint32_t i) const { return U16Field(i, 24); }
-  uint16_t Field26(uint32_t i) const { return U16Field(i, 26); }
-  uint32_t TimeDelta(uint32_t i) const { return U32Field(i, 28); }
-  uint32_t Delta32(uint32_t i) const { return U32Field(i, 32); }
+  uint32_t DataLen(uint32_t i) const { return U32Field(i, EventField::kDataLen); }
+  uint32_t Field4(uint32_t i) const { return U32Field(i, EventField::kField4); }
+  uint32_t CatIndex(uint32_t i) const { return U32Field(i, EventField::kCatIndex); }
+  uint32_t CompIndex(uint32_t i) const { return U32Field(i, EventField::kCompIndex); }
+  uint32_t Field16(uint32_t i) const { return U32Field(i, EventField::kField16); }
+  uint32_t Field20(uint32_t i) const { return U32Field(i, EventField::kField20); }
+  uint16_t RefCount(uint32_t i) const { return U16Field(i, EventField::kRefCount); }
+  uint16_t Field26(uint32_t i) const { return U16Field(i, EventField::kField26); }
+  uint32_t TimeDelta(uint32_t i) const { return U32Field(i, EventField::kTimeDelta); }
+  uint32_t Delta32(uint32_t i) const { return U32Field(i, EventField::kDelta32); }
   // visit(cat_index, comp_index, time_delta) for records [0, count) in
   // order: the fields the counters read, without a bounds test per field
   // (Parse proved that every record's fixed 36 bytes lie inside).
@@ -79,7 +93,8 @@ class RepEventsBuffer final : public RepPartBuffer {
       // Records are read again from the second-level cache: ask a few ahead.
       if (i + kPrefetchRecords < records) PrefetchForRead(base + offsets_[i + kPrefetchRecords]);
       const uint8_t* record = base + offsets_[i];
-      visit(LoadLE32(record + 8), LoadLE32(record + 12), LoadLE32(record + 28));
+      visit(LoadLE32(record + EventField::kCatIndex), LoadLE32(record + EventField::kCompIndex),
+            LoadLE32(record + EventField::kTimeDelta));
     }
   }
 

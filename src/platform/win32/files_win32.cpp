@@ -1,5 +1,9 @@
+#include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <cstdio>
+#include <mutex>
+#include <new>
 #include <vector>
 
 #include "platform/platform.h"
@@ -12,12 +16,94 @@ using win32::UniqueHandle;
 
 namespace {
 
+// File bytes in a block that is kept for the next files when freed. The
+// heap hands blocks of about a megabyte and more straight back to the
+// system and maps the next one anew, each page faulted in and cleared
+// again, file after file (the POSIX heap is told to keep them instead). The
+// blocks are sized in steps of a quarter of a power of two, and a freed one
+// serves any file up to its size and over half of it, so files of similar
+// sizes share them. Kept bytes stay within the most bytes ever in use at
+// once, so the memory held follows the files in flight, however many files
+// are read.
+class RecycledFileContent final : public FileContent {
+ public:
+  // Smaller files come from the heap, which keeps blocks of their size.
+  static constexpr uint64_t kSmallest = uint64_t{256} << 10;
+
+  explicit RecycledFileContent(uint64_t size) : size_(size) {
+    Cache& cache = TheCache();
+    const size_t wanted = Rounded(static_cast<size_t>(size));
+    std::lock_guard<std::mutex> lock(cache.mutex);
+    auto best = cache.kept.end();
+    for (auto it = cache.kept.begin(); it != cache.kept.end(); ++it) {
+      if (it->bytes >= wanted && it->bytes / 2 < wanted && (best == cache.kept.end() || it->bytes < best->bytes)) {
+        best = it;
+      }
+    }
+    if (best != cache.kept.end()) {
+      block_ = *best;
+      cache.kept_bytes -= best->bytes;
+      cache.kept.erase(best);
+    } else {
+      block_ = {MapBlock(wanted), wanted};
+      if (block_.data == nullptr) throw std::bad_alloc();
+    }
+    cache.used_bytes += block_.bytes;
+    cache.most_used_bytes = std::max(cache.most_used_bytes, cache.used_bytes);
+  }
+  ~RecycledFileContent() override {
+    Cache& cache = TheCache();
+    std::lock_guard<std::mutex> lock(cache.mutex);
+    cache.used_bytes -= block_.bytes;
+    cache.kept.push_back(block_);  // newest last
+    cache.kept_bytes += block_.bytes;
+    while (cache.kept_bytes > cache.most_used_bytes) {
+      cache.kept_bytes -= cache.kept.front().bytes;
+      UnmapBlock(cache.kept.front().data, cache.kept.front().bytes);
+      cache.kept.erase(cache.kept.begin());
+    }
+  }
+  RecycledFileContent(const RecycledFileContent&) = delete;
+  RecycledFileContent& operator=(const RecycledFileContent&) = delete;
+
+  uint8_t* mutable_data() { return static_cast<uint8_t*>(block_.data); }
+  const uint8_t* data() const override { return static_cast<const uint8_t*>(block_.data); }
+  uint64_t size() const override { return size_; }
+
+ private:
+  struct Block {
+    void* data = nullptr;
+    size_t bytes = 0;
+  };
+  struct Cache {
+    std::mutex mutex;
+    std::vector<Block> kept;  // oldest first
+    size_t kept_bytes = 0;
+    size_t used_bytes = 0;
+    size_t most_used_bytes = 0;
+  };
+  static Cache& TheCache() {
+    static Cache* cache = new Cache;  // never destroyed: contents may be freed during exit
+    return *cache;
+  }
+  // The next step of a quarter of a power of two (at least kSmallest).
+  static size_t Rounded(size_t bytes) {
+    const unsigned power = static_cast<unsigned>(std::bit_width(bytes - 1)) - 1;
+    const size_t step = (size_t{1} << power) / 4;
+    return (bytes + step - 1) / step * step;
+  }
+
+  Block block_;
+  uint64_t size_;
+};
+
 // Reads exactly `size` bytes in pieces: one read call takes at most a 32-bit
 // count. Bytes the writer appends after the length was taken are left
 // alone; a file that ends early was shortened meanwhile.
+template <class Content>
 ReadResult ReadExactly(HANDLE file, uint64_t size) {
   constexpr uint64_t kPiece = uint64_t{1} << 30;
-  auto content = std::make_unique<OwnedFileContent>(size);
+  auto content = std::make_unique<Content>(size);
   uint64_t done = 0;
   while (done < size) {
     const auto wanted = static_cast<DWORD>(size - done < kPiece ? size - done : kPiece);
@@ -205,7 +291,11 @@ ReadResult ReadWholeFile(const std::string& path) {
     return ReadResult::Failed(ReadError::kLength, win32::CLibraryErrorText(GetLastError()));
   }
   if (length.QuadPart < 0) return ReadResult::Failed(ReadError::kLength, win32::CLibraryErrorText(ERROR_INVALID_DATA));
-  return ReadExactly(file.get(), static_cast<uint64_t>(length.QuadPart));
+  const auto size = static_cast<uint64_t>(length.QuadPart);
+  if (size < RecycledFileContent::kSmallest || size > SIZE_MAX / 2) {
+    return ReadExactly<OwnedFileContent>(file.get(), size);
+  }
+  return ReadExactly<RecycledFileContent>(file.get(), size);
 }
 
 std::string win32::SystemErrorText(DWORD code) {

@@ -3,7 +3,10 @@
 
 namespace tallymere::platform {
 
-// The process heap keeps freed blocks for reuse already.
+// The heap keeps freed blocks for reuse up to about half a megabyte; it
+// hands larger ones back to the system at once. The large blocks are file
+// contents, which the file reading recycles itself, and unpacked parts,
+// which come from the block pool.
 void KeepFreedMemory() {}
 
 void* MapBlock(size_t bytes) { return VirtualAlloc(nullptr, bytes, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE); }
