@@ -12,6 +12,7 @@
 #include "platform/platform.h"
 #include "repository/walk.h"
 #include "scan/file_pipeline.h"
+#include "scan/progress.h"
 #include "window/time_filter.h"
 
 namespace tallymere {
@@ -142,10 +143,12 @@ RunOutcome Run(int argc, const char* const* argv) {
   const std::string path_argument = argv[scanner.optind()];
 
   VisitedEntries visited;
+  std::unique_ptr<Progress> progress = Progress::ForTerminal();
   const RepositoryRoot hot_root(path_argument, kHotRoot);
-  ScanRoot(hot_root, counter, visited);
+  ScanRoot(hot_root, counter, visited, progress.get());
   const RepositoryRoot environment_root(path_argument, kEnvironmentRoot);
-  ScanRoot(environment_root, counter, visited);
+  ScanRoot(environment_root, counter, visited, progress.get());
+  progress.reset();  // the line is gone before anything else is written
   if (!hot_root.exists && !environment_root.exists) {
     Err() << "Repository doesn't exist : " << path_argument << "\n";
     return Refuse(argv0);

@@ -2,6 +2,8 @@
 
 #include <charconv>
 #include <cstdlib>
+#include <atomic>
+#include <mutex>
 
 #include "platform/platform.h"
 
@@ -12,7 +14,60 @@ constexpr size_t kFlushThreshold = 1 << 16;
 std::string* g_capture_out = nullptr;
 std::string* g_capture_err = nullptr;
 thread_local OutputRecording* t_recording = nullptr;
+
+// The status line and the writes that must not cut into it.
+struct StatusLine {
+  // Recursive: a failed write of the report stops the run from within Emit.
+  std::recursive_mutex mutex;
+  size_t shown = 0;                // columns of the line on the screen, 0 when none
+  bool out_shares = false;         // standard output is the same terminal
+  std::atomic<bool> used = false;  // a line was shown in this run
+
+  // With the mutex held.
+  void Clear() {
+    if (shown == 0) return;
+    std::string blank = "\r" + std::string(shown, ' ') + "\r";
+    std::string lost;
+    platform::WriteRaw(platform::Stream::kErr, blank, lost);
+    shown = 0;
+  }
+};
+
+StatusLine& TheStatusLine() {
+  static StatusLine line;
+  return line;
+}
+
+// Columns a UTF-8 text takes, one per code point.
+size_t Columns(std::string_view text) {
+  size_t columns = 0;
+  for (char c : text) columns += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+  return columns;
+}
 }  // namespace
+
+void ShowStatusLine(std::string_view text) {
+  StatusLine& line = TheStatusLine();
+  std::lock_guard<std::recursive_mutex> lock(line.mutex);
+  if (!line.used) {
+    line.out_shares = platform::ShareTerminal();
+    line.used = true;
+  }
+  const size_t columns = Columns(text);
+  // The old line's tail is blanked out rather than erased with an escape
+  // sequence, which not every console reads.
+  std::string shown = "\r" + std::string(text);
+  if (columns < line.shown) shown += std::string(line.shown - columns, ' ');
+  std::string lost;
+  platform::WriteRaw(platform::Stream::kErr, shown, lost);
+  line.shown = columns;
+}
+
+void ClearStatusLine() {
+  StatusLine& line = TheStatusLine();
+  std::lock_guard<std::recursive_mutex> lock(line.mutex);
+  line.Clear();
+}
 
 void CaptureOutputForTesting(std::string* out, std::string* err) {
   Out().Flush();
@@ -70,6 +125,12 @@ void TextOut::Flush() {
 }
 
 void TextOut::Emit(std::string_view text) {
+  StatusLine& line = TheStatusLine();
+  std::unique_lock<std::recursive_mutex> lock(line.mutex, std::defer_lock);
+  if (recording_ == nullptr && line.used && (is_err_ || line.out_shares)) {
+    lock.lock();
+    line.Clear();
+  }
   if (recording_ != nullptr) {
     recording_->Append(is_err_, std::string(text));
   } else if (std::string* capture = is_err_ ? g_capture_err : g_capture_out) {
@@ -86,6 +147,7 @@ void TextOut::Emit(std::string_view text) {
 // A report that could not be written whole is never a success, and going on
 // would only fail again: the run stops at once.
 void StopReportUnwritable(const std::string& error_text) {
+  ClearStatusLine();
   const std::string message = "Can't write the report: " + error_text + "\n";
   std::string lost;
   platform::WriteRaw(platform::Stream::kErr, message, lost);
@@ -98,6 +160,7 @@ void StopOutOfMemory() {
     // What is buffered goes out first, so the message follows the
     // diagnostics written before it.
     if (t_recording == nullptr) Out().Flush();
+    ClearStatusLine();
     std::string lost;
     platform::WriteRaw(platform::Stream::kErr, kMessage, lost);
   } catch (...) {

@@ -104,6 +104,14 @@ inline constexpr int kStatusFatal = 255;
 // memory ran out. Standard output written so far is flushed first.
 [[noreturn]] void StopOutOfMemory();
 
+// A status line on standard error, for a terminal: one line rewritten in
+// place. While one is shown, everything else written to that terminal
+// (standard error, and standard output when it is the same terminal) first
+// clears it, so no other text is mixed with it; the next ShowStatusLine
+// puts it back. Any thread may call these.
+void ShowStatusLine(std::string_view text);
+void ClearStatusLine();
+
 // Tests: while a target is set, what would be written to that stream is
 // appended to it instead (standard output when it is flushed). Null restores
 // the stream. Standard output is flushed before the change.

@@ -164,6 +164,13 @@ bool WriteRaw(Stream stream, std::string_view bytes, std::string& error_text);
 // Prepares the console streams once at start-up (code pages, modes).
 void InitConsole();
 
+// True when the stream is a terminal (a console on Windows).
+bool IsTerminal(Stream stream);
+// True when standard output and standard error write to the same terminal.
+bool ShareTerminal();
+// The width of the stream's terminal in columns, or 0 when unknown.
+unsigned TerminalColumns(Stream stream);
+
 // ---- Memory ----------------------------------------------------------------
 
 // Asks the allocator to keep freed memory for reuse. Every file unpacks into

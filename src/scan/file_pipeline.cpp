@@ -29,7 +29,7 @@ struct PreparedFile {
 namespace {
 
 std::unique_ptr<PreparedFile> PrepareFile(const std::string& path, const std::array<uint32_t, kPartKinds>& flags,
-                                          bool decode) {
+                                          bool decode, Progress* progress) {
   auto file = std::make_unique<PreparedFile>();
   try {
     ScopedOutputRecording recording(file->output);
@@ -37,6 +37,10 @@ std::unique_ptr<PreparedFile> PrepareFile(const std::string& path, const std::ar
     if (file->input->loaded()) {
       file->parsed.emplace(file->input->bytes().size());
       ParseFile(*file->input, decode, *file->parsed);
+      if (progress != nullptr) {
+        progress->AddRead(file->input->bytes().size());
+        progress->AddUnpacked(file->parsed->footprint - file->input->bytes().size());
+      }
     }
   } catch (const std::bad_alloc&) {
     // The run stops when this file's turn comes, after everything the
@@ -53,8 +57,8 @@ void ReportFolderFailure(const std::string& folder, const std::string& error_tex
 
 }  // namespace
 
-FilePipeline::FilePipeline(RepCounters& counter, unsigned workers)
-    : counter_(counter), part_flags_(counter.part_flags), decode_(!counter.fast) {
+FilePipeline::FilePipeline(RepCounters& counter, unsigned workers, Progress* progress)
+    : counter_(counter), part_flags_(counter.part_flags), decode_(!counter.fast), progress_(progress) {
   // A counter that unpacks no part (the property total) reads footers only,
   // which is no work worth handing over.
   if (std::all_of(part_flags_.begin(), part_flags_.end(), [](uint32_t flag) { return flag == 0; })) return;
@@ -91,7 +95,7 @@ void FilePipeline::WorkerLoop() {
 }
 
 std::future<FilePipeline::Result> FilePipeline::Submit(const std::string& path) {
-  std::packaged_task<Result()> job([path, this] { return PrepareFile(path, part_flags_, decode_); });
+  std::packaged_task<Result()> job([path, this] { return PrepareFile(path, part_flags_, decode_, progress_); });
   std::future<Result> result = job.get_future();
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -109,12 +113,15 @@ void FilePipeline::Finish(PreparedFile& file) {
     return;
   }
   counter_.current_path = &file.input->path();
+  const uint64_t announced = counter_.m_prop_total;
   if (file.parsed) {
     CountParsedFile(*file.parsed, *file.input, counter_);
   } else {
     counter_.incomplete = true;  // reported by the reading step
   }
   counter_.current_path = nullptr;
+  // The events the file's counted footers announce.
+  if (progress_ != nullptr) progress_->AddFileDone(counter_.m_prop_total - announced);
 }
 
 // Files read ahead hold their bytes, unpacked parts and decoded records until
@@ -143,10 +150,11 @@ void FilePipeline::CountNext() {
 }
 
 void FilePipeline::File(const std::string& path) {
+  if (progress_ != nullptr) progress_->SetFolderOf(path);
   if (threads_.empty()) {
     // The same steps on the main thread alone; each part is decoded only
     // when it is counted, which holds the least memory.
-    Finish(*PrepareFile(path, part_flags_, /*decode=*/false));
+    Finish(*PrepareFile(path, part_flags_, /*decode=*/false, progress_));
     return;
   }
   waiting_ = path;
@@ -172,9 +180,9 @@ void FilePipeline::Drain() {
   while (!ahead_.empty()) CountNext();
 }
 
-void ScanRoot(const RepositoryRoot& root, RepCounters& counter, VisitedEntries& visited) {
+void ScanRoot(const RepositoryRoot& root, RepCounters& counter, VisitedEntries& visited, Progress* progress) {
   if (!root.exists) return;
-  FilePipeline pipeline(counter, counter.worker_threads);
+  FilePipeline pipeline(counter, counter.worker_threads, progress);
   WalkRepository(root, counter.time_filter, visited, pipeline);
   pipeline.Drain();
 }

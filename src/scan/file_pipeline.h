@@ -22,6 +22,7 @@
 
 #include "counters/rep_counters.h"
 #include "repository/walk.h"
+#include "scan/progress.h"
 
 namespace tallymere {
 
@@ -30,7 +31,8 @@ struct PreparedFile;
 class FilePipeline final : public WalkVisitor {
  public:
   // `workers` threads read ahead; with 0 every file is read when counted.
-  FilePipeline(RepCounters& counter, unsigned workers);
+  // With `progress`, each file read, unpacked and counted is added to it.
+  FilePipeline(RepCounters& counter, unsigned workers, Progress* progress = nullptr);
   ~FilePipeline() override;
   FilePipeline(const FilePipeline&) = delete;
   FilePipeline& operator=(const FilePipeline&) = delete;
@@ -66,10 +68,11 @@ class FilePipeline final : public WalkVisitor {
   std::deque<std::future<Result>> ahead_;
   std::optional<std::string> waiting_;
   uint64_t largest_footprint_ = 0;
+  Progress* progress_;
 };
 
 // Walks one search root and counts every file found, in walk order, with
 // the counter's worker threads reading ahead.
-void ScanRoot(const RepositoryRoot& root, RepCounters& counter, VisitedEntries& visited);
+void ScanRoot(const RepositoryRoot& root, RepCounters& counter, VisitedEntries& visited, Progress* progress);
 
 }  // namespace tallymere

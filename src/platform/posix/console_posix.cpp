@@ -1,5 +1,7 @@
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -32,6 +34,20 @@ void InitConsole() {
     const int held = open("/dev/null", O_RDONLY | O_CLOEXEC);
     if (held >= 0 && held != fd) close(held);  // a lower one was free: it took that
   }
+}
+
+bool IsTerminal(Stream stream) { return isatty(stream == Stream::kOut ? STDOUT_FILENO : STDERR_FILENO) == 1; }
+
+bool ShareTerminal() {
+  struct stat out{}, err{};
+  return IsTerminal(Stream::kOut) && IsTerminal(Stream::kErr) && fstat(STDOUT_FILENO, &out) == 0 &&
+         fstat(STDERR_FILENO, &err) == 0 && out.st_rdev == err.st_rdev;
+}
+
+unsigned TerminalColumns(Stream stream) {
+  winsize size{};
+  if (ioctl(stream == Stream::kOut ? STDOUT_FILENO : STDERR_FILENO, TIOCGWINSZ, &size) != 0) return 0;
+  return size.ws_col;
 }
 
 std::vector<std::string> ProgramArguments(int argc, char** argv) { return {argv, argv + argc}; }

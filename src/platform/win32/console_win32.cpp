@@ -81,6 +81,26 @@ bool WriteRaw(Stream stream, std::string_view bytes, std::string& error_text) {
   return WriteBytes(handle, text, error_text);
 }
 
+namespace {
+
+HANDLE StreamHandle(Stream stream) { return GetStdHandle(stream == Stream::kOut ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE); }
+
+}  // namespace
+
+bool IsTerminal(Stream stream) {
+  DWORD mode = 0;
+  return GetConsoleMode(StreamHandle(stream), &mode) != 0;
+}
+
+// Every console program of a window writes to the one console it has.
+bool ShareTerminal() { return IsTerminal(Stream::kOut) && IsTerminal(Stream::kErr); }
+
+unsigned TerminalColumns(Stream stream) {
+  CONSOLE_SCREEN_BUFFER_INFO info;
+  if (!GetConsoleScreenBufferInfo(StreamHandle(stream), &info)) return 0;
+  return static_cast<unsigned>(info.srWindow.Right - info.srWindow.Left + 1);
+}
+
 std::vector<std::string> ProgramArguments(int argc, char** argv) {
   int count = 0;
   const win32::UniqueLocal<LPWSTR> wide(CommandLineToArgvW(GetCommandLineW(), &count));
