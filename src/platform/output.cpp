@@ -26,7 +26,8 @@ struct StatusLine {
   // With the mutex held.
   void Clear() {
     if (shown == 0) return;
-    std::string blank = "\r" + std::string(shown, ' ') + "\r";
+    std::string blank(shown + 2, ' ');
+    blank.front() = blank.back() = '\r';
     std::string lost;
     platform::WriteRaw(platform::Stream::kErr, blank, lost);
     shown = 0;
@@ -56,8 +57,11 @@ void ShowStatusLine(std::string_view text) {
   const size_t columns = Columns(text);
   // The old line's tail is blanked out rather than erased with an escape
   // sequence, which not every console reads.
-  std::string shown = "\r" + std::string(text);
-  if (columns < line.shown) shown += std::string(line.shown - columns, ' ');
+  std::string shown;
+  shown.reserve(1 + text.size() + line.shown);
+  shown.push_back('\r');
+  shown.append(text);
+  if (columns < line.shown) shown.append(line.shown - columns, ' ');
   std::string lost;
   platform::WriteRaw(platform::Stream::kErr, shown, lost);
   line.shown = columns;

@@ -16,9 +16,13 @@ constexpr unsigned kDefaultColumns = 80;
 
 // 1234567 -> "1,234,567"
 std::string Grouped(uint64_t value) {
-  std::string digits = std::to_string(value);
-  for (size_t i = digits.size(); i > 3; i -= 3) digits.insert(i - 3, ",");
-  return digits;
+  const std::string digits = std::to_string(value);
+  std::string grouped;
+  for (size_t i = 0; i < digits.size(); ++i) {
+    if (i > 0 && (digits.size() - i) % 3 == 0) grouped.push_back(',');
+    grouped.push_back(digits[i]);
+  }
+  return grouped;
 }
 
 // Bytes with a decimal unit: "812 kB", "1.3 GB".
