@@ -1,6 +1,7 @@
 # Cross-builds the Windows executable on Linux with mingw-w64 (Debian:
-# g++-mingw-w64-x86-64 libz-mingw-w64-dev; wine64 to run the tests):
-#   cmake -S . -B build/windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DTALLYMERE_INFLATE=zlib
+# g++-mingw-w64-x86-64 libz-mingw-w64-dev; wine64 to run the tests; libdeflate
+# is compiled from the source scripts/deps.sh --windows fetches):
+#   cmake -S . -B build/windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 

@@ -10,10 +10,24 @@
 # grouping. Then it compares the peak memory over 100 and 1,000 files of the
 # same size. The tables are also written to bench/results.md.
 #   scripts/bench.sh [runs]      (default 5 runs per case)
+#
+# With --windows it builds the Windows executable as well (mingw-w64, as
+# scripts/test.sh does) and runs it under wine next to the Linux executable
+# on the same repository, for modes 20, 24, 0 and 8, and prints the median
+# ratio of their wall times, wine's start-up (a -h run) taken off; the table
+# goes to bench/results-windows.md.
+#   scripts/bench.sh --windows [runs]
+# BENCH_EVENTS sets the size of the repository (default 20 million events).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+windows=0
+if [[ "${1:-}" == "--windows" ]]; then
+  windows=1
+  shift
+fi
 scripts/deps.sh
+[[ $windows == 1 ]] && scripts/deps.sh --windows
 runs=${1:-5}
 events=${BENCH_EVENTS:-20000000}
 
@@ -23,7 +37,7 @@ build_variant() {
   cmake --build "$dir" -j "$(nproc)" --target tallymere repgen tallymere_floor >/dev/null
 }
 build_variant build/bench
-build_variant build/bench-zlib -DTALLYMERE_INFLATE=zlib
+[[ $windows == 1 ]] || build_variant build/bench-zlib -DTALLYMERE_INFLATE=zlib
 
 repo=.bench/repo-$events
 if [[ ! -f $repo/.complete ]]; then
@@ -32,6 +46,30 @@ if [[ ! -f $repo/.complete ]]; then
   build/bench/tools/repgen/repgen --out "$repo" --events "$events" --files 300 --start 20180101 \
     --span-days 365 --seed 20 --threads "$(nproc)" >&2
   touch "$repo/.complete"
+fi
+
+if [[ $windows == 1 ]]; then
+  dir=build/bench-windows
+  wine=/usr/lib/wine/wine64
+  [[ -x $wine ]] || wine=$(command -v wine64)
+  # The same backend as the Linux build: configuring fails if the libdeflate
+  # source is missing rather than measuring the zlib build.
+  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTALLYMERE_TESTS=OFF -DTALLYMERE_INFLATE=libdeflate \
+    -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake >/dev/null
+  cmake --build "$dir" -j "$(nproc)" --target tallymere >/dev/null
+  export WINEPREFIX=$PWD/$dir/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=
+  unset DISPLAY
+  # One wine server for all the runs, as on a Windows machine the system is
+  # up already; stopped at the end (the server of this prefix only).
+  wineserver=$(dirname "$wine")/wineserver
+  "$wineserver" -k 2>/dev/null || true
+  "$wineserver" -p
+  trap '"$wineserver" -k 2>/dev/null || true' EXIT
+  "$wine" wineboot -i >/dev/null 2>&1
+  python3 bench/windows_ratio.py --runs "$runs" --events "$events" --repo "$repo" \
+    --linux-program build/bench/tallymere --windows-program "$dir/tallymere.exe" --wine "$wine" \
+    --out bench/results-windows.md
+  exit 0
 fi
 
 # Memory must stay flat as the file count grows: two repositories of files

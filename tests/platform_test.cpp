@@ -179,6 +179,61 @@ TEST(ReadWholeFile, ReadsFilesAWriterHoldsOpenButNotLockedOnes) {
 }
 #endif
 
+// Large files are read into blocks kept for the next files: each content
+// must hold exactly its own file's bytes and length, whichever block held
+// an earlier file, and contents alive at once must not share one.
+TEST(ReadWholeFile, LargeFilesReadOneAfterAnotherHoldExactlyTheirOwnBytes) {
+  TempFolder folder;
+  std::vector<fs::path> files;
+  const std::vector<size_t> sizes = {600000, 590001, 300000, 1200000, 600000, 262144, 262143};
+  for (size_t i = 0; i < sizes.size(); ++i) {
+    std::string bytes(sizes[i], '\0');
+    for (size_t j = 0; j < bytes.size(); ++j) bytes[j] = static_cast<char>((j * 7 + i * 31) & 0xFF);
+    std::string name = "f";  // appended piece by piece: GCC 12 misjudges chained + here
+    name += std::to_string(i);
+    name += ".rep";
+    files.push_back(folder.AddFile(name, bytes));
+  }
+  auto expect_own_bytes = [&](size_t i, const platform::ReadResult& read) {
+    ASSERT_TRUE(read.content) << read.error_text;
+    ASSERT_EQ(read.content->size(), sizes[i]);
+    const uint8_t* data = read.content->data();
+    for (size_t j = 0; j < sizes[i]; ++j) {
+      ASSERT_EQ(data[j], static_cast<uint8_t>((j * 7 + i * 31) & 0xFF)) << "file " << i << " byte " << j;
+    }
+  };
+  for (size_t i = 0; i < files.size(); ++i) expect_own_bytes(i, platform::ReadWholeFile(files[i].string()));
+  std::vector<platform::ReadResult> held;
+  for (size_t i = 0; i < files.size(); ++i) held.push_back(platform::ReadWholeFile(files[i].string()));
+  for (size_t i = 0; i < files.size(); ++i) expect_own_bytes(i, held[i]);
+}
+
+// A folder of more entries than one read of the listing returns.
+TEST(ListFolder, ListsLargeFoldersWhole) {
+  TempFolder folder;
+  constexpr int kFiles = 1500;
+  for (int i = 0; i < kFiles; ++i) {
+    std::string name = "Orv_";
+    name += std::to_string(1000000 + i);
+    name += "_with_a_long_name.rep";
+    folder.AddFile(name);
+  }
+  std::vector<platform::DirEntry> entries;
+  std::string error;
+  ASSERT_TRUE(platform::ListFolder(folder.path().string(), entries, error)) << error;
+  ASSERT_EQ(entries.size(), static_cast<size_t>(kFiles));
+  std::vector<uint64_t> ids;
+  for (const auto& entry : entries) {
+    EXPECT_EQ(entry.kind, platform::EntryKind::kFile) << entry.name;
+    ids.push_back(entry.identity.file);
+  }
+  std::sort(ids.begin(), ids.end());
+  EXPECT_EQ(std::adjacent_find(ids.begin(), ids.end()), ids.end()) << "every file has an identity of its own";
+  const auto last = std::max_element(entries.begin(), entries.end(),
+                                     [](const auto& x, const auto& y) { return x.name < y.name; });
+  EXPECT_EQ(platform::IdentityOf(ToUtf8(folder.path() / last->name), error), last->identity);
+}
+
 TEST(ListFolder, ListsFilesAndFoldersWithoutTheDotEntries) {
   TempFolder folder;
   folder.AddFile("b.rep");

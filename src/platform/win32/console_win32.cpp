@@ -3,6 +3,9 @@
 
 #include <shellapi.h>  // after the Windows headers it builds on
 
+#include <algorithm>
+#include <cstring>
+
 namespace tallymere::platform {
 
 namespace {
@@ -58,6 +61,35 @@ bool WriteConsoleText(HANDLE console, std::string_view bytes, std::string& error
   return true;
 }
 
+// A file or a pipe gets the text with CR LF line ends, converted piece by
+// piece in a buffer of fixed size: a report of hundreds of megabytes costs
+// one pass over its bytes and no allocation, rather than a copy of the same
+// size (which the heap would map afresh for every megabyte written).
+bool WriteBytesWithCrLf(HANDLE handle, std::string_view text, std::string& error_text) {
+  constexpr size_t kPiece = size_t{32} << 10;
+  char piece[kPiece];
+  size_t used = 0;
+  while (!text.empty()) {
+    // Room for a run of bytes and, should a line end follow it, CR LF.
+    if (kPiece - used < 2) {
+      if (!WriteBytes(handle, std::string_view(piece, used), error_text)) return false;
+      used = 0;
+    }
+    const size_t span = std::min(text.size(), kPiece - used - 1);
+    const void* line_end = std::memchr(text.data(), '\n', span);
+    const size_t run = line_end ? static_cast<size_t>(static_cast<const char*>(line_end) - text.data()) : span;
+    std::memcpy(piece + used, text.data(), run);
+    used += run;
+    text.remove_prefix(run);
+    if (line_end) {
+      piece[used++] = '\r';
+      piece[used++] = '\n';
+      text.remove_prefix(1);
+    }
+  }
+  return used == 0 || WriteBytes(handle, std::string_view(piece, used), error_text);
+}
+
 }  // namespace
 
 void InitConsole() {
@@ -75,10 +107,9 @@ bool WriteRaw(Stream stream, std::string_view bytes, std::string& error_text) {
     error_text = win32::SystemErrorText(ERROR_INVALID_HANDLE);
     return false;
   }
-  const std::string text = WithCrLf(bytes);
   DWORD mode = 0;
-  if (GetConsoleMode(handle, &mode)) return WriteConsoleText(handle, text, error_text);
-  return WriteBytes(handle, text, error_text);
+  if (GetConsoleMode(handle, &mode)) return WriteConsoleText(handle, WithCrLf(bytes), error_text);
+  return WriteBytesWithCrLf(handle, bytes, error_text);
 }
 
 namespace {
