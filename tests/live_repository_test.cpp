@@ -26,19 +26,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadText(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-std::string Quote(const std::string& text) {
-  std::string quoted = "'";
-  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
-}
-
 bool BuiltWithSanitizers() {
 #if defined(__SANITIZE_ADDRESS__)
   return true;
@@ -87,9 +74,9 @@ class LiveRepository : public ::testing::Test {
   // returned as the run's status.
   ProgramResult RunScript(const std::string& script) {
     const fs::path out = folder_.path() / "out", err = folder_.path() / "err";
-    const std::string command = "PROG=" + Quote(ProgramPath()) + " REPO=" + Quote(Repo()) + " OUT=" +
-                                Quote(out.string()) + " ERR=" + Quote(err.string()) + " bash -c " +
-                                Quote(script) + " </dev/null";
+    const std::string command = "PROG=" + ShellQuoted(ProgramPath()) + " REPO=" + ShellQuoted(Repo()) + " OUT=" +
+                                ShellQuoted(out.string()) + " ERR=" + ShellQuoted(err.string()) + " bash -c " +
+                                ShellQuoted(script) + " </dev/null";
     ProgramResult result;
     const int raw = std::system(command.c_str());
     result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
@@ -204,8 +191,8 @@ TEST_F(LiveRepository, PathsLongerThanTheSystemLimitAreWalkedAndRead) {
     if (entry.path().filename() != log) fs::rename(entry.path(), Repo() + "/" + entry.path().filename().string());
   }
   const std::string alone = RunProgram({"-m", "8", Repo()}).out;
-  const ProgramResult deep = RunScript("\"$PROG\" -m 8 " + Quote(deep_repo) + " >\"$OUT\" 2>\"$ERR\"; s=$?; rm -rf " +
-                                       Quote(deep_repo) + "; exit $s");
+  const ProgramResult deep = RunScript("\"$PROG\" -m 8 " + ShellQuoted(deep_repo) + " >\"$OUT\" 2>\"$ERR\"; s=$?; rm -rf " +
+                                       ShellQuoted(deep_repo) + "; exit $s");
   EXPECT_EQ(deep.status, 0) << deep.out;
   EXPECT_EQ(deep.out, alone);
   EXPECT_FALSE(alone.empty());

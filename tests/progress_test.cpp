@@ -40,19 +40,6 @@ TEST(ProgressLine, SaysWhatWasDoneAndFitsTheTerminal) {
 
 #ifndef _WIN32
 
-std::string ReadText(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-std::string Quote(const std::string& text) {
-  std::string quoted = "'";
-  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
-}
-
 std::string Shell(const std::string& command) {
   std::string output;
   if (FILE* pipe = popen(command.c_str(), "r")) {
@@ -105,9 +92,9 @@ class TerminalRun : public ::testing::Test {
 
 TEST_F(TerminalRun, TheStatusLineChangesDuringTheRunAndIsGoneAfterIt) {
   const fs::path report = folder_.path() / "report";
-  const std::string command = "TALLYMERE_THREADS=0 " + Quote(ProgramPath()) + " -m 8 " + Quote(Repo()) + " >" +
-                              Quote(report.string()) + "; echo run-ended-$?; sleep 60";
-  Shell("tmux -L " + socket_ + " new-session -d -s run -x 160 -y 24 " + Quote(command));
+  const std::string command = "TALLYMERE_THREADS=0 " + ShellQuoted(ProgramPath()) + " -m 8 " + ShellQuoted(Repo()) + " >" +
+                              ShellQuoted(report.string()) + "; echo run-ended-$?; sleep 60";
+  Shell("tmux -L " + socket_ + " new-session -d -s run -x 160 -y 24 " + ShellQuoted(command));
   std::set<std::string> seen;
   std::string pane;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);

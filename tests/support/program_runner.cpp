@@ -14,13 +14,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 fs::path UniqueTempPath(const char* prefix) {
   static std::atomic<unsigned> counter{0};
   const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
@@ -43,6 +36,19 @@ std::string WithLineFeeds(const std::string& text) {
 
 }  // namespace
 
+std::string ReadText(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+std::string ShellQuoted(const std::string& text) {
+  std::string quoted = "'";
+  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
 std::string ProgramPath() { return NativeProgramPath(TALLYMERE_EXE); }
 
 std::string ProgramFileName() {
@@ -58,8 +64,8 @@ ProgramResult RunProgramRaw(const std::vector<std::string>& args, const fs::path
   ProgramResult result;
   result.status = RunCaptured(ProgramPath(), args, working_folder, capture / "out", capture / "err");
   if (result.status != -1) {
-    result.out = ReadFile(capture / "out");
-    result.err = ReadFile(capture / "err");
+    result.out = ReadText(capture / "out");
+    result.err = ReadText(capture / "err");
   }
   fs::remove_all(capture);
   return result;

@@ -22,6 +22,12 @@ ProgramResult RunProgram(const std::vector<std::string>& args,
 ProgramResult RunProgramRaw(const std::vector<std::string>& args,
                             const std::filesystem::path& working_folder = {});
 
+// The whole content of a file; empty when it cannot be read.
+std::string ReadText(const std::filesystem::path& path);
+
+// The text in single quotes for a POSIX shell, quotes within escaped.
+std::string ShellQuoted(const std::string& text);
+
 // The path of the built executable, as the program is started with it.
 std::string ProgramPath();
 
