@@ -51,10 +51,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   checked.Parse();
   checked.Dump();
 
-  RepDataBuffer for_part(buffer, buffer.size(), 0);
+  RepDataBuffer for_part({buffer, 0, buffer.size()});
   if (std::unique_ptr<RepPartBuffer> part = for_part.CreatePart(kind)) fuzz::UsePart(*part);
 
-  RepDataBuffer for_image(buffer, buffer.size(), 0);
+  RepDataBuffer for_image({buffer, 0, buffer.size()});
   for_image.ReadNestedImage();
   return 0;
 }
