@@ -76,6 +76,31 @@ TEST(CountTable, CountsEveryKeyPathAcrossPartitionsGrowthAndMerges) {
   EXPECT_LT(table.size(), 6 * 8192u);
 }
 
+// Parts are counted into tables of their own and absorbed one after
+// another: into an empty table, and into one whose partitions are large
+// enough to be merged while they take the slots in.
+TEST(CountTable, AbsorbAddsEveryCountOfPartTables) {
+  CountTable total;
+  std::map<std::pair<KeyPath, uint32_t>, uint64_t> expected;
+  std::mt19937 engine(3);
+  const auto random = [&engine] { return static_cast<uint32_t>(engine()); };
+  for (int part = 0; part < 40; ++part) {
+    CountTable counts;
+    for (int i = 0; i < 3000; ++i) {
+      const KeyPath key{random() % 4, random() % 500, static_cast<uint32_t>(part % 3), 0};
+      const uint32_t group = random() % 2;
+      bool moved = false;
+      counts.Increment(key, group, moved);
+      ++expected[{key, group}];
+    }
+    total.Absorb(counts);
+    EXPECT_TRUE(counts.partitions().empty());
+    EXPECT_EQ(counts.size(), 0u);
+  }
+  EXPECT_EQ(ReadBack(total), expected);
+  EXPECT_LT(total.size(), 8 * 2 * 8192u);  // merged as the partitions filled, not one slot per event
+}
+
 TEST(CountTable, MergeSortedSumsNeighboursOfOneKeyPathWithinThirtyTwoBits) {
   std::vector<CountSlot> slots = {{{1, 2, 3}, 2}, {{1, 2, 3}, 5}, {{1, 2, 3}, CountSlot::kFull - 6},
                                   {{1, 2, 3}, 3}, {{1, 2, 4}, 1}};

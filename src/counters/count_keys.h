@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -33,14 +34,18 @@ inline bool SameKey(const KeyPath& a, const KeyPath& b) {
 }
 
 // Interned key strings: each distinct string is stored once and named by
-// its position.
+// its position. Interning is safe from several threads at once (the tallies
+// of worker threads share one pool); Text is for when counting is over.
 class StringPool {
  public:
   uint32_t Intern(const std::u16string& text);
   const std::u16string& Text(uint32_t id) const { return texts_[id]; }
+  // A copy of the text, safe while other threads intern.
+  std::u16string TextWhileCounting(uint32_t id) const;
   size_t size() const { return texts_.size(); }
 
  private:
+  mutable std::mutex mutex_;
   std::unordered_map<std::u16string, uint32_t> ids_;
   std::vector<std::u16string> texts_;
 };
@@ -53,8 +58,37 @@ class ValuePool {
   size_t size() const { return values_.size(); }
 
  private:
+  std::mutex mutex_;
   std::unordered_map<uint32_t, uint32_t> ids_;
   std::vector<uint32_t> values_;
+};
+
+// The pools of every key kind but the periods, whose value is their key.
+struct KeyPools {
+  StringPool logs;
+  StringPool computers;
+  StringPool categories;
+  ValuePool event_ids;
+  ValuePool event_types;
+};
+
+// A thread's memory of the ids it has interned, in front of a shared pool:
+// most keys recur part after part, and are then found without a lock.
+template <class Key, class Pool>
+class PoolCache {
+ public:
+  explicit PoolCache(Pool& pool) : pool_(pool) {}
+  uint32_t Intern(const Key& key) {
+    const auto found = ids_.find(key);
+    if (found != ids_.end()) return found->second;
+    const uint32_t id = pool_.Intern(key);
+    ids_.emplace(key, id);
+    return id;
+  }
+
+ private:
+  Pool& pool_;
+  std::unordered_map<Key, uint32_t> ids_;
 };
 
 // "2018-03-07" for a day key, "2018-03-07 14:00" for an hour key (UTC).

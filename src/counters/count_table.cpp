@@ -38,22 +38,42 @@ CountTable::Partition& CountTable::PartitionOf(uint32_t lead, uint32_t group) {
   return partitions_[it->second];
 }
 
+void CountTable::MakeRoom(Partition& partition, size_t more) {
+  std::vector<CountSlot>& slots = partition.slots;
+  if (slots.capacity() - slots.size() >= more) return;
+  if (slots.size() >= kMergeFrom) {
+    size_ -= slots.size();
+    SortSlots(slots, scratch_);
+    MergeSorted(slots);
+    size_ += slots.size();
+  }
+  const size_t needed = slots.size() + more;
+  if (needed * 2 > slots.capacity()) slots.reserve(std::max({kInitialCapacity, 2 * slots.capacity(), needed}));
+}
+
 CountSlot* CountTable::Add(const KeyPath& key, uint32_t group, uint32_t count, bool& moved) {
   // Slot pointers survive a new partition: moving a partition keeps its array.
   Partition& partition = PartitionOf(key[0], group);
   std::vector<CountSlot>& slots = partition.slots;
   moved = slots.size() == slots.capacity();
-  if (moved) {
-    if (slots.size() >= kMergeFrom) {
-      size_ -= slots.size();
-      SortSlots(slots, scratch_);
-      MergeSorted(slots);
-      size_ += slots.size();
-    }
-    if (slots.size() * 2 >= slots.capacity()) slots.reserve(std::max(kInitialCapacity, 2 * slots.capacity()));
-  }
+  if (moved) MakeRoom(partition, 1);
   ++size_;
   return &slots.emplace_back(CountSlot{{key[1], key[2], key[3]}, count});
+}
+
+void CountTable::Absorb(CountTable& other) {
+  if (partitions_.empty()) {
+    std::swap(*this, other);
+    other = CountTable();
+    return;
+  }
+  for (Partition& from : other.partitions_) {
+    Partition& into = PartitionOf(from.lead, from.group);
+    MakeRoom(into, from.slots.size());
+    into.slots.insert(into.slots.end(), from.slots.begin(), from.slots.end());
+    size_ += from.slots.size();
+  }
+  other = CountTable();
 }
 
 namespace {

@@ -67,6 +67,10 @@ class CountTable {
   // `moved`.
   CountSlot* Add(const KeyPath& key, uint32_t group, uint32_t count, bool& moved);
   CountSlot* Increment(const KeyPath& key, uint32_t group, bool& moved) { return Add(key, group, 1, moved); }
+  // Adds every count of `other` (the counts of one part, say) and leaves it
+  // empty. Slots are copied as they are; a key path's slots are summed as
+  // usual, when its partition fills up or for the report.
+  void Absorb(CountTable& other);
 
   // Slots stored (at least the number of distinct key paths).
   size_t size() const { return size_; }
@@ -75,6 +79,9 @@ class CountTable {
 
  private:
   Partition& PartitionOf(uint32_t lead, uint32_t group);
+  // Makes room for `more` slots at the partition's end, summing the slots of
+  // a large partition before it grows.
+  void MakeRoom(Partition& partition, size_t more);
 
   std::vector<Partition> partitions_;
   std::unordered_map<uint64_t, uint32_t> partition_by_lead_;

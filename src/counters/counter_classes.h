@@ -9,14 +9,12 @@ namespace tallymere {
 // The groupings of modes 0..12, in mode order.
 extern const CounterFamily kCounterFamilies[13];
 
-// Each Fast class counts from the columns and otherwise is its full class.
-#define TALLYMERE_FAST_CLASS(Name)                                                               \
-  class Name##Fast final : public Name {                                                         \
-   public:                                                                                       \
-    Name##Fast() { MakeFast(); }                                                                 \
-    int CountPart(RepPart& part, const FooterPropInfo& info, const RepPartCount& count) override { \
-      return CountPartFast(part, info, count);                                                   \
-    }                                                                                            \
+// Each Fast class counts from the columns (its tallies read them) and
+// otherwise is its full class.
+#define TALLYMERE_FAST_CLASS(Name)       \
+  class Name##Fast final : public Name { \
+   public:                               \
+    Name##Fast() { MakeFast(); }         \
   };
 
 #define TALLYMERE_COUNTER_CLASS(Name, mode)                                                      \

@@ -1,7 +1,4 @@
-// The report of a grouping: every key level ranked within its kind, rows
-// packed into 64-bit keys and radix-sorted, then formatted into text blocks,
-// a few batches ahead on the worker threads, and written in order.
-#include "counters/group_counter.h"
+#include "counters/group_report.h"
 
 #include <algorithm>
 #include <charconv>
@@ -36,7 +33,7 @@ void RankIds(size_t count, Before before, Text text, std::vector<uint32_t>& rank
 }  // namespace
 
 // Strings sort by UTF-16 code units, event IDs as signed numbers.
-GroupCounter::LevelDictionary GroupCounter::RankKind(KeyKind kind) const {
+GroupReport::LevelDictionary GroupReport::RankKind(KeyKind kind) const {
   LevelDictionary dictionary;
   const auto rank_strings = [&](const StringPool& pool) {
     RankIds(
@@ -51,16 +48,16 @@ GroupCounter::LevelDictionary GroupCounter::RankKind(KeyKind kind) const {
   switch (kind) {
     case KeyKind::kDay:
     case KeyKind::kHour: break;
-    case KeyKind::kLog: rank_strings(logs_); break;
-    case KeyKind::kComputer: rank_strings(computers_); break;
-    case KeyKind::kCategory: rank_strings(categories_); break;
-    case KeyKind::kEventType: rank_values(event_types_, [](uint32_t v) { return v; }); break;
-    case KeyKind::kEventId: rank_values(event_ids_, [](uint32_t v) { return static_cast<int32_t>(v); }); break;
+    case KeyKind::kLog: rank_strings(pools_.logs); break;
+    case KeyKind::kComputer: rank_strings(pools_.computers); break;
+    case KeyKind::kCategory: rank_strings(pools_.categories); break;
+    case KeyKind::kEventType: rank_values(pools_.event_types, [](uint32_t v) { return v; }); break;
+    case KeyKind::kEventId: rank_values(pools_.event_ids, [](uint32_t v) { return static_cast<int32_t>(v); }); break;
   }
   return dictionary;
 }
 
-GroupCounter::Dictionaries GroupCounter::RankLevels() const {
+GroupReport::Dictionaries GroupReport::RankLevels() const {
   Dictionaries dictionaries;
   for (size_t level = 0; level < family_.level_count; ++level) dictionaries[level] = RankKind(family_.levels[level]);
   return dictionaries;
@@ -76,7 +73,7 @@ uint32_t OrderValue(const std::vector<uint32_t>& rank, uint32_t value) {
 
 }  // namespace
 
-void GroupCounter::CollectRows(const CountTable::Partition& partition, const Dictionaries& dictionaries,
+void GroupReport::CollectRows(const CountTable::Partition& partition, const Dictionaries& dictionaries,
                                std::vector<CountSlot>& rows) const {
   for (const CountSlot& slot : partition.slots) {
     if (slot.empty()) continue;
@@ -87,7 +84,7 @@ void GroupCounter::CollectRows(const CountTable::Partition& partition, const Dic
   }
 }
 
-void GroupCounter::PackRows(const CountTable::Partition& partition, const Dictionaries& dictionaries,
+void GroupReport::PackRows(const CountTable::Partition& partition, const Dictionaries& dictionaries,
                             const KeyPacking& packing, std::vector<PackedRow>& rows) const {
   static const std::vector<uint32_t> kAbsent{0};  // a level the grouping lacks holds 0
   std::array<const uint32_t*, std::tuple_size_v<KeyRest>> rank;
@@ -101,9 +98,9 @@ void GroupCounter::PackRows(const CountTable::Partition& partition, const Dictio
   }
 }
 
-std::optional<KeyPacking> GroupCounter::PackingFor(const Dictionaries& dictionaries) const {
+std::optional<KeyPacking> GroupReport::PackingFor(const CounterFamily& family, const Dictionaries& dictionaries) {
   KeyRest highest{};
-  for (size_t level = 1; level < family_.level_count; ++level) {
+  for (size_t level = 1; level < family.level_count; ++level) {
     highest[level - 1] = static_cast<uint32_t>(std::max<size_t>(dictionaries[level].rank.size(), 1) - 1);
   }
   KeyPacking packing;
@@ -206,10 +203,10 @@ constexpr size_t kBatchRows = size_t{1} << 16;
 
 }  // namespace
 
-void GroupCounter::FormatBatch(const std::vector<std::pair<uint32_t, uint32_t>>& order,
+void GroupReport::FormatBatch(const Order& order,
                                const Dictionaries& dictionaries, const std::optional<KeyPacking>& packing,
-                               ReportBatch& batch) {
-  std::vector<CountTable::Partition>& partitions = counts_.partitions();
+                               Batch& batch) {
+  std::vector<CountTable::Partition>& partitions = table_.partitions();
   std::array<const std::vector<std::string>*, kMaxKeyLevels> texts;
   for (size_t level = 0; level < kMaxKeyLevels; ++level) texts[level] = &dictionaries[level].texts;
   LineFormatter lines(family_, texts);
@@ -264,14 +261,14 @@ void GroupCounter::FormatBatch(const std::vector<std::pair<uint32_t, uint32_t>>&
 
 // Batches end only where the first level changes, so that no key path is
 // split between two of them.
-std::vector<GroupCounter::ReportBatch> GroupCounter::PlanBatches(
-    const std::vector<std::pair<uint32_t, uint32_t>>& order) const {
-  const std::vector<CountTable::Partition>& partitions = counts_.partitions();
-  std::vector<ReportBatch> batches;
+std::vector<GroupReport::Batch> GroupReport::PlanBatches(
+    const Order& order) const {
+  const std::vector<CountTable::Partition>& partitions = table_.partitions();
+  std::vector<Batch> batches;
   size_t rows = 0;
   for (size_t i = 0; i < order.size(); ++i) {
     if (batches.empty() || (rows >= kBatchRows && order[i].first != order[i - 1].first)) {
-      batches.push_back(ReportBatch{i, i, {}, 0});
+      batches.push_back(Batch{i, i, {}, 0});
       rows = 0;
     }
     batches.back().last = i + 1;
@@ -284,34 +281,35 @@ std::vector<GroupCounter::ReportBatch> GroupCounter::PlanBatches(
 // of one first level (one per log) are sorted together. With worker threads
 // the batches are sorted and formatted on them, a bounded number ahead of
 // the one being written.
-void GroupCounter::Report() {
+uint64_t GroupReport::Write() {
   const Dictionaries dictionaries = RankLevels();
-  const std::vector<CountTable::Partition>& partitions = counts_.partitions();
-  std::vector<std::pair<uint32_t, uint32_t>> order;  // (first level in report order, partition)
+  const std::vector<CountTable::Partition>& partitions = table_.partitions();
+  Order order;
   order.reserve(partitions.size());
   for (uint32_t i = 0; i < partitions.size(); ++i) {
     order.emplace_back(OrderValue(dictionaries[0].rank, partitions[i].lead), i);
   }
   std::sort(order.begin(), order.end());
-  const std::optional<KeyPacking> packing = PackingFor(dictionaries);
-  std::vector<ReportBatch> batches = PlanBatches(order);
-  const auto write = [this](ReportBatch& batch) {
+  const std::optional<KeyPacking> packing = PackingFor(family_, dictionaries);
+  std::vector<Batch> batches = PlanBatches(order);
+  uint64_t total = 0;
+  const auto write = [&total](Batch& batch) {
     batch.text.ForEachChunk([](std::string_view text) { Out() << text; });
-    m_total += batch.total;
+    total += batch.total;
     batch.text.Release();
   };
-  if (worker_threads == 0 || batches.size() < 2) {
-    for (ReportBatch& batch : batches) {
+  if (threads_ == 0 || batches.size() < 2) {
+    for (Batch& batch : batches) {
       FormatBatch(order, dictionaries, packing, batch);
       write(batch);
     }
-    return;
+    return total;
   }
   std::deque<std::future<void>> ahead;
   size_t next = 0;
-  for (ReportBatch& batch : batches) {
-    while (next < batches.size() && ahead.size() < worker_threads + 1) {
-      ReportBatch* planned = &batches[next++];
+  for (Batch& batch : batches) {
+    while (next < batches.size() && ahead.size() < threads_ + 1) {
+      Batch* planned = &batches[next++];
       const auto format = [&, planned] { FormatBatch(order, dictionaries, packing, *planned); };
       try {
         ahead.push_back(std::async(std::launch::async, format));
@@ -323,6 +321,7 @@ void GroupCounter::Report() {
     ahead.pop_front();
     write(batch);
   }
+  return total;
 }
 
 }  // namespace tallymere

@@ -4,7 +4,17 @@
 
 namespace tallymere {
 
-int RepCounters::CountPart(RepPart&, const FooterPropInfo&, const RepPartCount&) { return 0; }
+int RepCounters::CountPart(RepPart& part, const FooterPropInfo& prop_info, const RepPartCount& count) {
+  if (!own_tally_) own_tally_ = NewTally();
+  if (!own_tally_) return 0;
+  std::unique_ptr<PartCounts> counts = own_tally_->Count(part, prop_info, count);
+  AddCounts(*counts);
+  return 0;
+}
+
+void RepCounters::AddCounts(PartCounts& counts) {
+  if (counts.incomplete) incomplete = true;
+}
 
 namespace {
 

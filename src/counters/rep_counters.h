@@ -1,4 +1,11 @@
 // The counter base: one object carries the chosen grouping through a run.
+//
+// Counting a part is split in two so that it can run beside the reading:
+// a PartTally (one per thread) counts a part into PartCounts of its own,
+// touching nothing of the counter, and the counter adds those counts to its
+// count map later, on the thread that owns it, in walk order (AddCounts).
+// Counts are sums, so the count map is the same as if every part had been
+// counted where it was found.
 #pragma once
 
 #include <array>
@@ -22,23 +29,50 @@ struct RepPartCount {
   uint32_t ulCount = 0;
 };
 
+// The counts of one part, not yet added to a counter.
+class PartCounts {
+ public:
+  virtual ~PartCounts() = default;
+  // Some events of the part could not be placed (rows out of range, fewer
+  // records than announced).
+  bool incomplete = false;
+};
+
+// One thread's counting state. Tallies of one counter may count on several
+// threads at once; a tally reads the counter's settings and shared key
+// pools but never its count map.
+class PartTally {
+ public:
+  virtual ~PartTally() = default;
+  virtual std::unique_ptr<PartCounts> Count(RepPart& part, const FooterPropInfo& prop_info,
+                                            const RepPartCount& count) = 0;
+};
+
 class RepCounters {
  public:
   virtual ~RepCounters() = default;
+  // Counts one part on the calling thread: its own tally, then AddCounts.
   virtual int CountPart(RepPart& part, const FooterPropInfo& prop_info, const RepPartCount& count);
   // Prints the counts and adds every printed count to m_total.
   virtual void Report() {}
+
+  // A tally for one thread, or null for a counter that counts no parts.
+  // Valid while the counter lives; its settings are those of the moment.
+  virtual std::unique_ptr<PartTally> NewTally() { return nullptr; }
+  // Adds counts a tally of this counter made. A failure the tally met while
+  // counting ends the program here, after its diagnostic.
+  virtual void AddCounts(PartCounts& counts);
 
   uint32_t type_code = 0;
   std::array<uint32_t, kPartKinds> part_flags{};  // buffer kinds this counter needs
   uint64_t m_total = 0;
   uint64_t m_prop_total = 0;
-  const std::string* current_path = nullptr;  // the file being processed; not owned
   TimeFilter time_filter;
   bool fast = false;
-  // Threads that may work beside the main one: reading files ahead, and
-  // sorting and formatting the report. 0 keeps everything on one thread.
+  // Threads that may work beside the main one: reading and counting ahead,
+  // and sorting and formatting the report. 0 keeps everything on one thread.
   unsigned worker_threads = 0;
+  const std::string* current_path = nullptr;  // the file being processed; not owned
 
   // Set when the run met damaged or inconsistent content (a file that could
   // not be read or parsed, a failed data buffer, a footer that was skipped or
@@ -51,6 +85,9 @@ class RepCounters {
     type_code = kFailedType;
     incomplete = true;
   }
+
+ private:
+  std::unique_ptr<PartTally> own_tally_;  // CountPart's, made on first use
 };
 
 // Mode -1: sums the footers' "EventsCount" and prints nothing.

@@ -1,0 +1,103 @@
+// The report of a grouping: every key level ranked within its kind, rows
+// packed into 64-bit keys and radix-sorted, then formatted into text blocks,
+// a few batches ahead on worker threads, and written in order.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "counters/count_keys.h"
+#include "counters/count_table.h"
+#include "counters/counter_family.h"
+#include "counters/packed_rows.h"
+
+namespace tallymere {
+
+// Report text built line by line: each line is written into room reserved
+// for the longest line possible, so its pieces are copied without a size
+// check each. The text is held in chunks rather than one growing array, so
+// no byte of it is ever copied before it is written out.
+class TextBlock {
+ public:
+  char* Reserve(size_t room) {
+    if (chunks_.empty() || chunks_.back().capacity - chunks_.back().size < room) AddChunk(room);
+    return chunks_.back().data.get() + chunks_.back().size;
+  }
+  void Commit(const char* end) { chunks_.back().size = static_cast<size_t>(end - chunks_.back().data.get()); }
+  template <class Write>
+  void ForEachChunk(Write&& write) const {
+    for (const Chunk& chunk : chunks_) write(std::string_view(chunk.data.get(), chunk.size));
+  }
+  void Release() { chunks_.clear(); }
+
+ private:
+  static constexpr size_t kChunkSize = size_t{1} << 20;
+  void AddChunk(size_t room);
+  struct Chunk {
+    std::unique_ptr<char[]> data;
+    size_t size = 0;
+    size_t capacity = 0;
+  };
+  std::vector<Chunk> chunks_;
+};
+
+class GroupReport {
+ public:
+  // `threads` may sort and format batches beside the writing one; the count
+  // table's partitions are released as they are read.
+  GroupReport(const CounterFamily& family, const KeyPools& pools, CountTable& table, unsigned threads)
+      : family_(family), pools_(pools), table_(table), threads_(threads) {}
+
+  // Writes every line to standard output; returns the sum of the counts
+  // written.
+  uint64_t Write();
+
+  // How the report orders and prints one key level: each id's rank in the
+  // report's order, and the text of each rank. A period level has neither:
+  // its value is its order, and it is printed as a date.
+  struct LevelDictionary {
+    std::vector<uint32_t> rank;
+    std::vector<std::string> texts;
+  };
+  using Dictionaries = std::array<LevelDictionary, kMaxKeyLevels>;
+  // Every level after the first is a rank below its kind's count, so one
+  // packing of them serves every first level; none when they need more than
+  // 64 bits.
+  static std::optional<KeyPacking> PackingFor(const CounterFamily& family, const Dictionaries& dictionaries);
+
+ private:
+  Dictionaries RankLevels() const;
+  LevelDictionary RankKind(KeyKind kind) const;
+  // Appends the slots of a partition with their levels mapped to ranks:
+  // packed, or as they are when the ranks do not fit a packing.
+  void PackRows(const CountTable::Partition& partition, const Dictionaries& dictionaries, const KeyPacking& packing,
+                std::vector<PackedRow>& rows) const;
+  void CollectRows(const CountTable::Partition& partition, const Dictionaries& dictionaries,
+                   std::vector<CountSlot>& rows) const;
+  // Report lines of the first levels order[first, last): sorted, equal key
+  // paths summed, each partition released once read. Safe to run for
+  // disjoint ranges at once.
+  struct Batch {
+    size_t first = 0;
+    size_t last = 0;
+    TextBlock text;
+    uint64_t total = 0;
+  };
+  using Order = std::vector<std::pair<uint32_t, uint32_t>>;  // (first level in report order, partition)
+  void FormatBatch(const Order& order, const Dictionaries& dictionaries, const std::optional<KeyPacking>& packing,
+                   Batch& batch);
+  std::vector<Batch> PlanBatches(const Order& order) const;
+
+  const CounterFamily& family_;
+  const KeyPools& pools_;
+  CountTable& table_;
+  unsigned threads_;
+};
+
+}  // namespace tallymere
