@@ -4,9 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
+#include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/platform.h"
@@ -131,27 +135,75 @@ TEST(ResolveWindowsPath, RelativePathsJoinTheCurrentFolderByComponents) {
   EXPECT_EQ(platform::ResolveWindowsPath("rep", "\\\\?\\C:\\long"), "\\\\?\\C:\\long\\rep");
 }
 
-TEST(ReadWholeFile, EmptyFilesReadAndFailuresNameTheirStep) {
+// The bytes a file gives from `offset` on, as far as `length` reaches.
+std::string ReadFrom(const platform::RandomAccessFile& file, uint64_t offset, size_t length) {
+  std::string bytes(length, '\0');
+  std::string error;
+  const std::optional<size_t> got = file.ReadAt(offset, reinterpret_cast<uint8_t*>(bytes.data()), length, error);
+  EXPECT_TRUE(got) << error;
+  bytes.resize(got.value_or(0));
+  return bytes;
+}
+
+TEST(OpenForReading, ReadsByPositionAndFailuresNameTheirStep) {
   TempFolder folder;
-  const auto empty = platform::ReadWholeFile(folder.AddFile("empty.rep").string());
-  ASSERT_TRUE(empty.content);
-  EXPECT_EQ(empty.content->size(), 0u);
+  const auto empty = platform::OpenForReading(folder.AddFile("empty.rep").string());
+  ASSERT_TRUE(empty.file);
+  EXPECT_EQ(empty.file->size(), 0u);
   EXPECT_EQ(empty.error, platform::ReadError::kNone);
+  EXPECT_EQ(ReadFrom(*empty.file, 0, 4), "");
 
-  const auto bytes = platform::ReadWholeFile(folder.AddFile("some.rep", std::string("a\0\r\nb", 5)).string());
-  ASSERT_TRUE(bytes.content);
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(bytes.content->data()), bytes.content->size()),
-            std::string("a\0\r\nb", 5));  // byte for byte, no text translation
+  const auto some = platform::OpenForReading(folder.AddFile("some.rep", std::string("a\0\r\nb", 5)).string());
+  ASSERT_TRUE(some.file);
+  EXPECT_EQ(some.file->size(), 5u);
+  EXPECT_EQ(ReadFrom(*some.file, 0, 5), std::string("a\0\r\nb", 5));  // byte for byte, no text translation
+  EXPECT_EQ(ReadFrom(*some.file, 2, 2), "\r\n");
+  EXPECT_EQ(ReadFrom(*some.file, 3, 10), "\nb");  // the end of the file ends the read
+  EXPECT_EQ(ReadFrom(*some.file, 9, 1), "");
 
-  const auto missing = platform::ReadWholeFile((folder.path() / "missing.rep").string());
-  EXPECT_FALSE(missing.content);
+  const auto missing = platform::OpenForReading((folder.path() / "missing.rep").string());
+  EXPECT_FALSE(missing.file);
   EXPECT_EQ(missing.error, platform::ReadError::kOpen);
   EXPECT_EQ(missing.error_text, "No such file or directory");
 }
 
+// The length stays what it was at open; a file shortened since gives fewer
+// bytes, one that grew gives no more.
+TEST(OpenForReading, TheLengthAtOpenBoundsWhatIsRead) {
+  TempFolder folder;
+  const fs::path path = folder.AddFile("live.rep", std::string(1000, 'x'));
+  const auto opened = platform::OpenForReading(path.string());
+  ASSERT_TRUE(opened.file);
+  fs::resize_file(path, 600);
+  EXPECT_EQ(opened.file->size(), 1000u);
+  EXPECT_EQ(ReadFrom(*opened.file, 500, 500).size(), 100u);
+  fs::resize_file(path, 5000);
+  EXPECT_EQ(opened.file->size(), 1000u);
+}
+
+// Workers read one file at once, each at its own positions.
+TEST(OpenForReading, ThreadsReadOneFileAtTheirOwnPositions) {
+  TempFolder folder;
+  std::string bytes(1 << 20, '\0');
+  for (size_t j = 0; j < bytes.size(); ++j) bytes[j] = static_cast<char>((j * 7 + j / 251) & 0xFF);
+  const auto opened = platform::OpenForReading(folder.AddFile("shared.rep", bytes).string());
+  ASSERT_TRUE(opened.file);
+  std::vector<std::thread> readers;
+  std::atomic<int> wrong{0};
+  for (int t = 0; t < 4; ++t) {
+    readers.emplace_back([&, t] {
+      for (size_t offset = static_cast<size_t>(t) * 977; offset + 4096 <= bytes.size(); offset += 4 * 977) {
+        if (ReadFrom(*opened.file, offset, 4096) != bytes.substr(offset, 4096)) ++wrong;
+      }
+    });
+  }
+  for (std::thread& reader : readers) reader.join();
+  EXPECT_EQ(wrong.load(), 0);
+}
+
 TEST(LastErrorText, NamesTheLastFailureOnOneLineWithItsCode) {
   TempFolder folder;
-  platform::ReadWholeFile((folder.path() / "missing.rep").string());
+  platform::OpenForReading((folder.path() / "missing.rep").string());
   const std::string text = platform::LastErrorText();
   // "file not found" has code 2 both as a system error and as errno.
   EXPECT_TRUE(text.ends_with(" 2 (0x2)")) << text;
@@ -160,53 +212,24 @@ TEST(LastErrorText, NamesTheLastFailureOnOneLineWithItsCode) {
 }
 
 #ifdef _WIN32
-TEST(ReadWholeFile, ReadsFilesAWriterHoldsOpenButNotLockedOnes) {
+TEST(OpenForReading, ReadsFilesAWriterHoldsOpenButNotLockedOnes) {
   TempFolder folder;
   const fs::path file = folder.AddFile("busy.rep", "content");
   {
     const auto writer = HoldOpen(file, Sharing::kWriterShares);
     ASSERT_TRUE(writer);
-    const auto read = platform::ReadWholeFile(file.string());
-    ASSERT_TRUE(read.content) << read.error_text;
-    EXPECT_EQ(read.content->size(), 7u);
+    const auto read = platform::OpenForReading(file.string());
+    ASSERT_TRUE(read.file) << read.error_text;
+    EXPECT_EQ(ReadFrom(*read.file, 0, 100), "content");
   }
   const auto lock = HoldOpen(file, Sharing::kNone);
   ASSERT_TRUE(lock);
-  const auto locked = platform::ReadWholeFile(file.string());
-  EXPECT_FALSE(locked.content);
+  const auto locked = platform::OpenForReading(file.string());
+  EXPECT_FALSE(locked.file);
   EXPECT_EQ(locked.error, platform::ReadError::kOpen);
   EXPECT_EQ(locked.error_text, "Permission denied");
 }
 #endif
-
-// Large files are read into blocks kept for the next files: each content
-// must hold exactly its own file's bytes and length, whichever block held
-// an earlier file, and contents alive at once must not share one.
-TEST(ReadWholeFile, LargeFilesReadOneAfterAnotherHoldExactlyTheirOwnBytes) {
-  TempFolder folder;
-  std::vector<fs::path> files;
-  const std::vector<size_t> sizes = {600000, 590001, 300000, 1200000, 600000, 262144, 262143};
-  for (size_t i = 0; i < sizes.size(); ++i) {
-    std::string bytes(sizes[i], '\0');
-    for (size_t j = 0; j < bytes.size(); ++j) bytes[j] = static_cast<char>((j * 7 + i * 31) & 0xFF);
-    std::string name = "f";  // appended piece by piece: GCC 12 misjudges chained + here
-    name += std::to_string(i);
-    name += ".rep";
-    files.push_back(folder.AddFile(name, bytes));
-  }
-  auto expect_own_bytes = [&](size_t i, const platform::ReadResult& read) {
-    ASSERT_TRUE(read.content) << read.error_text;
-    ASSERT_EQ(read.content->size(), sizes[i]);
-    const uint8_t* data = read.content->data();
-    for (size_t j = 0; j < sizes[i]; ++j) {
-      ASSERT_EQ(data[j], static_cast<uint8_t>((j * 7 + i * 31) & 0xFF)) << "file " << i << " byte " << j;
-    }
-  };
-  for (size_t i = 0; i < files.size(); ++i) expect_own_bytes(i, platform::ReadWholeFile(files[i].string()));
-  std::vector<platform::ReadResult> held;
-  for (size_t i = 0; i < files.size(); ++i) held.push_back(platform::ReadWholeFile(files[i].string()));
-  for (size_t i = 0; i < files.size(); ++i) expect_own_bytes(i, held[i]);
-}
 
 // A folder of more entries than one read of the listing returns.
 TEST(ListFolder, ListsLargeFoldersWhole) {

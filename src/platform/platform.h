@@ -100,46 +100,41 @@ std::optional<FileIdentity> IdentityOf(const std::string& path, std::string& err
 // its own message) when it cannot be resolved.
 bool ResolvePath(const std::string& argument, std::string& resolved);
 
-// The whole content of a regular file, read into memory the program owns.
-// Nothing is mapped: the service that writes a repository may shorten a
-// file at any time, and a mapping would then fault on the missing pages (and
-// on Windows would stop the writer from shortening it).
-class FileContent {
+// A regular file opened for reading by position. Nothing is mapped: the
+// service that writes a repository may shorten a file at any time, and a
+// mapping would then fault on the missing pages (and on Windows would stop
+// the writer from shortening it). Its length is taken at open; bytes added
+// later are not read. Several threads may read one file at once.
+class RandomAccessFile {
  public:
-  virtual ~FileContent() = default;
-  virtual const uint8_t* data() const = 0;
-  virtual uint64_t size() const = 0;
-};
+  virtual ~RandomAccessFile() = default;
+  uint64_t size() const { return size_; }
+  // Reads `length` bytes at `offset` into `out`, or fewer where the file now
+  // ends (it was shortened since it was opened), and returns how many.
+  // Nothing, with the system's text, when a read fails.
+  virtual std::optional<size_t> ReadAt(uint64_t offset, uint8_t* out, size_t length,
+                                       std::string& error_text) const = 0;
 
-// A file's bytes in a buffer of its own.
-class OwnedFileContent final : public FileContent {
- public:
-  explicit OwnedFileContent(uint64_t size);
-  uint8_t* mutable_data() { return bytes_.get(); }
-  const uint8_t* data() const override { return bytes_.get(); }
-  uint64_t size() const override { return size_; }
+ protected:
+  explicit RandomAccessFile(uint64_t size) : size_(size) {}
 
  private:
-  std::unique_ptr<uint8_t[]> bytes_;
   uint64_t size_;
 };
 
 enum class ReadError { kNone, kOpen, kLength, kRead };
 
-struct ReadResult {
-  std::unique_ptr<FileContent> content;  // null on failure
-  ReadError error = ReadError::kNone;
-  std::string error_text;                // the system's text for the failure
-
-  static ReadResult Failed(ReadError error, std::string text) { return {nullptr, error, std::move(text)}; }
+struct OpenResult {
+  std::unique_ptr<RandomAccessFile> file;  // null on failure
+  ReadError error = ReadError::kNone;      // kOpen or kLength on failure
+  std::string error_text;                  // the system's text for the failure
 };
 
-// Reads the file's length at open, then exactly that many bytes; a file
-// that grows meanwhile is read up to that length, one that shrinks is a
-// kRead failure. An entry that is no regular file (a FIFO, socket or
-// device) is refused as kOpen without being opened in a way that could
-// block. Paths of any length are accepted.
-ReadResult ReadWholeFile(const std::string& path);
+// Opens a regular file and takes its length. An entry that is no regular
+// file (a FIFO, socket or device) is refused as kOpen without being opened
+// in a way that could block. Nothing another process does with the file is
+// refused (the writer may hold it open). Paths of any length are accepted.
+OpenResult OpenForReading(const std::string& path);
 
 // The text for a file that yielded fewer bytes than its length at open.
 std::string ShrankWhileReadText(uint64_t read, uint64_t expected);

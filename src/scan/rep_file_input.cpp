@@ -6,21 +6,6 @@
 
 namespace tallymere {
 
-namespace {
-
-// File content held in memory rather than read from disk.
-class MemoryContent final : public platform::FileContent {
- public:
-  explicit MemoryContent(std::vector<uint8_t> bytes) : bytes_(std::move(bytes)) {}
-  const uint8_t* data() const override { return bytes_.data(); }
-  uint64_t size() const override { return bytes_.size(); }
-
- private:
-  std::vector<uint8_t> bytes_;
-};
-
-}  // namespace
-
 RepFileInput::RepFileInput(std::string path, RepCounters& counter)
     : path_(std::move(path)), part_flags_(counter.part_flags) {
   counter.current_path = &path_;
@@ -35,7 +20,7 @@ RepFileInput::RepFileInput(std::string path, const std::array<uint32_t, kPartKin
 
 RepFileInput::RepFileInput(std::string path, std::vector<uint8_t> content, RepCounters& counter)
     : path_(std::move(path)),
-      content_(std::make_unique<MemoryContent>(std::move(content))),
+      content_(std::make_unique<ByteBuffer>(content.begin(), content.end())),
       part_flags_(counter.part_flags),
       loaded_(true) {
   counter.current_path = &path_;
@@ -43,17 +28,25 @@ RepFileInput::RepFileInput(std::string path, std::vector<uint8_t> content, RepCo
 
 void RepFileInput::Load() {
   try {
-    platform::ReadResult result = platform::ReadWholeFile(path_);
-    if (result.content) {
-      content_ = std::move(result.content);
-      loaded_ = true;
-      return;
+    const platform::OpenResult opened = platform::OpenForReading(path_);
+    std::string error_text = opened.error_text;
+    platform::ReadError error = opened.error;
+    if (opened.file) {
+      ByteBuffer bytes(opened.file->size());
+      const std::optional<size_t> got = opened.file->ReadAt(0, bytes.data(), bytes.size(), error_text);
+      if (got == bytes.size()) {
+        content_ = std::make_unique<ByteBuffer>(std::move(bytes));
+        loaded_ = true;
+        return;
+      }
+      error = platform::ReadError::kRead;
+      if (got) error_text = platform::ShrankWhileReadText(*got, bytes.size());
     }
-    const char* what = result.error == platform::ReadError::kOpen     ? "Can't open file "
-                       : result.error == platform::ReadError::kLength ? "Can't get file length "
-                                                                      : "Can't read file ";
+    const char* what = error == platform::ReadError::kOpen     ? "Can't open file "
+                       : error == platform::ReadError::kLength ? "Can't get file length "
+                                                               : "Can't read file ";
     Out() << what << path_ << "\n";
-    Err() << result.error_text << "\n";
+    Err() << error_text << "\n";
   } catch (const std::exception& error) {
     Err() << "Exception in Load() for " << path_ << "\n";
     // Running out of memory ends the run, after the file is named.

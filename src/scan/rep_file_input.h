@@ -37,7 +37,7 @@ class RepFileInput {
   void Load();
 
   std::string path_;
-  std::unique_ptr<platform::FileContent> content_;
+  std::unique_ptr<ByteBuffer> content_;
   std::array<uint32_t, kPartKinds> part_flags_;
   bool loaded_ = false;
 };

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -118,29 +119,36 @@ DirEntry DescribeEntry(int folder_fd, std::string name) {
   return entry;
 }
 
-// Reads exactly `size` bytes in large pieces; bytes added after the length
-// was taken are left alone.
-ReadResult ReadExactly(int fd, uint64_t size) {
-  constexpr uint64_t kPiece = uint64_t{1} << 30;
-  auto content = std::make_unique<OwnedFileContent>(size);
-  uint64_t done = 0;
-  while (done < size) {
-    const size_t wanted = static_cast<size_t>(size - done < kPiece ? size - done : kPiece);
-    const ssize_t n = read(fd, content->mutable_data() + done, wanted);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return ReadResult::Failed(ReadError::kRead, ErrnoText(errno));
-    if (n == 0) return ReadResult::Failed(ReadError::kRead, ShrankWhileReadText(done, size));
-    done += static_cast<uint64_t>(n);
+class PosixFile final : public RandomAccessFile {
+ public:
+  PosixFile(UniqueFd fd, uint64_t size) : RandomAccessFile(size), fd_(std::move(fd)) {}
+
+  std::optional<size_t> ReadAt(uint64_t offset, uint8_t* out, size_t length, std::string& error_text) const override {
+    constexpr size_t kPiece = size_t{1} << 30;
+    size_t done = 0;
+    while (done < length) {
+      const ssize_t n = pread(fd_.get(), out + done, std::min(length - done, kPiece), static_cast<off_t>(offset + done));
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) {
+        error_text = ErrnoText(errno);
+        return std::nullopt;
+      }
+      if (n == 0) break;  // the file ends here now
+      done += static_cast<size_t>(n);
+    }
+    return done;
   }
-  ReadResult result;
-  result.content = std::move(content);
-  return result;
-}
+
+ private:
+  UniqueFd fd_;
+};
+
+OpenResult Failed(ReadError error, std::string text) { return {nullptr, error, std::move(text)}; }
 
 // A folder opens on POSIX but is no file: it is reported as unreadable, as
 // the system reports it.
-ReadResult RefuseNonRegular(const struct stat& info) {
-  return ReadResult::Failed(ReadError::kOpen, S_ISDIR(info.st_mode) ? ErrnoText(EISDIR) : kNotRegularFileText);
+OpenResult RefuseNonRegular(const struct stat& info) {
+  return Failed(ReadError::kOpen, S_ISDIR(info.st_mode) ? ErrnoText(EISDIR) : kNotRegularFileText);
 }
 
 }  // namespace
@@ -188,17 +196,18 @@ bool ListFolder(const std::string& folder, std::vector<DirEntry>& entries, std::
   return listed;
 }
 
-ReadResult ReadWholeFile(const std::string& path) {
+OpenResult OpenForReading(const std::string& path) {
   // A FIFO or device is turned away before it is opened: opening one can
   // block (a FIFO waits for a writer) or act on the device.
   struct stat info{};
   if (StatAnyPath(path, info) == 0 && !S_ISREG(info.st_mode)) return RefuseNonRegular(info);
   // Non-blocking in case the entry was replaced since; ignored for regular files.
   UniqueFd fd(OpenAnyPath(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-  if (!fd) return ReadResult::Failed(ReadError::kOpen, ErrnoText(errno));
-  if (fstat(fd.get(), &info) != 0 || info.st_size < 0) return ReadResult::Failed(ReadError::kLength, ErrnoText(errno));
+  if (!fd) return Failed(ReadError::kOpen, ErrnoText(errno));
+  if (fstat(fd.get(), &info) != 0 || info.st_size < 0) return Failed(ReadError::kLength, ErrnoText(errno));
   if (!S_ISREG(info.st_mode)) return RefuseNonRegular(info);
-  return ReadExactly(fd.get(), static_cast<uint64_t>(info.st_size));
+  const auto size = static_cast<uint64_t>(info.st_size);
+  return {std::make_unique<PosixFile>(std::move(fd), size), ReadError::kNone, {}};
 }
 
 std::string LastErrorText() {

@@ -1,9 +1,6 @@
 #include <algorithm>
-#include <bit>
 #include <cstdint>
 #include <cstdio>
-#include <mutex>
-#include <new>
 #include <vector>
 
 #include "platform/platform.h"
@@ -16,108 +13,39 @@ using win32::UniqueHandle;
 
 namespace {
 
-// File bytes in a block that is kept for the next files when freed. The
-// heap hands blocks of about a megabyte and more straight back to the
-// system and maps the next one anew, each page faulted in and cleared
-// again, file after file (the POSIX heap is told to keep them instead). The
-// blocks are sized in steps of a quarter of a power of two, and a freed one
-// serves any file up to its size and over half of it, so files of similar
-// sizes share them. Kept bytes stay within the most bytes ever in use at
-// once, so the memory held follows the files in flight, however many files
-// are read.
-class RecycledFileContent final : public FileContent {
+// A file read by position: each read names its offset, so reads from
+// several threads do not share a file pointer. One call reads at most a
+// 32-bit count.
+class Win32File final : public RandomAccessFile {
  public:
-  // Smaller files come from the heap, which keeps blocks of their size.
-  static constexpr uint64_t kSmallest = uint64_t{256} << 10;
+  Win32File(UniqueHandle handle, uint64_t size) : RandomAccessFile(size), handle_(std::move(handle)) {}
 
-  explicit RecycledFileContent(uint64_t size) : size_(size) {
-    Cache& cache = TheCache();
-    const size_t wanted = Rounded(static_cast<size_t>(size));
-    std::lock_guard<std::mutex> lock(cache.mutex);
-    auto best = cache.kept.end();
-    for (auto it = cache.kept.begin(); it != cache.kept.end(); ++it) {
-      if (it->bytes >= wanted && it->bytes / 2 < wanted && (best == cache.kept.end() || it->bytes < best->bytes)) {
-        best = it;
+  std::optional<size_t> ReadAt(uint64_t offset, uint8_t* out, size_t length, std::string& error_text) const override {
+    constexpr size_t kPiece = size_t{1} << 30;
+    size_t done = 0;
+    while (done < length) {
+      const uint64_t at = offset + done;
+      OVERLAPPED position{};
+      position.Offset = static_cast<DWORD>(at);
+      position.OffsetHigh = static_cast<DWORD>(at >> 32);
+      DWORD got = 0;
+      if (!ReadFile(handle_.get(), out + done, static_cast<DWORD>(std::min(length - done, kPiece)), &got, &position)) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_HANDLE_EOF) break;  // the file ends here now
+        error_text = win32::CLibraryErrorText(error);
+        return std::nullopt;
       }
+      if (got == 0) break;
+      done += got;
     }
-    if (best != cache.kept.end()) {
-      block_ = *best;
-      cache.kept_bytes -= best->bytes;
-      cache.kept.erase(best);
-    } else {
-      block_ = {MapBlock(wanted), wanted};
-      if (block_.data == nullptr) throw std::bad_alloc();
-    }
-    cache.used_bytes += block_.bytes;
-    cache.most_used_bytes = std::max(cache.most_used_bytes, cache.used_bytes);
+    return done;
   }
-  ~RecycledFileContent() override {
-    Cache& cache = TheCache();
-    std::lock_guard<std::mutex> lock(cache.mutex);
-    cache.used_bytes -= block_.bytes;
-    cache.kept.push_back(block_);  // newest last
-    cache.kept_bytes += block_.bytes;
-    while (cache.kept_bytes > cache.most_used_bytes) {
-      cache.kept_bytes -= cache.kept.front().bytes;
-      UnmapBlock(cache.kept.front().data, cache.kept.front().bytes);
-      cache.kept.erase(cache.kept.begin());
-    }
-  }
-  RecycledFileContent(const RecycledFileContent&) = delete;
-  RecycledFileContent& operator=(const RecycledFileContent&) = delete;
-
-  uint8_t* mutable_data() { return static_cast<uint8_t*>(block_.data); }
-  const uint8_t* data() const override { return static_cast<const uint8_t*>(block_.data); }
-  uint64_t size() const override { return size_; }
 
  private:
-  struct Block {
-    void* data = nullptr;
-    size_t bytes = 0;
-  };
-  struct Cache {
-    std::mutex mutex;
-    std::vector<Block> kept;  // oldest first
-    size_t kept_bytes = 0;
-    size_t used_bytes = 0;
-    size_t most_used_bytes = 0;
-  };
-  static Cache& TheCache() {
-    static Cache* cache = new Cache;  // never destroyed: contents may be freed during exit
-    return *cache;
-  }
-  // The next step of a quarter of a power of two (at least kSmallest).
-  static size_t Rounded(size_t bytes) {
-    const unsigned power = static_cast<unsigned>(std::bit_width(bytes - 1)) - 1;
-    const size_t step = (size_t{1} << power) / 4;
-    return (bytes + step - 1) / step * step;
-  }
-
-  Block block_;
-  uint64_t size_;
+  UniqueHandle handle_;
 };
 
-// Reads exactly `size` bytes in pieces: one read call takes at most a 32-bit
-// count. Bytes the writer appends after the length was taken are left
-// alone; a file that ends early was shortened meanwhile.
-template <class Content>
-ReadResult ReadExactly(HANDLE file, uint64_t size) {
-  constexpr uint64_t kPiece = uint64_t{1} << 30;
-  auto content = std::make_unique<Content>(size);
-  uint64_t done = 0;
-  while (done < size) {
-    const auto wanted = static_cast<DWORD>(size - done < kPiece ? size - done : kPiece);
-    DWORD got = 0;
-    if (!ReadFile(file, content->mutable_data() + done, wanted, &got, nullptr)) {
-      return ReadResult::Failed(ReadError::kRead, win32::CLibraryErrorText(GetLastError()));
-    }
-    if (got == 0) return ReadResult::Failed(ReadError::kRead, ShrankWhileReadText(done, size));
-    done += got;
-  }
-  ReadResult result;
-  result.content = std::move(content);
-  return result;
-}
+OpenResult Failed(ReadError error, std::string text) { return {nullptr, error, std::move(text)}; }
 
 std::wstring JoinWide(std::wstring folder, std::wstring_view name) {
   if (!folder.empty() && folder.back() != L'\\') folder += L'\\';
@@ -269,33 +197,28 @@ bool ListFolder(const std::string& folder, std::vector<DirEntry>& entries, std::
   }
 }
 
-ReadResult ReadWholeFile(const std::string& path) {
+OpenResult OpenForReading(const std::string& path) {
   const std::wstring wide = win32::WidenLossy(path);
   // Repositories are read while the service that writes them runs, so
   // nothing another process does with the file is refused.
-  const UniqueHandle file = AdoptHandle(
-      CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                  nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-  if (!file) return ReadResult::Failed(ReadError::kOpen, win32::CLibraryErrorText(GetLastError()));
+  UniqueHandle file = AdoptHandle(CreateFileW(wide.c_str(), GENERIC_READ,
+                                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                              OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  if (!file) return Failed(ReadError::kOpen, win32::CLibraryErrorText(GetLastError()));
   // A folder already failed to open above; a device or pipe that a name
   // leads to is refused before anything is read from it.
   SetLastError(NO_ERROR);  // tells an unknown type from a failed call
   const DWORD type = GetFileType(file.get());
   if (type != FILE_TYPE_DISK) {
     const DWORD error = type == FILE_TYPE_UNKNOWN ? GetLastError() : NO_ERROR;
-    return ReadResult::Failed(ReadError::kOpen,
-                   error != NO_ERROR ? win32::CLibraryErrorText(error) : std::string(kNotRegularFileText));
+    return Failed(ReadError::kOpen,
+                  error != NO_ERROR ? win32::CLibraryErrorText(error) : std::string(kNotRegularFileText));
   }
   LARGE_INTEGER length;
-  if (!GetFileSizeEx(file.get(), &length)) {
-    return ReadResult::Failed(ReadError::kLength, win32::CLibraryErrorText(GetLastError()));
-  }
-  if (length.QuadPart < 0) return ReadResult::Failed(ReadError::kLength, win32::CLibraryErrorText(ERROR_INVALID_DATA));
+  if (!GetFileSizeEx(file.get(), &length)) return Failed(ReadError::kLength, win32::CLibraryErrorText(GetLastError()));
+  if (length.QuadPart < 0) return Failed(ReadError::kLength, win32::CLibraryErrorText(ERROR_INVALID_DATA));
   const auto size = static_cast<uint64_t>(length.QuadPart);
-  if (size < RecycledFileContent::kSmallest || size > SIZE_MAX / 2) {
-    return ReadExactly<OwnedFileContent>(file.get(), size);
-  }
-  return ReadExactly<RecycledFileContent>(file.get(), size);
+  return {std::make_unique<Win32File>(std::move(file), size), ReadError::kNone, {}};
 }
 
 std::string win32::SystemErrorText(DWORD code) {
