@@ -45,16 +45,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const int32_t kind = (choice & 0x0F) % 15;
   const Bytes buffer = input.Rest();
   // The image layer rejects a malformed buffer before building it.
-  if (!RepDataBuffer::WellFormed({buffer, 0, buffer.size()})) return 0;
+  if (!RepDataBuffer::WellFormed(buffer)) return 0;
 
-  RepDataBuffer checked({buffer, 0, buffer.size()});
+  RepDataBuffer checked(buffer);
   checked.Parse();
   checked.Dump();
 
-  RepDataBuffer for_part({buffer, 0, buffer.size()});
+  RepDataBuffer for_part(buffer);
   if (std::unique_ptr<RepPartBuffer> part = for_part.CreatePart(kind)) fuzz::UsePart(*part);
 
-  RepDataBuffer for_image({buffer, 0, buffer.size()});
+  RepDataBuffer for_image(buffer);
   for_image.ReadNestedImage();
   return 0;
 }

@@ -35,11 +35,11 @@ bool ReadImage(RepFileBuffer& image, Bytes bytes) {
 
 void ReadNestedImages(RepFileBuffer& outer) {
   for (BufferRef ref = NextNestedRef(outer); !ref.IsNull(); ref = NextNestedRef(outer)) {
-    RepDataBuffer data(ref);
-    const BufferRef nested = data.ReadNestedImage();
-    if (nested.IsNull()) break;
+    ByteBuffer storage;
+    RepDataBuffer data(ref.source->Read(ref.offset, ref.length, storage));
+    if (data.ReadNestedImage() == kUnknownBufferId) break;
     RepFileBuffer image;
-    if (ReadImage(image, nested.image)) {
+    if (ReadImage(image, data.image())) {
       for (RepFooter& footer : image.footers) DecodeEverything(footer);
     }
     image.Dump();

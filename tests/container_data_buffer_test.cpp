@@ -69,13 +69,13 @@ std::string Rule(char c) { return std::string(34, c) + ' ' + std::string(25, c) 
 
 TEST(HexDump, PrintsRowsUpToCountOver16IncludingAPartialOrEmptyLastRow) {
   OutputCapture capture;
-  HexDump(Bytes(Text("0123456789")), 10);
+  HexDump(Out(), Bytes(Text("0123456789")), 10);
   EXPECT_EQ(capture.out(), Rule('-') + "00000000:  30 31 32 33 34 35 36 37 38 39" + std::string(21, ' ') +
                                "0123456789\n" + Rule('='));
   capture.Clear();
   Buffer sixteen = Text("ABCDEFGHIJKLMNO");
   sixteen.push_back(0x01);  // control characters show as '.'
-  HexDump(Bytes(sixteen), 16);
+  HexDump(Out(), Bytes(sixteen), 16);
   EXPECT_EQ(capture.out(), Rule('-') +
                                "00000000:  41 42 43 44 45 46 47 48 49 4A 4B 4C 4D 4E 4F 01   ABCDEFGHIJKLMNO.\n" +
                                "00000010: " + std::string(51, ' ') + "\n" + Rule('='));
@@ -90,7 +90,7 @@ class DataBufferTest : public ::testing::TestWithParam<InflateBackend> {
   }
   void TearDown() override { SetInflateBackend(saved_); }
 
-  static RepDataBuffer Over(const Buffer& image) { return RepDataBuffer({Bytes(image), 0, image.size()}); }
+  static RepDataBuffer Over(const Buffer& image) { return RepDataBuffer(Bytes(image)); }
 
   OutputCapture capture_;
 
@@ -109,7 +109,7 @@ TEST_P(DataBufferTest, ExactTrailerLengthUnpacksToExactlyThatManyBytes) {
   EXPECT_EQ(Buffer(data.output().begin(), data.output().end()), content);
   EXPECT_EQ(data.unpacked_len_real, 5000u);
   EXPECT_EQ(data.crc32_real, data.crc32);
-  EXPECT_EQ(capture_.out(), "");
+  EXPECT_EQ(data.notes.Text(), "");
 }
 
 TEST_P(DataBufferTest, UndersizedTrailerLengthDoublesTheGuessUntilTheContentFits) {
@@ -120,7 +120,7 @@ TEST_P(DataBufferTest, UndersizedTrailerLengthDoublesTheGuessUntilTheContentFits
   EXPECT_EQ(data.Parse(), 0);
   EXPECT_EQ(data.output().size(), content.size());
   EXPECT_EQ(data.unpacked_len_real, content.size());
-  EXPECT_EQ(capture_.out(), "");
+  EXPECT_EQ(data.notes.Text(), "");
 }
 
 TEST_P(DataBufferTest, FirstSizeIsTheTrailerLengthOnlyWhenPlausible) {
@@ -182,7 +182,7 @@ TEST_P(DataBufferTest, WrongSignatureIsReportedAndYieldsNoBytes) {
   image[1] = 'X';
   RepDataBuffer data = Over(image);
   std::unique_ptr<RepPartBuffer> part = data.CreatePart(2);
-  EXPECT_EQ(capture_.out(), "Wrong signature!\n");
+  EXPECT_EQ(data.notes.Text(), "Wrong signature!\n");
   EXPECT_EQ(data.parse_status(), -1);
   EXPECT_EQ(data.unpacked_len_real, 0u);
   ASSERT_NE(part, nullptr);
@@ -193,16 +193,17 @@ TEST_P(DataBufferTest, WrongSignatureIsReportedAndYieldsNoBytes) {
 TEST_P(DataBufferTest, CorruptOrTruncatedStreamPrintsTheDataErrorCode) {
   Buffer corrupt = Encode(Pseudorandom(1000, 3));
   corrupt[12 + 11] = 0x07;
-  EXPECT_EQ(Over(corrupt).Parse(), -1);
-  EXPECT_EQ(capture_.out(), "error: Can't uncompress : -3\nuncompress error\n");
-  capture_.Clear();
+  RepDataBuffer corrupt_data = Over(corrupt);
+  EXPECT_EQ(corrupt_data.Parse(), -1);
+  EXPECT_EQ(corrupt_data.notes.Text(), "error: Can't uncompress : -3\nuncompress error\n");
 
   // Half the stream, then the trailer: the decoder runs out of input.
   const Buffer whole = Encode(Pseudorandom(20000, 4));
   Buffer truncated(whole.begin(), whole.begin() + (whole.size() / 2));
   truncated.insert(truncated.end(), whole.end() - 8, whole.end());
-  EXPECT_EQ(Over(truncated).Parse(), -1);
-  EXPECT_EQ(capture_.out(), "error: Can't uncompress : -3\nuncompress error\n");
+  RepDataBuffer truncated_data = Over(truncated);
+  EXPECT_EQ(truncated_data.Parse(), -1);
+  EXPECT_EQ(truncated_data.notes.Text(), "error: Can't uncompress : -3\nuncompress error\n");
 }
 
 TEST_P(DataBufferTest, ChecksumMismatchIsReportedWithADumpAndTheContentKept) {
@@ -212,11 +213,10 @@ TEST_P(DataBufferTest, ChecksumMismatchIsReportedWithADumpAndTheContentKept) {
   RepDataBuffer data = Over(image);
   EXPECT_EQ(data.Parse(), -5);
   const uint32_t real = static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>("0123456789"), 10));
-  EXPECT_EQ(capture_.out(), "BAD CRC: " + std::to_string(real) + " != 12345\n" + Rule('-') +
+  EXPECT_EQ(data.notes.Text(), "BAD CRC: " + std::to_string(real) + " != 12345\n" + Rule('-') +
                                 "00000000:  30 31 32 33 34 35 36 37 38 39" + std::string(21, ' ') +
                                 "0123456789\n" + Rule('='));
   EXPECT_EQ(Buffer(data.output().begin(), data.output().end()), Text("0123456789"));
-  capture_.Clear();
   data.Dump();
   char hex[40];
   std::snprintf(hex, sizeof hex, "%08X", real);
@@ -227,8 +227,9 @@ TEST_P(DataBufferTest, ChecksumMismatchIsReportedWithADumpAndTheContentKept) {
 TEST_P(DataBufferTest, LongContentDumpsOnlyTheFirst64Bytes) {
   Buffer image = Encode(Buffer(100, 'z'));
   PutU32(image, image.size() - 8, 0);
-  Over(image).Parse();
-  const std::string out = capture_.out();
+  RepDataBuffer data = Over(image);
+  data.Parse();
+  const std::string out = data.notes.Text();
   EXPECT_NE(out.find("00000030: "), std::string::npos);
   EXPECT_NE(out.find("00000040: " + std::string(51, ' ') + "\n"), std::string::npos);
   EXPECT_EQ(out.find("00000050"), std::string::npos);
@@ -238,17 +239,15 @@ TEST_P(DataBufferTest, NestedImageIsClassifiedByItsMagic) {
   Buffer edrp = Text("EDRP and the rest of an image");
   const Buffer nested = Encode(edrp, "segment_1.img");
   RepDataBuffer data = Over(nested);
-  const BufferRef ref = data.ReadNestedImage();
-  ASSERT_FALSE(ref.IsNull());
-  EXPECT_EQ(ref.buffer_id, -1);
-  EXPECT_EQ(ref.length, edrp.size());
-  EXPECT_EQ(Buffer(ref.image.begin(), ref.image.end()), edrp);
+  EXPECT_EQ(data.ReadNestedImage(), -1);
+  EXPECT_EQ(data.image().size(), edrp.size());
+  EXPECT_EQ(Buffer(data.image().begin(), data.image().end()), edrp);
 
   Buffer file_magic = {0x7B, 0x19, 0x35, 0x19, 1, 2, 3};
   const Buffer file_image = Encode(file_magic);
-  EXPECT_EQ(Over(file_image).ReadNestedImage().buffer_id, -2);
+  EXPECT_EQ(Over(file_image).ReadNestedImage(), -2);
   const Buffer other = Encode(Text("EDRX"));
-  EXPECT_TRUE(Over(other).ReadNestedImage().IsNull());
+  EXPECT_EQ(Over(other).ReadNestedImage(), kUnknownBufferId);
 }
 
 std::vector<InflateBackend> BuiltBackends() {
@@ -262,20 +261,26 @@ INSTANTIATE_TEST_SUITE_P(Backends, DataBufferTest, ::testing::ValuesIn(BuiltBack
                            return info.param == InflateBackend::kZlib ? "zlib" : "libdeflate";
                          });
 
-TEST(DataBufferBounds, RejectsBuffersOutsideTheImageOrTooShortForTheirName) {
+TEST(DataBufferBounds, RejectsBuffersTooShortForTheirName) {
   const Buffer image = Encode(Text("x"), "abc");  // 21 + 3 + stream bytes
   const Bytes all(image);
-  EXPECT_TRUE(RepDataBuffer::WellFormed({all, 0, image.size()}));
-  EXPECT_FALSE(RepDataBuffer::WellFormed({all, 0, image.size() + 1}));
-  EXPECT_FALSE(RepDataBuffer::WellFormed({all, 1, image.size()}));
-  EXPECT_FALSE(RepDataBuffer::WellFormed({all, 0, 20}));
-  EXPECT_TRUE(RepDataBuffer::WellFormed({all, 0, 24}));   // exactly 21 + L
-  EXPECT_FALSE(RepDataBuffer::WellFormed({all, 0, 23}));
+  EXPECT_TRUE(RepDataBuffer::WellFormed(all));
+  EXPECT_FALSE(RepDataBuffer::WellFormed(all.first(20)));
+  EXPECT_TRUE(RepDataBuffer::WellFormed(all.first(24)));  // exactly 21 + L
+  EXPECT_FALSE(RepDataBuffer::WellFormed(all.first(23)));
   Buffer unterminated(40, 'n');
-  EXPECT_FALSE(RepDataBuffer::WellFormed({Bytes(unterminated), 0, unterminated.size()}));
-  // A malformed buffer is never read past its range.
-  RepDataBuffer data({all, 0, image.size() + 100});
-  EXPECT_EQ(data.buffer_len, 0u);
+  EXPECT_FALSE(RepDataBuffer::WellFormed(Bytes(unterminated)));
+}
+
+// A buffer that is not unpacked is judged by its first bytes when its name
+// ends within them, and asks for the rest when it does not.
+TEST(DataBufferBounds, TheFirstBytesDecideWhenTheNameEndsInThem) {
+  const Buffer image = Encode(Text("x"), "abc");
+  const Bytes all(image);
+  EXPECT_EQ(RepDataBuffer::WellFormedByHead(all.first(16), image.size()), true);
+  EXPECT_EQ(RepDataBuffer::WellFormedByHead(all.first(16), 23), false);
+  EXPECT_EQ(RepDataBuffer::WellFormedByHead(all.first(15), image.size()), std::nullopt);
+  EXPECT_EQ(RepDataBuffer::WellFormedByHead(all.first(5), 20), false);  // too short whatever its name
 }
 
 }  // namespace

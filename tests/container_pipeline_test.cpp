@@ -282,9 +282,10 @@ TEST_F(PipelineTest, NestedReferencesAreHandedOutOnceThenNull) {
   RepFileBuffer image;
   image.footers.resize(2);
   const std::vector<uint8_t> bytes(8);
-  image.footers[0].nested_refs.push_back({Bytes(bytes), 1, 2, -3});
-  image.footers[1].nested_refs.push_back({Bytes(bytes), 3, 4, -3});
-  image.footers[1].nested_refs.push_back({Bytes(bytes), 5, 6, -3});
+  const MemorySource source{Bytes(bytes)};
+  image.footers[0].nested_refs.push_back({&source, 1, 2, -3});
+  image.footers[1].nested_refs.push_back({&source, 3, 4, -3});
+  image.footers[1].nested_refs.push_back({&source, 5, 6, -3});
   EXPECT_EQ(NextNestedRef(image).offset, 1u);
   EXPECT_EQ(NextNestedRef(image).offset, 3u);
   EXPECT_EQ(NextNestedRef(image).offset, 5u);

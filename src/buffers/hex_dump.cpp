@@ -37,14 +37,14 @@ std::string Row(Bytes row, uint64_t offset) {
 
 }  // namespace
 
-void HexDump(Bytes bytes, uint64_t count) {
+void HexDump(TextOut& out, Bytes bytes, uint64_t count) {
   count = std::min<uint64_t>(count, bytes.size());
-  Out() << Rule('-');
+  out << Rule('-');
   for (uint64_t r = 0; r <= count / 16; ++r) {
     const uint64_t start = r * 16;
-    Out() << Row(bytes.subspan(start, std::min<uint64_t>(16, count - start)), start);
+    out << Row(bytes.subspan(start, std::min<uint64_t>(16, count - start)), start);
   }
-  Out() << Rule('=');
+  out << Rule('=');
 }
 
 }  // namespace tallymere

@@ -10,8 +10,6 @@
 #include <libdeflate.h>
 #endif
 
-#include "platform/output.h"
-
 namespace tallymere {
 
 namespace {
@@ -110,8 +108,7 @@ int InflateToVector(Bytes input, ByteBuffer& out, uint32_t& size) {
     // is still handed on: decode it once more into zeroed room.
     std::fill(out.begin(), out.end(), uint8_t{0});
     InflateRaw(input, out.data(), size, produced);
-    Out() << "error: Can't uncompress : " << static_cast<int32_t>(status) << "\n";
-    return -1;
+    return status;
   }
   if (produced != size) {
     // Content shorter than 4 bytes is padded with zeros to 4.

@@ -30,10 +30,11 @@ int InflateRaw(Bytes input, uint8_t* out, uint32_t out_size, uint32_t& produced)
 
 // Decodes `input` into `out`, starting with `size` bytes of room and doubling
 // it (decoding again from the start) while the room is too small. On success
-// returns 0, sets `size` to the produced length and sizes `out` to it, but to
-// no fewer than 4 bytes. On failure writes "error: Can't uncompress : " and
-// the code, leaves `size` at the last room tried and returns -1. Room beyond
-// 2^32 - 1 bytes cannot be expressed and is a failure (code Z_BUF_ERROR).
+// returns 0 (Z_OK), sets `size` to the produced length and sizes `out` to it,
+// but to no fewer than 4 bytes. On failure returns the decoder's code and
+// leaves in `out` what it decoded over zeros, `size` at the last room tried.
+// Room beyond 2^32 - 1 bytes cannot be expressed and is a failure (code
+// Z_BUF_ERROR).
 int InflateToVector(Bytes input, ByteBuffer& out, uint32_t& size);
 
 }  // namespace tallymere

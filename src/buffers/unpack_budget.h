@@ -8,6 +8,7 @@
 // near the limit.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 namespace tallymere {
@@ -19,19 +20,23 @@ class UnpackBudget {
 
   static UnpackBudget ForFile(uint64_t file_size) { return UnpackBudget(kMaxExpansion * file_size + kSlack); }
   explicit UnpackBudget(uint64_t limit) : remaining_(limit) {}
+  UnpackBudget(const UnpackBudget& other) : remaining_(other.remaining_.load()) {}
 
-  // Takes `bytes` from the budget; false (and nothing left) when they exceed it.
+  // Takes `bytes` from the budget; false (and nothing left) when they exceed
+  // it. Threads that unpack parts of one file at once may share a budget.
   bool Spend(uint64_t bytes) {
-    if (bytes > remaining_) {
-      remaining_ = 0;
-      return false;
-    }
-    remaining_ -= bytes;
+    uint64_t remaining = remaining_.load(std::memory_order_relaxed);
+    do {
+      if (bytes > remaining) {
+        remaining_.store(0, std::memory_order_relaxed);
+        return false;
+      }
+    } while (!remaining_.compare_exchange_weak(remaining, remaining - bytes, std::memory_order_relaxed));
     return true;
   }
 
  private:
-  uint64_t remaining_;
+  std::atomic<uint64_t> remaining_;
 };
 
 // The diagnostic for a file whose content would unpack beyond its budget.

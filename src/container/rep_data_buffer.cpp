@@ -32,8 +32,8 @@ uint64_t MeasureName(const ByteView& bytes) {
 
 }  // namespace
 
-RepDataBuffer::RepDataBuffer(const BufferRef& range) : RepBuffer(kDataBufferId) {
-  SetBytes(ByteView(range.image).SubAt(range.offset, range.length));
+RepDataBuffer::RepDataBuffer(Bytes buffer) : RepBuffer(kDataBufferId) {
+  SetBytes(buffer);
   name_len = MeasureName(bytes());
   const Bytes name_bytes = bytes().SubAt(kNameOffset, name_len);
   name.assign(name_bytes.begin(), name_bytes.end());
@@ -43,11 +43,12 @@ RepDataBuffer::RepDataBuffer(const BufferRef& range) : RepBuffer(kDataBufferId) 
   }
 }
 
-bool RepDataBuffer::WellFormed(const BufferRef& range) {
-  const uint64_t length = range.length;
-  if (!RangeFits(range.offset, length, range.image.size()) || length < kDataBufferOverhead) return false;
-  const ByteView view(range.image.subspan(range.offset, length));
-  const uint64_t name_length = MeasureName(view);
+bool RepDataBuffer::WellFormed(Bytes buffer) { return WellFormedByHead(buffer, buffer.size()).value_or(false); }
+
+std::optional<bool> RepDataBuffer::WellFormedByHead(Bytes head, uint64_t length) {
+  if (length < kDataBufferOverhead) return false;
+  const uint64_t name_length = MeasureName(ByteView(head));
+  if (kNameOffset + name_length >= head.size() && head.size() < length) return std::nullopt;
   return kNameOffset + name_length < length && length - kDataBufferOverhead >= name_length;
 }
 
@@ -65,7 +66,7 @@ uint32_t RepDataBuffer::FirstOutputSize() const {
 
 int RepDataBuffer::Unpack() {
   if (bytes().U16At(0) != kSignature) {
-    Out() << "Wrong signature!\n";
+    notes.out() << "Wrong signature!\n";
     return -1;
   }
   uint32_t size = FirstOutputSize();
@@ -74,7 +75,8 @@ int RepDataBuffer::Unpack() {
   const int status = InflateToVector(input, output_, size);
   unpacked_len_real = size;
   if (status != 0) {
-    Out() << "uncompress error\n";
+    notes.out() << "error: Can't uncompress : " << static_cast<int32_t>(status) << "\n";
+    notes.out() << "uncompress error\n";
     return -1;
   }
   return 0;
@@ -85,8 +87,8 @@ int RepDataBuffer::Parse() {
   if (parse_status_ != 0) return parse_status_;
   crc32_real = Crc32(output_.data(), std::min<uint64_t>(unpacked_len_real, output_.size()));
   if (crc32_real == crc32) return parse_status_;
-  Out() << "BAD CRC: " << crc32_real << " != " << crc32 << "\n";
-  HexDump(Bytes(output_), std::min<uint64_t>(unpacked_len_real, 64));
+  notes.out() << "BAD CRC: " << crc32_real << " != " << crc32 << "\n";
+  HexDump(notes.out(), Bytes(output_), std::min<uint64_t>(unpacked_len_real, 64));
   parse_status_ = -5;
   return parse_status_;
 }
@@ -95,23 +97,21 @@ void RepDataBuffer::Dump() {
   Out() << "\n" << name << "\n";
   if (unpacked_len != unpacked_len_real) {
     Out() << "unpacked_len = ";
-    PrintU32WithHex(unpacked_len);
+    PrintU32WithHex(Out(), unpacked_len);
     Out() << "unpacked_len_real = ";
-    PrintU32WithHex(static_cast<uint32_t>(unpacked_len_real));
+    PrintU32WithHex(Out(), static_cast<uint32_t>(unpacked_len_real));
   }
   if (crc32 != crc32_real) {
     Out() << "crc32 = ";
-    PrintU32WithHex(crc32);
+    PrintU32WithHex(Out(), crc32);
     Out() << "crc32_real = ";
-    PrintU32WithHex(crc32_real);
+    PrintU32WithHex(Out(), crc32_real);
   }
 }
 
-BufferRef RepDataBuffer::ReadNestedImage() {
+int32_t RepDataBuffer::ReadNestedImage() {
   Parse();  // a damaged buffer is reported; the magic decides what is used
-  const int32_t kind = BufferIdFromMagic(Bytes(output_));
-  if (kind == kUnknownBufferId) return BufferRef{};
-  return BufferRef{Bytes(output_), 0, unpacked_len_real, kind};
+  return BufferIdFromMagic(Bytes(output_));
 }
 
 std::unique_ptr<RepPartBuffer> RepDataBuffer::CreatePart(int32_t id) {

@@ -1,14 +1,10 @@
 #include "container/rep_file_buffer.h"
 
-#include <exception>
 #include <limits>
-#include <unordered_map>
 
-#include "container/rep_data_buffer.h"
 #include "parts/buffer_ids.h"
 #include "parts/part_factory.h"
 #include "parts/rep_part_buffer.h"
-#include "platform/output.h"
 
 namespace tallymere {
 
@@ -16,6 +12,7 @@ namespace {
 
 // Previous-footer offset and length, table length and property length.
 constexpr uint32_t kMinFooterSize = 8 + 4 + 8 + 8;
+constexpr uint64_t kChainBytes = 8 + 4;
 
 constexpr uint64_t kHeaderSize = 44;
 constexpr uint64_t kLastFooterOffsetAt = 32;
@@ -43,21 +40,17 @@ std::string DecimalSum(uint64_t a, uint64_t b) {
 bool IsSpace(char16_t c) { return c == u' ' || (c >= u'\t' && c <= u'\r'); }
 
 // Reports a property section that is inconsistent in the way named.
-void ReportBadProperty(const char* what) {
-  Err() << what << "\n";
-  Out() << what << "\n";
+void ReportBadProperty(Notes& notes, const char* what) {
+  notes.err() << what << "\n";
+  notes.out() << what << "\n";
 }
 
-// The footer's part with the index, added in order of first appearance.
-// `positions` maps each index to its place in footer.parts, so a table of
-// many parts is sorted in time linear in its length, not quadratic.
-RepPart& FindOrAddPart(RepFooter& footer, std::unordered_map<uint32_t, size_t>& positions, uint32_t index) {
-  const auto [position, added] = positions.try_emplace(index, footer.parts.size());
-  if (added) {
-    footer.parts.emplace_back();
-    footer.parts.back().index = index;
-  }
-  return footer.parts[position->second];
+// The kind of an entry whose name tells none, from the first bytes of its
+// buffer (none when they lie outside the image).
+int32_t KindByMagic(const ImageSource& source, uint64_t offset) {
+  if (!RangeFits(offset, 4, source.size())) return kUnknownBufferId;
+  ByteBuffer storage;
+  return BufferIdFromMagic(source.Read(offset, 4, storage));
 }
 
 }  // namespace
@@ -87,26 +80,37 @@ RepFileBuffer::RepFileBuffer(ByteBuffer image) : RepBuffer(kFileBufferId), owned
 }
 
 bool RepFileBuffer::Open(Bytes image) {
-  SetBytes(image);
+  own_source_ = std::make_unique<MemorySource>(image);
+  const bool opened = OpenSource(*own_source_);
+  notes.Write();
+  return opened;
+}
+
+bool RepFileBuffer::OpenSource(const ImageSource& source) {
+  source_ = &source;
+  buffer_len = source.size();
   buffer_id = kFileBufferId;
   scanned = false;
-  if (!CheckHeader()) return false;
+  SourceWindow window(source);
+  if (!CheckHeader(window)) return false;
   if (ScanFooters() != 0) {
-    Out() << "ScanFooters() error\n";
+    notes.out() << "ScanFooters() error\n";
     return false;
   }
   scanned = true;
   return true;
 }
 
-bool RepFileBuffer::CheckHeader() {
+bool RepFileBuffer::CheckHeader(SourceWindow& window) {
   // An image too short for the header is reported like a header whose
   // fields do not add up; the fields are read only as far as they exist.
-  last_footer_offset = bytes().U64At(kLastFooterOffsetAt);
-  last_footer_len = bytes().U32At(kLastFooterLenAt);
+  window.Load(0, kHeaderSize);
+  const ByteView header(window.Get(0, std::min(kHeaderSize, buffer_len)));
+  last_footer_offset = header.U64At(kLastFooterOffsetAt);
+  last_footer_len = header.U32At(kLastFooterLenAt);
   const uint64_t sum = last_footer_offset + last_footer_len;
   if (buffer_len >= kHeaderSize && sum == buffer_len) return true;
-  Out() << "last_footer_offset + last_footer_len != buffer_len :" << sum << " != " << buffer_len << "\n";
+  notes.out() << "last_footer_offset + last_footer_len != buffer_len :" << sum << " != " << buffer_len << "\n";
   return false;
 }
 
@@ -114,21 +118,24 @@ bool RepFileBuffer::CheckHeader() {
 // footer's offset at footer + 0, width 4 its length at footer + 8. Taking the
 // footer's own offset keeps every position exact: a link read from a damaged
 // file may lie so near the top of the range that footer + 8 would wrap.
-uint64_t RepFileBuffer::ReadChainField(uint64_t footer, int width, int& status) const {
+uint64_t RepFileBuffer::ReadChainField(SourceWindow& window, uint64_t footer, int width, int& status) {
   const uint64_t field = width == 8 ? 0 : 8;
-  if (!bytes().Fits(footer, field + width)) {
-    Out() << "Current buffer offset " << DecimalSum(footer, field + width) << " is out of range " << buffer_len
-          << "\n";
+  if (!RangeFits(footer, field + width, buffer_len)) {
+    notes.out() << "Current buffer offset " << DecimalSum(footer, field + width) << " is out of range " << buffer_len
+                << "\n";
     status = -1;
     return 0;
   }
-  return width == 8 ? bytes().U64At(footer) : bytes().U32At(footer + field);
+  const ByteView bytes(window.Get(footer + field, static_cast<uint64_t>(width)));
+  return width == 8 ? bytes.U64At(0) : bytes.U32At(0);
 }
 
 // Running out of memory while the list grows is no fault of the file: it
 // reaches the caller as std::bad_alloc and stops the run.
 int RepFileBuffer::ScanFooters() {
   footers.clear();
+  if (source_ == nullptr) return -1;
+  SourceWindow window(*source_);
   uint64_t offset = last_footer_offset;
   uint32_t length = last_footer_len;
   int status = 0;
@@ -136,9 +143,9 @@ int RepFileBuffer::ScanFooters() {
     RepFooter& footer = footers.emplace_front();
     footer.offset = offset;
     footer.length = length;
-    footer.image = bytes().span();
-    const uint64_t previous = ReadChainField(offset, 8, status);
-    const uint32_t previous_len = static_cast<uint32_t>(ReadChainField(offset, 4, status));
+    window.Load(offset, kChainBytes);
+    const uint64_t previous = ReadChainField(window, offset, 8, status);
+    const uint32_t previous_len = static_cast<uint32_t>(ReadChainField(window, offset, 4, status));
     if (previous == 0) return status;
     // Each step must move towards the start, so the walk ends and no
     // footer is read twice; and the earlier footer, which holds at least
@@ -149,8 +156,8 @@ int RepFileBuffer::ScanFooters() {
       // Not followed. A link past the image end is reported as reading
       // the linked footer's chain fields there would be; one inside is
       // refused silently.
-      ReadChainField(previous, 8, status);
-      ReadChainField(previous, 4, status);
+      ReadChainField(window, previous, 8, status);
+      ReadChainField(window, previous, 4, status);
       return -1;
     }
     if (previous_len < kMinFooterSize || previous + previous_len > offset) return -1;
@@ -159,12 +166,61 @@ int RepFileBuffer::ScanFooters() {
   }
 }
 
-bool RepFileBuffer::ParseBufferTable(RepFooter& footer) {
+void RepFileBuffer::ReadFooters() {
+  tasks_.clear();
+  if (!scanned || source_ == nullptr) return;
+  SourceWindow window(*source_);
+  for (uint32_t f = 0; f < footers.size(); ++f) {
+    RepFooter& footer = footers[f];
+    ReadFooter(footer, window);
+    // The parse ends at a footer that fails or stops it: later ones are
+    // never read.
+    if (footer.read_failed || footer.stops_as) return;
+    PlanParts(footer, f);
+    if (footer.reachable < footer.entries.size()) return;
+  }
+}
+
+void RepFileBuffer::ReadFooter(RepFooter& footer, SourceWindow& window) {
+  // The footer's own bytes, which hold its table and properties in a sound
+  // image, in one read.
+  window.Load(footer.offset, footer.length);
+  if (!ParseBufferTable(footer, window) || ParseProperties(footer, window) == 0) {
+    footer.read_failed = true;
+    return;
+  }
+  Classify(footer);
+}
+
+void RepFileBuffer::Classify(RepFooter& footer) {
+  if (footer.table_len == 0) {
+    if (footer.HasProperty(kActiveSegmentId)) {
+      footer.stops_as = FileKind::ActiveSegment;
+    } else {
+      footer.read_failed = true;
+    }
+    return;
+  }
+  if (footer.HasProperty(kPrevPositionGuid)) {
+    footer.stops_as = FileKind::PrevPosition;
+    return;
+  }
+  if (const std::u16string* count = footer.FindProperty(kEventsCount)) {
+    const std::optional<uint32_t> events = PropertyNumber(*count);
+    if (!events) {
+      footer.read_failed = true;
+    } else if (*events == 0) {
+      footer.stops_as = FileKind::NoEvents;
+    }
+  }
+}
+
+bool RepFileBuffer::ParseBufferTable(RepFooter& footer, SourceWindow& window) {
   footer.table_position = footer.offset + 12;
-  if (!bytes().Fits(footer.table_position, 8)) return false;
-  footer.table_len = bytes().U64At(footer.table_position);
-  if (!bytes().Fits(footer.table_position + 8, footer.table_len)) return false;
-  ByteReader table(bytes().SubAt(footer.table_position + 8, footer.table_len));
+  if (!RangeFits(footer.table_position, 8, buffer_len)) return false;
+  footer.table_len = ByteView(window.Get(footer.table_position, 8)).U64At(0);
+  if (!RangeFits(footer.table_position + 8, footer.table_len, buffer_len)) return false;
+  ByteReader table(window.Get(footer.table_position + 8, footer.table_len));
   while (!table.AtEnd()) {
     BufferEntry entry;
     entry.name_len = table.U32();
@@ -174,125 +230,46 @@ bool RepFileBuffer::ParseBufferTable(RepFooter& footer) {
     entry.length = table.U64();
     if (!table.ok()) return false;
     entry.buffer_id = BufferIdFromName(entry.name);
-    if (entry.buffer_id == kUnknownBufferId) entry.buffer_id = BufferIdFromMagic(bytes().SubAt(entry.offset, 4));
+    if (entry.buffer_id == kUnknownBufferId) entry.buffer_id = KindByMagic(*source_, entry.offset);
     footer.entries.push_back(std::move(entry));
   }
   return true;
 }
 
-uint64_t RepFileBuffer::ParseProperties(RepFooter& footer) {
+uint64_t RepFileBuffer::ParseProperties(RepFooter& footer, SourceWindow& window) {
   const uint64_t position = footer.table_position + footer.table_len + 8;
   footer.property_position = position;
   // The section ends where the footer ends; for the last footer that is the
   // end of the image.
   const uint64_t end = footer.offset + footer.length;
-  const uint64_t length = bytes().Fits(position, 8) ? bytes().U64At(position) : 0;
+  const uint64_t length = RangeFits(position, 8, buffer_len) ? ByteView(window.Get(position, 8)).U64At(0) : 0;
   footer.property_len = length;
   const bool fits = end <= buffer_len && end >= footer.offset && position + 8 <= end;
   if (!fits || length != end - (position + 8)) {
-    ReportBadProperty("Wrong property len!!!");
-    Out() << "property_offset = " << position << "\n";
-    Out() << "property_len = " << length << "\n";
-    Out() << "property_offset + property_len = " << position + length << "\n";
-    Out() << "footer size = " << end << "\n";
+    ReportBadProperty(footer.read_notes, "Wrong property len!!!");
+    footer.read_notes.out() << "property_offset = " << position << "\n";
+    footer.read_notes.out() << "property_len = " << length << "\n";
+    footer.read_notes.out() << "property_offset + property_len = " << position + length << "\n";
+    footer.read_notes.out() << "footer size = " << end << "\n";
     return 0;
   }
   if (length == 0) return 0;
-  ByteReader section(bytes().SubAt(position + 8, length));
+  ByteReader section(window.Get(position + 8, length));
   while (!section.AtEnd()) {
     const uint32_t name_len = section.U32();
     if (!section.ok() || 2 * uint64_t{name_len} > section.remaining()) {
-      ReportBadProperty("Wrong property name!!!");
+      ReportBadProperty(footer.read_notes, "Wrong property name!!!");
       return 0;
     }
     std::u16string name = section.Utf16(name_len);
     const uint32_t value_len = section.U32();
     if (!section.ok() || 2 * uint64_t{value_len} > section.remaining()) {
-      ReportBadProperty("Wrong property value!!!");
+      ReportBadProperty(footer.read_notes, "Wrong property value!!!");
       return 0;
     }
     footer.properties.emplace(std::move(name), section.Utf16(value_len));
   }
   return length;
-}
-
-bool RepFileBuffer::MakePart(const BufferEntry& entry, int32_t id, std::unique_ptr<RepPartBuffer>& slot) {
-  RepDataBuffer data({bytes().span(), entry.offset, entry.length});
-  slot = data.CreatePart(id);
-  if (data.parse_status() != 0) damaged_content = true;
-  if (budget == nullptr || budget->Spend(slot ? slot->buffer_len : 0)) return true;
-  slot.reset();
-  Out() << kOverBudgetMessage;
-  return false;
-}
-
-int RepFileBuffer::BuildParts(RepFooter& footer) {
-  std::unordered_map<uint32_t, size_t> positions;
-  for (const BufferEntry& entry : footer.entries) {
-    const int32_t id = entry.buffer_id;
-    if (id < kDataBufferId) {
-      Out() << "Unknown Buffer ID = " << id << "\n";
-      continue;
-    }
-    if (!RepDataBuffer::WellFormed({bytes().span(), entry.offset, entry.length})) return -1;
-    if (id == kDataBufferId) {
-      footer.nested_refs.push_back(BufferRef{bytes().span(), entry.offset, entry.length, kUnknownBufferId});
-    } else if (id < kPartKinds) {
-      RepPart& part = FindOrAddPart(footer, positions, static_cast<uint32_t>(PartIndexFromName(entry.name)));
-      if (footer.part_flags[id] != 0 && !MakePart(entry, id, part.slots[id])) return -1;
-    } else if (footer.file_wide_flags[id - kFirstFileWideId] != 0) {
-      if (!MakePart(entry, id, footer.file_wide_parts[id - kFirstFileWideId])) return -1;
-    }
-  }
-  return 0;
-}
-
-int RepFileBuffer::ParseFooter(RepFooter& footer, bool& stop) {
-  if (!ParseBufferTable(footer) || ParseProperties(footer) == 0) return -1;
-  stop = true;
-  if (footer.table_len == 0) {
-    if (!footer.HasProperty(kActiveSegmentId)) return -1;
-    kind = FileKind::ActiveSegment;
-    return 0;
-  }
-  if (footer.HasProperty(kPrevPositionGuid)) {
-    kind = FileKind::PrevPosition;
-    return 0;
-  }
-  if (const std::u16string* count = footer.FindProperty(kEventsCount)) {
-    const std::optional<uint32_t> events = PropertyNumber(*count);
-    if (!events) return -1;
-    if (*events == 0) {
-      kind = FileKind::NoEvents;
-      return 0;
-    }
-  }
-  stop = false;
-  kind = FileKind::Data;
-  footer.part_flags = part_flags;
-  if (BuildParts(footer) != 0) return -1;
-  for (RepPart& part : footer.parts) {
-    for (auto& slot : part.slots) {
-      if (slot && slot->Parse() != 0) return -1;
-    }
-  }
-  return 0;
-}
-
-int RepFileBuffer::Parse() {
-  if (!scanned) return -1;
-  try {
-    for (RepFooter& footer : footers) {
-      bool stop = false;
-      if (ParseFooter(footer, stop) != 0) return -1;
-      if (stop) return 0;
-    }
-    return 0;
-  } catch (const std::bad_alloc&) {
-    throw;  // memory ran out: the run stops, no file is to blame
-  } catch (const std::exception&) {
-    return -1;  // a malformed part index
-  }
 }
 
 void RepFileBuffer::ReleaseParts(RepFooter& footer) {
@@ -306,10 +283,14 @@ void RepFileBuffer::ReleaseAllParts() {
   for (RepFooter& footer : footers) ReleaseParts(footer);
 }
 
-PropInfoStatus RepFileBuffer::ReadPropInfoStatus(const RepFooter& footer, FooterPropInfo& info) {
+PropInfoStatus RepFileBuffer::ReadPropInfoStatus(const RepFooter& footer, FooterPropInfo& info, Notes& notes) {
   const auto missing = [&](std::u16string_view name) {
-    PrintMissingProperty(name);
-    PrintProperties(footer);
+    std::string narrow;
+    for (char16_t c : name) narrow.push_back(c < 0x80 ? static_cast<char>(c) : '?');
+    narrow += " not found in footer property.\n";
+    notes.err() << narrow;
+    notes.out() << narrow;
+    PrintProperties(notes.out(), footer);
     return PropInfoStatus::kMissing;
   };
   // A number that cannot be read is no better than a missing one.
@@ -335,21 +316,20 @@ PropInfoStatus RepFileBuffer::ReadPropInfoStatus(const RepFooter& footer, Footer
   return PropInfoStatus::kOk;
 }
 
+PropInfoStatus RepFileBuffer::ReadPropInfoStatus(const RepFooter& footer, FooterPropInfo& info) {
+  Notes notes;
+  const PropInfoStatus status = ReadPropInfoStatus(footer, info, notes);
+  notes.Write();
+  return status;
+}
+
 int RepFileBuffer::ReadPropInfo(const RepFooter& footer, FooterPropInfo& info) {
   return ReadPropInfoStatus(footer, info) == PropInfoStatus::kOk ? 0 : -1;
 }
 
-void RepFileBuffer::PrintMissingProperty(std::u16string_view name) {
-  std::string narrow;
-  for (char16_t c : name) narrow.push_back(c < 0x80 ? static_cast<char>(c) : '?');
-  narrow += " not found in footer property.\n";
-  Err() << narrow;
-  Out() << narrow;
-}
-
-void RepFileBuffer::PrintProperties(const RepFooter& footer) {
-  for (const auto& [name, value] : footer.properties) Out() << name << " = " << value << "\n";
-  Out() << "\n";
+void RepFileBuffer::PrintProperties(TextOut& out, const RepFooter& footer) {
+  for (const auto& [name, value] : footer.properties) out << name << " = " << value << "\n";
+  out << "\n";
 }
 
 void RepFileBuffer::Dump() {
@@ -358,7 +338,7 @@ void RepFileBuffer::Dump() {
   }
   for (const RepFooter& footer : footers) {
     Out() << "footer offset = " << footer.offset << "\nfooter len = " << footer.length << "\n";
-    PrintProperties(footer);
+    PrintProperties(Out(), footer);
     for (size_t r = 1; r < footer.nested_refs.size(); ++r) {
       Out() << "nested image: offset = " << footer.nested_refs[r].offset << " len = "
             << footer.nested_refs[r].length << "\n";

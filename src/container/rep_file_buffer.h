@@ -20,6 +20,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,8 +28,11 @@
 #include "buffers/rep_buffer.h"
 #include "buffers/unpack_budget.h"
 #include "container/buffer_ref.h"
+#include "container/image_source.h"
+#include "container/part_build.h"
 #include "parts/footer_prop_info.h"
 #include "parts/rep_part.h"
+#include "platform/output.h"
 
 namespace tallymere {
 
@@ -48,6 +52,11 @@ struct BufferEntry {
   uint64_t offset = 0;
   uint64_t length = 0;
   int32_t buffer_id = kUnknownBufferId;
+  // Where the entry's check and build are: the position of its part among
+  // the footer's parts and its own among the part's entries (the part's
+  // task), or -1 for an entry that belongs to no part.
+  int32_t part = -1;
+  uint32_t in_part = 0;
 };
 
 // The file-wide kinds 13 and 14, held by the footer rather than a part.
@@ -69,9 +78,18 @@ struct RepFooter {
   std::vector<BufferRef> nested_refs{BufferRef{}};
   std::vector<RepPart> parts;  // in order of each part index's first buffer
   uint32_t ref_cursor = 0;     // the last reference handed out
-  Bytes image;
   std::array<uint32_t, kPartKinds> part_flags = AllSelected();
   std::array<uint32_t, kFileWideKinds> file_wide_flags{};  // off: no mode needs them
+
+  // How reading the footer's table and properties went, before any of its
+  // buffers is built: what was reported, whether the parse fails or stops
+  // here (and as what kind), and how many entries it reaches: all, or up to
+  // one that fails on its place or its name alone.
+  Notes read_notes;
+  bool read_failed = false;
+  std::optional<FileKind> stops_as;
+  size_t reachable = 0;
+  uint32_t first_task = 0;  // the task of its first part
 
   const std::u16string* FindProperty(std::u16string_view name) const;
   bool HasProperty(std::u16string_view name) const { return FindProperty(name) != nullptr; }
@@ -96,35 +114,52 @@ enum class PropInfoStatus {
   kExcused,  // "EventsCount" missing on a "PrevPositionGUID" footer; silent
 };
 
+// An image and its parse. Parse runs in three steps so that the expensive
+// middle one can run on other threads: ReadFooters reads every footer's table
+// and properties and lists the parts to build (tasks); BuildPart builds one
+// part from the source, anywhere, in any order; Settle then goes through the
+// footers with the built parts exactly as a parse on one thread does, and
+// reports what it reports, in the same order. Nothing here writes to the
+// program's streams but the convenience calls Open(Bytes) and Parse().
 class RepFileBuffer : public RepBuffer {
  public:
   RepFileBuffer() : RepBuffer(kFileBufferId) {}
   // An image that owns its bytes: opened at once, all part kinds selected.
   explicit RepFileBuffer(ByteBuffer image);
 
-  // The header check and ScanFooters; the image must outlive this object.
+  // The header check and ScanFooters over the source, which must outlive
+  // this object; reported into the notes.
+  bool OpenSource(const ImageSource& source);
+  // The same over bytes in memory, writing the notes out.
   bool Open(Bytes image);
   int ScanFooters();
-  // Reads the footer's buffer table; false when it or an entry does not lie
-  // inside the image.
-  bool ParseBufferTable(RepFooter& footer);
-  // Reads the footer's properties; returns P, or 0 on failure.
-  uint64_t ParseProperties(RepFooter& footer);
-  // Turns the footer's entries into nested-image references and parts;
-  // -1 when a data buffer does not lie inside the image or is malformed.
-  int BuildParts(RepFooter& footer);
-  // 0 or -1; sets the kind. Runs after Open.
+  // The whole parse on the calling thread, writing the notes out; 0 or -1,
+  // and the kind set. The parts stay in the footers.
   int Parse() override;
+
+  // The first step: fills every footer's read results and the tasks.
+  void ReadFooters();
+  const std::vector<PartTask>& tasks() const { return tasks_; }
+  // Builds the task's part from the source (see PartBuild).
+  void Build(const PartTask& task, PartBuild& build) const;
+  // The last step, with builds[i] made for tasks()[i]: 0 or -1, the kind, the
+  // nested references and damaged_content set, everything reported into the
+  // notes. With `keep_parts` the built slots move into the footers' parts.
+  int Settle(std::span<PartBuild> builds, bool keep_parts);
+
   void Dump() override;
 
   static void ReleaseParts(RepFooter& footer);
   void ReleaseAllParts();
 
-  // The properties counting needs; a missing or invalid one is reported.
-  static int ReadPropInfo(const RepFooter& footer, FooterPropInfo& info);
+  // The properties counting needs; a missing or invalid one is reported,
+  // into `notes` or on the program's streams.
+  static PropInfoStatus ReadPropInfoStatus(const RepFooter& footer, FooterPropInfo& info, Notes& notes);
   static PropInfoStatus ReadPropInfoStatus(const RepFooter& footer, FooterPropInfo& info);
-  static void PrintMissingProperty(std::u16string_view name);
-  static void PrintProperties(const RepFooter& footer);
+  static int ReadPropInfo(const RepFooter& footer, FooterPropInfo& info);
+  static void PrintProperties(TextOut& out, const RepFooter& footer);
+
+  const ImageSource* source() const { return source_; }
 
   FileKind kind = FileKind::Unset;
   uint64_t last_footer_offset = 0;
@@ -136,17 +171,33 @@ class RepFileBuffer : public RepBuffer {
   // A data buffer had a wrong signature, failed to unpack or failed its CRC;
   // its content was used as far as it went.
   bool damaged_content = false;
-  // The unpacked bytes the file may still produce; none is kept when null.
+  // The unpacked bytes the file may still produce, in table order; none is
+  // kept when null.
   UnpackBudget* budget = nullptr;
+  // The same limit for builds that run ahead of the parse, in any order: a
+  // build stops when it runs out, and the parse finishes the part itself.
+  UnpackBudget* guard = nullptr;
+  // What opening and parsing reported, in order, not yet written.
+  Notes notes;
 
  private:
-  bool CheckHeader();
-  int ParseFooter(RepFooter& footer, bool& stop);
-  // The part buffer of an entry; false when it would exceed the budget.
-  bool MakePart(const BufferEntry& entry, int32_t id, std::unique_ptr<RepPartBuffer>& slot);
-  uint64_t ReadChainField(uint64_t offset, int width, int& status) const;
+  bool CheckHeader(SourceWindow& window);
+  uint64_t ReadChainField(SourceWindow& window, uint64_t offset, int width, int& status);
+  void ReadFooter(RepFooter& footer, SourceWindow& window);
+  bool ParseBufferTable(RepFooter& footer, SourceWindow& window);
+  uint64_t ParseProperties(RepFooter& footer, SourceWindow& window);
+  void Classify(RepFooter& footer);
+  void PlanParts(RepFooter& footer, uint32_t footer_index);
+  int SettleFooter(RepFooter& footer, std::span<PartBuild> builds, bool keep_parts);
+  int SettleEntries(RepFooter& footer, std::span<PartBuild> builds);
+  bool WellFormedOutsideParts(const BufferEntry& entry) const;
+  bool BuildFileWide(RepFooter& footer, const BufferEntry& entry);
+  bool Spend(uint64_t bytes);
 
+  const ImageSource* source_ = nullptr;
+  std::unique_ptr<MemorySource> own_source_;
   ByteBuffer owned_;
+  std::vector<PartTask> tasks_;
 };
 
 // A buffer of any kind from unpacked content: a part buffer as

@@ -63,7 +63,7 @@ void RepPartBuffer::Dump() {
   Out() << "id = " << buffer_id << " " << PrintedBufferName(buffer_id) << "\n";
   Out() << "buffer_len = " << buffer_len << "\n";
   Out() << "ulCount = " << ulCount << "\n\n";
-  HexDump(bytes().span(), buffer_len);
+  HexDump(Out(), bytes().span(), buffer_len);
 }
 
 }  // namespace tallymere

@@ -99,6 +99,20 @@ void OutputRecording::Append(bool is_err, const std::string& text) {
   }
 }
 
+std::string OutputRecording::Text() {
+  out_.Flush();
+  std::string text;
+  for (const auto& segment : segments_) text += segment.second;
+  return text;
+}
+
+void OutputRecording::Append(OutputRecording& later) {
+  out_.Flush();
+  later.out_.Flush();
+  for (const auto& [is_err, text] : later.segments_) Append(is_err, text);
+  later.segments_.clear();
+}
+
 void OutputRecording::Replay() {
   out_.Flush();
   for (const auto& [is_err, text] : segments_) {
@@ -175,7 +189,12 @@ void StopOutOfMemory() {
 
 void TextOut::AfterWrite() {
   if (is_err_) {
-    Out().Flush();
+    // What was written to standard output before comes first.
+    if (recording_ != nullptr) {
+      recording_->out_.Flush();
+    } else {
+      Out().Flush();
+    }
     Flush();
   } else if (buffer_.size() >= kFlushThreshold) {
     Flush();

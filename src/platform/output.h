@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -49,18 +50,27 @@ class TextOut {
   class OutputRecording* recording_;  // set for the streams of a recording
 };
 
-// What a worker thread would have written to either stream, kept in order so
-// that the main thread can write it later exactly as if it had been written
-// then. While a recording is active on a thread, Out() and Err() on that
-// thread write into it.
+// Text for either stream kept in order, to be written later exactly as if
+// it had been written then. Work done ahead (on worker threads, or before
+// earlier work is finished) reports into one, and its turn writes it out.
+// While a recording is active on a thread (ScopedOutputRecording), Out()
+// and Err() on that thread write into it.
 class OutputRecording {
  public:
   OutputRecording() = default;
   OutputRecording(const OutputRecording&) = delete;
   OutputRecording& operator=(const OutputRecording&) = delete;
 
-  // Writes everything recorded to the calling thread's streams, in order.
+  TextOut& out() { return out_; }
+  TextOut& err() { return err_; }
+  bool empty() const { return segments_.empty() && out_.buffer_.empty(); }
+  // Writes everything recorded to the calling thread's streams, in order,
+  // and empties the recording.
   void Replay();
+  // Everything recorded, both streams in order (for tests).
+  std::string Text();
+  // Takes what `later` recorded to follow what this one holds.
+  void Append(OutputRecording& later);
 
  private:
   friend class TextOut;
@@ -72,6 +82,37 @@ class OutputRecording {
   TextOut out_{false, this};
   TextOut err_{true, this};
   std::vector<std::pair<bool, std::string>> segments_;  // (is standard error, text)
+};
+
+// A recording that can be moved, and costs nothing until something is
+// written to it: most steps report nothing.
+class Notes {
+ public:
+  TextOut& out() { return Recording().out(); }
+  TextOut& err() { return Recording().err(); }
+  bool empty() const { return !recording_ || recording_->empty(); }
+  // Writes the notes to the calling thread's streams and empties them.
+  void Write() {
+    if (recording_) recording_->Replay();
+  }
+  std::string Text() { return recording_ ? recording_->Text() : std::string(); }
+  // Takes `later`'s notes to follow these.
+  void Append(Notes& later) {
+    if (later.empty()) return;
+    if (!recording_) {
+      recording_ = std::move(later.recording_);
+      return;
+    }
+    recording_->Append(*later.recording_);
+    later.recording_.reset();
+  }
+
+ private:
+  OutputRecording& Recording() {
+    if (!recording_) recording_ = std::make_unique<OutputRecording>();
+    return *recording_;
+  }
+  std::unique_ptr<OutputRecording> recording_;
 };
 
 // Makes `recording` the calling thread's output until destroyed.

@@ -51,9 +51,9 @@ void ReportCountMismatch(const FooterPropInfo& info, uint32_t tmp_ulCount, const
   Err() << "prop_info.ulEventNum != tmp_ulCount";
   Out() << (counter.current_path ? *counter.current_path : std::string()) << "\n";
   Out() << "prop_info.ulEventNum != tmp_ulCount" << "\nprop_info.ulEventNum = ";
-  PrintU32WithHex(info.ulEventNum);
+  PrintU32WithHex(Out(), info.ulEventNum);
   Out() << "tmp_ulCount = ";
-  PrintU32WithHex(tmp_ulCount);
+  PrintU32WithHex(Out(), tmp_ulCount);
   Out() << "\n";
 }
 
@@ -66,21 +66,23 @@ int CountNestedImages(RepFileBuffer& outer, const RepFileInput& input, UnpackBud
     const BufferRef ref = NextNestedRef(outer);
     if (ref.IsNull()) break;
     // The data buffer owns the unpacked image while the nested image reads it.
-    RepDataBuffer data(ref);
-    const BufferRef nested = data.ReadNestedImage();
+    ByteBuffer storage;
+    RepDataBuffer data(ref.source->Read(ref.offset, ref.length, storage));
+    const int32_t nested = data.ReadNestedImage();
+    data.notes.Write();
     if (data.parse_status() != 0) counter.incomplete = true;
-    if (nested.IsNull()) {
+    if (nested == kUnknownBufferId) {
       // Without a known magic the rest of the container cannot be trusted.
       counter.incomplete = true;
       break;
     }
-    if (!budget.Spend(nested.length)) {
+    if (!budget.Spend(data.image().size())) {
       Out() << kOverBudgetMessage;
       ReportProblem(input, counter);
       break;
     }
     RepFileBuffer image;
-    OpenAndParse(image, nested.image, input, budget, counter);
+    OpenAndParse(image, data.image(), input, budget, counter);
     const int status = image.kind == FileKind::Data ? CountImage(image, &counter) : 0;
     image.ReleaseAllParts();
     if (status < 0) return -1;
