@@ -47,7 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::vector<uint8_t> file(input.Rest().begin(), input.Rest().end());
   const int passes = (choice & 0x80) != 0 ? 2 : 1;
   for (int pass = 0; pass < passes; ++pass) {
-    RepFileInput file_input("fuzz.rep", file, *counter);
+    RepFileInput file_input("fuzz.rep", file, counter->part_flags);
     ProcessFile(file_input, *counter);
   }
   counter->Report();

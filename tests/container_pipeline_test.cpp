@@ -22,7 +22,8 @@ using repwriter::FooterDescription;
 using repwriter::FooterRole;
 using repwriter::ImageDescription;
 
-// Records what the pipeline hands to CountPart.
+// Records what the pipeline counts: each part its tallies count, in the
+// order the counts reach the counter.
 class RecordingCounter : public RepCounters {
  public:
   struct Call {
@@ -36,11 +37,24 @@ class RecordingCounter : public RepCounters {
     part_flags = {1, 1, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0};
     fast = is_fast;
   }
-  int CountPart(RepPart& part, const FooterPropInfo& info, const RepPartCount& count) override {
-    calls.push_back({part.index, count.ulCount, info.UnderDataSource(), part.events()->table.size()});
-    return 0;
+  std::unique_ptr<PartTally> NewTally() override { return std::make_unique<Tally>(); }
+  void AddCounts(PartCounts& counts) override {
+    RepCounters::AddCounts(counts);
+    calls.push_back(static_cast<Counts&>(counts).call);
   }
   std::vector<Call> calls;
+
+ private:
+  struct Counts : PartCounts {
+    Call call;
+  };
+  struct Tally : PartTally {
+    std::unique_ptr<PartCounts> Count(RepPart& part, const FooterPropInfo& info, const RepPartCount& count) override {
+      auto counts = std::make_unique<Counts>();
+      counts->call = {part.index, count.ulCount, info.UnderDataSource(), part.events()->table.size()};
+      return counts;
+    }
+  };
 };
 
 FooterDescription Footer(std::u16string log, std::vector<size_t> part_sizes) {
@@ -73,7 +87,7 @@ class PipelineTest : public ::testing::Test {
     return path.string();
   }
   static int Process(const std::string& path, RepCounters& counter) {
-    RepFileInput input(path, counter);
+    RepFileInput input(path, counter.part_flags);
     return ProcessFile(input, counter);
   }
 

@@ -11,7 +11,7 @@
 #include "platform/output.h"
 #include "platform/platform.h"
 #include "repository/walk.h"
-#include "scan/file_pipeline.h"
+#include "scan/scan_pipeline.h"
 #include "scan/progress.h"
 #include "window/time_filter.h"
 
@@ -145,9 +145,15 @@ RunOutcome Run(int argc, const char* const* argv) {
   VisitedEntries visited;
   std::unique_ptr<Progress> progress = Progress::ForTerminal();
   const RepositoryRoot hot_root(path_argument, kHotRoot);
-  ScanRoot(hot_root, counter, visited, progress.get());
   const RepositoryRoot environment_root(path_argument, kEnvironmentRoot);
-  ScanRoot(environment_root, counter, visited, progress.get());
+  {
+    // One pipeline for both roots: it reads ahead across them.
+    ScanPipeline pipeline(counter, progress.get());
+    for (const RepositoryRoot* root : {&hot_root, &environment_root}) {
+      if (root->exists) WalkRepository(*root, counter.time_filter, visited, pipeline);
+    }
+    pipeline.Drain();
+  }
   progress.reset();  // the line is gone before anything else is written
   if (!hot_root.exists && !environment_root.exists) {
     Err() << "Repository doesn't exist : " << path_argument << "\n";

@@ -1,4 +1,5 @@
-// One repository file as the walk hands it to the per-file pipeline.
+// One repository file as the walk hands it to the per-file pipeline: its
+// path, the source its image is read from, and the part kinds to build.
 #pragma once
 
 #include <array>
@@ -8,38 +9,44 @@
 #include <vector>
 
 #include "buffers/byte_reader.h"
+#include "container/image_source.h"
 #include "counters/rep_counters.h"
-#include "platform/platform.h"
+#include "platform/output.h"
+#include "scan/file_source.h"
 
 namespace tallymere {
 
 class RepFileInput {
  public:
-  // Copies the counter's part selection flags, points the counter's current
-  // path at this file and reads the file (reporting a failure).
-  RepFileInput(std::string path, RepCounters& counter);
-  // Reads the file for the given part selection without touching a counter
-  // (for reading ahead on another thread); the caller reports an unloaded file.
+  // Opens the file for reading by position; a failure to open it or to
+  // take its length is reported into notes().
   RepFileInput(std::string path, const std::array<uint32_t, kPartKinds>& part_flags);
-  // A file whose bytes are already in memory (tests and fuzzing): the same
-  // set-up, with nothing read from disk.
-  RepFileInput(std::string path, std::vector<uint8_t> content, RepCounters& counter);
+  // A file whose bytes are already in memory (tests and fuzzing): the same,
+  // with nothing read from disk.
+  RepFileInput(std::string path, std::vector<uint8_t> content, const std::array<uint32_t, kPartKinds>& part_flags);
 
   const std::string& path() const { return path_; }
-  bool loaded() const { return loaded_; }
-  // The whole file; empty when it was not loaded.
-  Bytes bytes() const {
-    return content_ ? Bytes(content_->data(), content_->size()) : Bytes{};
-  }
+  // Opened; false when reading it could not even start.
+  bool loaded() const { return source_ != nullptr; }
+  // The file's image; valid when loaded.
+  const ImageSource& source() const { return *source_; }
+  // A read of the file failed after it was opened (it shrank, say): the
+  // file is then not loaded after all, and reported as unread.
+  bool read_failed() const;
   const std::array<uint32_t, kPartKinds>& part_flags() const { return part_flags_; }
+  // What opening the file reported.
+  Notes& notes() { return notes_; }
+  // Reports a read that failed after the file was opened.
+  void ReportReadFailure();
 
  private:
-  void Load();
-
   std::string path_;
   std::unique_ptr<ByteBuffer> content_;
+  std::unique_ptr<FileSource> file_;
+  std::unique_ptr<ImageSource> memory_;
+  const ImageSource* source_ = nullptr;
   std::array<uint32_t, kPartKinds> part_flags_;
-  bool loaded_ = false;
+  Notes notes_;
 };
 
 }  // namespace tallymere

@@ -1,0 +1,380 @@
+#include "scan/file_scan.h"
+
+#include <new>
+
+#include "buffers/value_lines.h"
+#include "scan/process_file.h"
+
+namespace tallymere {
+
+namespace {
+
+// The nested-image buffers a parse of the image gets to, in table order:
+// the references a container hands out when its parse succeeds.
+std::vector<const BufferEntry*> PlannedNestedEntries(const RepFileBuffer& image) {
+  std::vector<const BufferEntry*> entries;
+  for (const RepFooter& footer : image.footers) {
+    if (footer.read_failed || footer.stops_as) break;
+    for (size_t e = 0; e < footer.reachable; ++e) {
+      if (footer.entries[e].buffer_id == kDataBufferId) entries.push_back(&footer.entries[e]);
+    }
+  }
+  return entries;
+}
+
+uint64_t NestedRefCount(const RepFileBuffer& image) {
+  uint64_t count = 0;
+  for (const RepFooter& footer : image.footers) count += footer.nested_refs.size() - 1;  // less the placeholder
+  return count;
+}
+
+}  // namespace
+
+Notes& Transcript::notes() {
+  if (steps_.empty() || steps_.back().counts) steps_.emplace_back();
+  return steps_.back().notes;
+}
+
+void Transcript::AddCounts(std::unique_ptr<PartCounts> counts) {
+  if (steps_.empty() || steps_.back().counts) steps_.emplace_back();
+  steps_.back().counts = std::move(counts);
+}
+
+void Transcript::Apply(RepCounters& counter) {
+  for (Step& step : steps_) {
+    step.notes.Write();
+    if (step.counts) counter.AddCounts(*step.counts);
+  }
+  steps_.clear();
+  counter.m_prop_total += prop_total;
+  if (adds_property_total) counter.m_total = counter.m_prop_total;
+  if (failed) counter.MarkFailed();
+  if (incomplete) counter.incomplete = true;
+}
+
+bool ImageScan::AllConsumed() const {
+  for (const auto& job : jobs) {
+    if (!job->consumed) return false;
+  }
+  return true;
+}
+
+bool ImageScan::AnyOutOfMemory() const {
+  for (const auto& job : jobs) {
+    if (job->out_of_memory) return true;
+  }
+  return false;
+}
+
+bool FileScan::AllJobsConsumed() const {
+  if (!outer_.AllConsumed() || !nested_.AllConsumed()) return false;
+  for (const auto& job : nested_jobs_) {
+    if (job && !job->consumed) return false;
+  }
+  return true;
+}
+
+void FileScan::AbandonJobs() {
+  for (auto& job : outer_.jobs) job->abandoned = true;
+  for (auto& job : nested_.jobs) job->abandoned = true;
+  for (auto& job : nested_jobs_) {
+    if (job) job->abandoned = true;
+  }
+}
+
+FileScan::FileScan(RepFileInput& input, const ScanSettings& settings, uint64_t sequence)
+    : input_(&input), settings_(settings), sequence_(sequence), stage_(Stage::kOuter) {}
+
+std::unique_ptr<FileScan> FileScan::FolderFailure(const std::string& folder, const std::string& error_text,
+                                                  const ScanSettings& settings) {
+  std::unique_ptr<FileScan> notice(new FileScan());
+  notice->settings_ = settings;
+  notice->transcript_.notes().out() << "Can't open folder " << folder << "\n";
+  notice->transcript_.notes().err() << error_text << "\n";
+  notice->transcript_.incomplete = true;
+  return notice;
+}
+
+void FileScan::Prepare() {
+  if (!input_->loaded()) {
+    stage_ = Stage::kDone;
+    status_ = -2;
+    return;
+  }
+  try {
+    budget_.emplace(UnpackBudget::ForFile(input_->source().size()));
+    guard_.emplace(*budget_);
+    outer_image_.budget = &*budget_;
+    outer_image_.guard = &*guard_;
+    outer_.image = &outer_image_;
+    if (outer_image_.OpenSource(input_->source())) outer_image_.part_flags = input_->part_flags();
+    outer_image_.ReadFooters();
+    if (input_->read_failed()) {
+      stage_ = Stage::kDone;  // lost as a whole; reported when applied
+      return;
+    }
+    PlanJobs(outer_, 0);
+    PlanNestedJobs();
+  } catch (const std::bad_alloc&) {
+    transcript_.notes().err() << "Exception in Load() for " << input_->path() << "\n";
+    out_of_memory_ = true;
+    stage_ = Stage::kDone;
+  }
+}
+
+// Each part is built ahead, and counted ahead when the parse, if it
+// succeeds, will count it: the counter counts parts and is not failed, the
+// image holds no nested images, and the footer's counting properties are
+// sound.
+void FileScan::PlanJobs(ImageScan& scan, uint32_t image_index) {
+  RepFileBuffer& image = *scan.image;
+  RepCounters& counter = *settings_.counter;
+  const bool counts_parts = settings_.main_tally != nullptr && !failed_ && !counter.failed() &&
+                            PlannedNestedEntries(image).empty();
+  scan.prop_info.assign(image.footers.size(), std::nullopt);
+  for (size_t f = 0; counts_parts && f < image.footers.size(); ++f) {
+    const RepFooter& footer = image.footers[f];
+    if (footer.read_failed || footer.stops_as) break;
+    FooterPropInfo info;
+    Notes unused;  // reported when the footer is counted
+    if (RepFileBuffer::ReadPropInfoStatus(footer, info, unused) == PropInfoStatus::kOk && info.ulEventNum != 0) {
+      scan.prop_info[f] = std::move(info);
+    }
+  }
+  const std::vector<PartTask>& tasks = image.tasks();
+  scan.jobs.reserve(tasks.size());
+  for (uint32_t t = 0; t < tasks.size(); ++t) {
+    const std::optional<FooterPropInfo>& info = scan.prop_info[tasks[t].footer];
+    const CountingPlan plan{info ? &*info : nullptr, !counter.fast};
+    scan.jobs.push_back(std::make_unique<PartJob>(image, tasks[t], plan, settings_.progress));
+    new_jobs_.emplace_back(JobKey{sequence_, image_index, t + 1}, scan.jobs.back().get());
+  }
+}
+
+void FileScan::PlanNestedJobs() {
+  const std::vector<const BufferEntry*> entries = PlannedNestedEntries(outer_image_);
+  for (uint32_t k = 0; k < entries.size(); ++k) {
+    nested_jobs_.push_back(
+        std::make_unique<NestedJob>(input_->source(), *entries[k], input_->part_flags(), settings_.progress));
+    new_jobs_.emplace_back(JobKey{sequence_, k + 1, 0}, nested_jobs_.back().get());
+  }
+}
+
+void FileScan::TakeNewJobs(std::vector<std::pair<JobKey, Job*>>& jobs) {
+  jobs.insert(jobs.end(), new_jobs_.begin(), new_jobs_.end());
+  new_jobs_.clear();
+}
+
+void FileScan::ReportProblem() {
+  transcript_.notes().out() << "some problem in file:\n" << input_->path() << "\n";
+  failed_ = true;
+  transcript_.failed = true;
+}
+
+void FileScan::StopForMemory() {
+  out_of_memory_ = true;
+  stage_ = Stage::kDone;
+}
+
+// The image's parse as a run on one thread does it, with the parts built
+// ahead; parts that were finished here are counted here.
+int FileScan::SettleImage(ImageScan& scan) {
+  RepFileBuffer& image = *scan.image;
+  std::vector<PartBuild> builds;
+  builds.reserve(scan.jobs.size());
+  for (auto& job : scan.jobs) builds.push_back(std::move(job->build));
+  const int status = image.Settle(builds, /*keep_parts=*/false);
+  transcript_.notes().Append(image.notes);
+  if (status != 0) ReportProblem();
+  if (image.damaged_content) transcript_.incomplete = true;
+  for (size_t t = 0; t < builds.size(); ++t) {
+    if (!builds[t].finished_in_settle) continue;
+    PartJob& job = *scan.jobs[t];
+    CountingPlan plan = job.plan();
+    if (status != 0) plan.prop_info = nullptr;
+    CountBuiltPart(builds[t].part, plan, settings_.main_tally, job.events, job.counts);
+  }
+  return status;
+}
+
+bool FileScan::Advance() {
+  for (;;) {
+    switch (stage_) {
+      case Stage::kOuter: {
+        if (!outer_.AllConsumed()) return false;
+        if (input_->read_failed()) {
+          stage_ = Stage::kDone;
+          break;
+        }
+        if (outer_.AnyOutOfMemory()) {
+          StopForMemory();
+          break;
+        }
+        SettleImage(outer_);
+        if (outer_image_.kind != FileKind::Data) {
+          stage_ = Stage::kDone;
+        } else if (NestedRefCount(outer_image_) == 0) {
+          status_ = CountImage(outer_) < 0 ? -1 : 0;
+          stage_ = Stage::kDone;
+        } else {
+          stage_ = Stage::kNested;
+        }
+        break;
+      }
+      case Stage::kNested:
+      case Stage::kNestedParts:
+        if (!AdvanceNested()) return false;
+        break;
+      case Stage::kDone:
+        return true;
+    }
+  }
+}
+
+// Container images are counted through their nested images, one after
+// another; false while a job they need is not done.
+bool FileScan::AdvanceNested() {
+  if (input_->read_failed()) {
+    stage_ = Stage::kDone;
+    return true;
+  }
+  if (stage_ == Stage::kNested) {
+    // The k-th reference is the k-th nested-image buffer of the table.
+    if (next_nested_ >= nested_jobs_.size()) {
+      stage_ = Stage::kDone;
+      return true;
+    }
+    NestedJob& job = *nested_jobs_[next_nested_];
+    if (!job.consumed) return false;
+    if (NextNestedRef(outer_image_).IsNull()) {
+      stage_ = Stage::kDone;
+      return true;
+    }
+    if (job.out_of_memory) {
+      StopForMemory();
+      return true;
+    }
+    transcript_.notes().Append(job.data->notes);
+    if (job.data->parse_status() != 0) transcript_.incomplete = true;
+    if (job.kind == kUnknownBufferId) {
+      // Without a known magic the rest of the container cannot be trusted.
+      transcript_.incomplete = true;
+      stage_ = Stage::kDone;
+      return true;
+    }
+    if (!budget_->Spend(job.data->image().size())) {
+      transcript_.notes().out() << kOverBudgetMessage;
+      ReportProblem();
+      stage_ = Stage::kDone;
+      return true;
+    }
+    nested_ = ImageScan{};
+    nested_.image = job.image.get();
+    nested_.image->budget = &*budget_;
+    nested_.image->guard = &*guard_;
+    PlanJobs(nested_, static_cast<uint32_t>(next_nested_ + 1));
+    stage_ = Stage::kNestedParts;
+  }
+  if (!nested_.AllConsumed()) return false;
+  if (nested_.AnyOutOfMemory()) {
+    StopForMemory();
+    return true;
+  }
+  SettleImage(nested_);
+  const int status = nested_.image->kind == FileKind::Data ? CountImage(nested_) : 0;
+  nested_ = ImageScan{};
+  nested_jobs_[next_nested_++].reset();  // the nested image's bytes go
+  stage_ = status < 0 ? Stage::kDone : Stage::kNested;
+  if (status < 0) status_ = -1;
+  return true;
+}
+
+// Counts every footer of a parsed Data image: 0, or -1 (nothing counted)
+// with the counter marked failed.
+int FileScan::CountImage(ImageScan& scan) {
+  if (failed_ || settings_.counter->failed()) {
+    transcript_.incomplete = true;
+    return -1;
+  }
+  for (const RepFooter& footer : scan.image->footers) {
+    if (settings_.counter->type_code == kEventCountType) {
+      if (!AddEventsCountProperty(footer)) return 0;
+    } else {
+      CountFooter(scan, footer);
+    }
+  }
+  return 0;
+}
+
+// Mode -1: adds the footer's "EventsCount". False when the remaining footers
+// of the image are not to be counted.
+bool FileScan::AddEventsCountProperty(const RepFooter& footer) {
+  const std::u16string* text = footer.FindProperty(u"EventsCount");
+  const std::optional<uint32_t> events = text ? PropertyNumber(*text) : std::nullopt;
+  if (events) {
+    transcript_.prop_total += *events;
+    transcript_.adds_property_total = true;
+    return true;
+  }
+  if (!text && footer.HasProperty(u"PrevPositionGUID")) return false;
+  transcript_.notes().err() << "EventsCount not found in footer property.\n";
+  for (const auto& [name, value] : footer.properties) transcript_.notes().out() << name << " = " << value << "\n";
+  transcript_.incomplete = true;
+  return false;
+}
+
+// Counts one footer's parts: their counts made ahead, in part order, then
+// the footer's "EventsCount" as the check total.
+void FileScan::CountFooter(ImageScan& scan, const RepFooter& footer) {
+  FooterPropInfo info;
+  const PropInfoStatus status = RepFileBuffer::ReadPropInfoStatus(footer, info, transcript_.notes());
+  if (status != PropInfoStatus::kOk) {
+    if (status == PropInfoStatus::kMissing) transcript_.incomplete = true;
+    return;
+  }
+  if (info.ulEventNum == 0) {
+    transcript_.notes().out() << "0 == prop_info.ulEventNum\n";
+    return;
+  }
+  uint32_t tmp_ulCount = 0;
+  for (size_t p = 0; p < footer.parts.size(); ++p) {
+    PartJob& job = *scan.jobs[footer.first_task + p];
+    if (!job.events) continue;
+    tmp_ulCount += *job.events;
+    if (job.counts) transcript_.AddCounts(std::move(job.counts));
+  }
+  transcript_.prop_total += info.ulEventNum;
+  if (info.ulEventNum == tmp_ulCount) return;
+  transcript_.notes().err() << "prop_info.ulEventNum != tmp_ulCount";
+  TextOut& out = transcript_.notes().out();
+  out << input_->path() << "\n";
+  out << "prop_info.ulEventNum != tmp_ulCount" << "\nprop_info.ulEventNum = ";
+  PrintU32WithHex(out, info.ulEventNum);
+  out << "tmp_ulCount = ";
+  PrintU32WithHex(out, tmp_ulCount);
+  out << "\n";
+  transcript_.incomplete = true;
+}
+
+void FileScan::Apply() {
+  RepCounters& counter = *settings_.counter;
+  if (input_ != nullptr) {
+    if (input_->read_failed()) {
+      // Everything read of the file may belong to another version of it:
+      // it is reported as unread, and nothing of it counts.
+      input_->ReportReadFailure();
+      input_->notes().Write();
+      counter.incomplete = true;
+      if (settings_.progress != nullptr) settings_.progress->AddFileDone(0);
+      return;
+    }
+    input_->notes().Write();
+    if (!input_->loaded()) counter.incomplete = true;
+  }
+  const uint64_t announced = transcript_.prop_total;
+  transcript_.Apply(counter);
+  if (out_of_memory_) StopOutOfMemory();
+  if (settings_.progress != nullptr && input_ != nullptr) settings_.progress->AddFileDone(announced);
+}
+
+}  // namespace tallymere

@@ -1,0 +1,82 @@
+#include "scan/scan_jobs.h"
+
+#include <new>
+
+#include "parts/rep_events_buffer.h"
+
+namespace tallymere {
+
+namespace {
+
+bool AllSlotsParsed(const PartBuild& build) {
+  for (int status : build.slot_status) {
+    if (status != 0) return false;
+  }
+  return true;
+}
+
+uint64_t UnpackedBytes(const PartBuild& build) {
+  uint64_t bytes = 0;
+  for (const EntryBuild& entry : build.entries) bytes += entry.unpacked;
+  return bytes;
+}
+
+void ReleaseSlots(RepPart& part) {
+  for (auto& slot : part.slots) slot.reset();
+}
+
+}  // namespace
+
+void CountBuiltPart(RepPart& part, const CountingPlan& plan, PartTally* tally, std::optional<uint32_t>& events,
+                    std::unique_ptr<PartCounts>& counts) {
+  if (const RepEventsBuffer* buffer = part.events()) events = buffer->ulCount;
+  if (plan.prop_info != nullptr && tally != nullptr && events) {
+    if (plan.decode) part.DecodeSlots();
+    counts = tally->Count(part, *plan.prop_info, RepPartCount{*events});
+  }
+  ReleaseSlots(part);
+}
+
+void PartJob::Run(PartTally* tally) {
+  try {
+    image_.Build(task_, build);
+    if (progress_ != nullptr) {
+      progress_->AddRead(build.read_bytes);
+      progress_->AddUnpacked(UnpackedBytes(build));
+    }
+    // A part cut short is finished, and counted, in its turn.
+    if (build.cut_short) return;
+    CountingPlan plan = plan_;
+    if (!AllSlotsParsed(build)) plan.prop_info = nullptr;  // the image fails: nothing of it is counted
+    CountBuiltPart(build.part, plan, tally, events, counts);
+  } catch (const std::bad_alloc&) {
+    // The run stops in this part's turn, after everything before it.
+    out_of_memory = true;
+    ReleaseSlots(build.part);
+    counts.reset();
+  }
+}
+
+void NestedJob::Run(PartTally*) {
+  try {
+    data = std::make_unique<RepDataBuffer>(source_.Read(offset_, length_, stored_));
+    kind = data->ReadNestedImage();
+    if (progress_ != nullptr) {
+      progress_->AddRead(length_);
+      progress_->AddUnpacked(data->image().size());
+    }
+    if (kind == kUnknownBufferId) return;
+    memory = std::make_unique<MemorySource>(data->image());
+    image = std::make_unique<RepFileBuffer>();
+    if (!image->OpenSource(*memory)) return;
+    image->part_flags = part_flags_;
+    image->ReadFooters();
+  } catch (const std::bad_alloc&) {
+    out_of_memory = true;
+    image.reset();
+    memory.reset();
+    data.reset();
+  }
+}
+
+}  // namespace tallymere

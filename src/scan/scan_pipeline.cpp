@@ -1,0 +1,107 @@
+#include "scan/scan_pipeline.h"
+
+namespace tallymere {
+
+namespace {
+
+// Jobs handed out ahead of the oldest one not taken in, per thread: enough
+// that no thread waits for work, few enough that little is held.
+constexpr size_t kJobsAheadPerThread = 4;
+
+}  // namespace
+
+ScanPipeline::ScanPipeline(RepCounters& counter, Progress* progress)
+    : counter_(counter),
+      progress_(progress),
+      main_tally_(counter.NewTally()),
+      queue_(counter.worker_threads, counter),
+      window_(kJobsAheadPerThread * (queue_.threads() + 1)) {}
+
+// Jobs still running refer to the files: they finish before the files go.
+ScanPipeline::~ScanPipeline() { queue_.Stop(); }
+
+ScanSettings ScanPipeline::Settings() { return {&counter_, main_tally_.get(), progress_}; }
+
+size_t ScanPipeline::FilesAheadLimit() const { return 2 * (queue_.threads() + 1); }
+
+void ScanPipeline::CollectJobs(FileScan& file) {
+  file.TakeNewJobs(collected_);
+  for (const auto& [key, job] : collected_) pending_.push({key, job});
+  collected_.clear();
+}
+
+void ScanPipeline::Add(std::unique_ptr<FileScan> file, std::unique_ptr<RepFileInput> input) {
+  file->Prepare();
+  CollectJobs(*file);
+  files_.push_back({std::move(input), std::move(file)});
+}
+
+void ScanPipeline::File(const std::string& path) {
+  if (progress_ != nullptr) progress_->SetFolderOf(path);
+  auto input = std::make_unique<RepFileInput>(path, counter_.part_flags);
+  auto scan = std::make_unique<FileScan>(*input, Settings(), next_sequence_++);
+  Add(std::move(scan), std::move(input));
+  // Hand the file's jobs out before the walk goes on; a large file keeps
+  // the walk here while its parts are counted.
+  while (!pending_.empty() || files_.size() > FilesAheadLimit()) {
+    if (!Step()) break;
+  }
+}
+
+void ScanPipeline::FolderFailure(const std::string& folder, const std::string& error_text) {
+  files_.push_back({nullptr, FileScan::FolderFailure(folder, error_text, Settings())});
+  ApplyDone();
+  while (files_.size() > FilesAheadLimit() && Step()) {
+  }
+}
+
+int ScanPipeline::Process(RepFileInput& input) {
+  Drain();
+  Add(std::make_unique<FileScan>(input, Settings(), next_sequence_++), nullptr);
+  Drain();
+  return last_status_;
+}
+
+void ScanPipeline::Drain() {
+  while (Step()) {
+  }
+  ApplyDone();
+}
+
+bool ScanPipeline::Step() {
+  ApplyDone();
+  if (!pending_.empty() && in_flight_.size() < window_) {
+    Job* job = pending_.top().job;
+    pending_.pop();
+    queue_.Submit(*job);
+    in_flight_.push_back(job);
+    most_in_flight_ = std::max(most_in_flight_, in_flight_.size());
+    return true;
+  }
+  if (in_flight_.empty()) return false;
+  Job* oldest = in_flight_.front();
+  in_flight_.pop_front();
+  queue_.Wait(*oldest, main_tally_.get());
+  oldest->consumed = true;
+  ApplyDone();
+  return true;
+}
+
+void ScanPipeline::ApplyDone() {
+  while (!files_.empty()) {
+    FileScan& front = *files_.front().scan;
+    const bool done = front.Advance();
+    CollectJobs(front);  // a nested image's parts, once it is unpacked
+    if (!done) return;
+    front.Apply();
+    last_status_ = front.status();
+    if (!front.AllJobsConsumed()) {
+      front.AbandonJobs();
+      retired_.push_back(std::move(files_.front()));
+    }
+    files_.pop_front();
+  }
+  while (!retired_.empty() && retired_.front().scan->AllJobsConsumed()) retired_.pop_front();
+}
+
+}  // namespace tallymere

@@ -1,0 +1,73 @@
+#include "scan/work_queue.h"
+
+#include <algorithm>
+#include <system_error>
+
+namespace tallymere {
+
+WorkQueue::WorkQueue(unsigned workers, RepCounters& counter) {
+  try {
+    threads_.reserve(workers);
+    for (unsigned i = 0; i < workers; ++i) {
+      tallies_.push_back(counter.NewTally());
+      PartTally* tally = tallies_.back().get();
+      threads_.emplace_back([this, tally] { WorkerLoop(tally); });
+    }
+  } catch (const std::system_error&) {
+    // The work is the same with fewer threads, down to none.
+  }
+}
+
+WorkQueue::~WorkQueue() { Stop(); }
+
+void WorkQueue::Stop() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopping_ = true;
+  }
+  work_.notify_all();
+  for (std::thread& thread : threads_) thread.join();
+  threads_.clear();
+}
+
+void WorkQueue::Submit(Job& job) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    job.state_ = Job::State::kQueued;
+    queued_.push_back(&job);
+  }
+  work_.notify_one();
+}
+
+void WorkQueue::Wait(Job& job, PartTally* tally) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  if (job.state_ == Job::State::kQueued || job.state_ == Job::State::kNew) {
+    // Not started: cheaper to run it here than to wait for a worker.
+    if (job.state_ == Job::State::kQueued) queued_.erase(std::find(queued_.begin(), queued_.end(), &job));
+    job.state_ = Job::State::kRunning;
+    lock.unlock();
+    if (!job.abandoned) job.Run(tally);
+    lock.lock();
+    job.state_ = Job::State::kDone;
+    return;
+  }
+  done_.wait(lock, [&job] { return job.state_ == Job::State::kDone; });
+}
+
+void WorkQueue::WorkerLoop(PartTally* tally) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (;;) {
+    work_.wait(lock, [this] { return stopping_ || !queued_.empty(); });
+    if (stopping_) return;
+    Job* job = queued_.front();
+    queued_.pop_front();
+    job->state_ = Job::State::kRunning;
+    lock.unlock();
+    if (!job->abandoned) job->Run(tally);
+    lock.lock();
+    job->state_ = Job::State::kDone;
+    done_.notify_all();
+  }
+}
+
+}  // namespace tallymere

@@ -1,0 +1,69 @@
+// Worker threads that run the pipeline's jobs in the order they are handed
+// over. The thread that hands them over may run one itself when it needs
+// its result before a worker has started it, and runs them all when no
+// worker thread could be started.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "counters/rep_counters.h"
+
+namespace tallymere {
+
+class Job {
+ public:
+  virtual ~Job() = default;
+  // Does the work with the counting state of the thread that runs it (null
+  // when the counter counts no parts). Reports its failures in its result;
+  // nothing may escape.
+  virtual void Run(PartTally* tally) = 0;
+
+  // Set by the one who waited for the job once its result is taken in.
+  bool consumed = false;
+  // Set when its result will not be needed: it then does nothing.
+  std::atomic<bool> abandoned{false};
+
+ private:
+  friend class WorkQueue;
+  enum class State { kNew, kQueued, kRunning, kDone };
+  State state_ = State::kNew;
+};
+
+class WorkQueue {
+ public:
+  // Up to `workers` threads, each counting with a tally of the counter's;
+  // fewer when the system refuses threads (memory, process limits).
+  WorkQueue(unsigned workers, RepCounters& counter);
+  ~WorkQueue();
+  WorkQueue(const WorkQueue&) = delete;
+  WorkQueue& operator=(const WorkQueue&) = delete;
+
+  unsigned threads() const { return static_cast<unsigned>(threads_.size()); }
+  // Lets the running jobs finish and stops the threads; queued jobs are
+  // left as they are.
+  void Stop();
+  // Queues the job; it must live until Wait has returned for it.
+  void Submit(Job& job);
+  // Returns when the job is done: run here, with `tally`, when no worker
+  // has taken it yet.
+  void Wait(Job& job, PartTally* tally);
+
+ private:
+  void WorkerLoop(PartTally* tally);
+
+  std::mutex mutex_;
+  std::condition_variable work_;  // a job was queued, or the queue stops
+  std::condition_variable done_;  // a job is done
+  std::deque<Job*> queued_;
+  bool stopping_ = false;
+  std::vector<std::unique_ptr<PartTally>> tallies_;
+  std::vector<std::thread> threads_;
+};
+
+}  // namespace tallymere
