@@ -332,6 +332,74 @@ TEST(ReadingAhead, PrintsExactlyWhatOneThreadPrints) {
   }
 }
 
+// One file of many parts in two footers, its events spread over hours,
+// computers and event IDs, with the damage given.
+ImageDescription LargeImage(std::vector<DamageSpot> damage) {
+  ImageDescription image;
+  for (uint32_t f = 0; f < 2; ++f) {
+    FooterDescription footer;
+    footer.log = f == 0 ? u"Large" : u"Larger";
+    for (uint32_t p = 1; p <= 60; ++p) {
+      repwriter::PartDescription part{.index = p};
+      for (uint32_t i = 0; i < 150; ++i) {
+        const uint32_t n = (f * 60 + p) * 150 + i;
+        part.events.push_back({.computer = n % 7 ? u"srv" : u"db" + std::u16string(1, u'0' + n % 4),
+                               .category = n % 3 ? u"Logon" : u"Policy", .event_type = 4,
+                               .event_id = 100 + n % 11, .time = k20180307 + 37 * n});
+      }
+      footer.parts.push_back(std::move(part));
+    }
+    image.footers.push_back(std::move(footer));
+  }
+  image.damage = std::move(damage);
+  return image;
+}
+
+// A large file is spread over every worker, part by part: whatever their
+// number, the run prints what a run on one thread prints, diagnostics of
+// its damaged parts in their place, and a part that fails to parse half-way
+// through keeps the whole file and the file after it from being counted.
+TEST(ReadingAhead, OneLargeFilePrintsWhatOneThreadPrintsWithAnyWorkers) {
+  const std::string middle_events = repwriter::PartBufferName(BufferKind::Events, 30);
+  const std::vector<DamageSpot> counted_damage = {
+      {.what = Damage::BadCrc, .footer = 0, .buffer = middle_events},
+      {.what = Damage::WrongSignature, .footer = 1, .buffer = repwriter::PartBufferName(BufferKind::Computer, 12)},
+      {.what = Damage::EventsCountMismatch, .footer = 1}};
+  const std::vector<DamageSpot> failing_damage = {
+      {.what = Damage::BadCrc, .footer = 0, .buffer = middle_events},
+      {.what = Damage::StrayBytesAfterLastRecord, .footer = 0, .part = 31}};
+  for (const auto& [damage, fails] : {std::pair{counted_damage, false}, std::pair{failing_damage, true}}) {
+    TempFolder folder;
+    std::vector<RepositoryFile> files = {{.image = LargeImage(damage)}, {.image = SoundImage(k20180307, 5)}};
+    files[0].name = "a-large.rep";
+    files[1].name = "b-after.rep";
+    const std::filesystem::path repository = folder.path() / "repo";
+    repwriter::WriteRepository(repository, files);
+    for (int mode : {-1, 0, 20, 8}) {
+      SCOPED_TRACE("mode " + std::to_string(mode) + (fails ? ", failing part" : ", damaged parts"));
+      const std::vector<std::string> args = {"-v", "-m", std::to_string(mode), repository.string()};
+      SetInheritedEnvironment("TALLYMERE_THREADS", "0");
+      const ProgramResult alone = RunProgram(args);
+      for (int workers = 1; workers <= 8; ++workers) {
+        SetInheritedEnvironment("TALLYMERE_THREADS", std::to_string(workers));
+        const ProgramResult ahead = RunProgram(args);
+        EXPECT_EQ(ahead.status, alone.status) << workers;
+        EXPECT_TRUE(WithoutElapsed(ahead.out) == WithoutElapsed(alone.out)) << workers;
+        EXPECT_EQ(ahead.err, alone.err) << workers;
+      }
+      SetInheritedEnvironment("TALLYMERE_THREADS", "");
+      if (mode < 0) continue;  // the property total unpacks nothing
+      EXPECT_EQ(alone.status, 2);
+      EXPECT_NE(alone.out.find("BAD CRC: "), std::string::npos);
+      EXPECT_EQ(alone.out.find("some problem in file:") != std::string::npos, fails);
+      // Nothing of the failed file, nor of the file after it, is counted.
+      const std::string lines = LinesContaining(alone.out, ",");
+      EXPECT_EQ(lines.find("Large,") != std::string::npos, !fails) << lines.substr(0, 200);
+      EXPECT_EQ(lines.find("Application,") != std::string::npos, !fails) << lines.substr(0, 200);
+    }
+  }
+}
+
 // A report of many lines is sorted and formatted in batches on the worker
 // threads; it must come out as on one thread, and as written.
 TEST(ReadingAhead, ReportsOfManyLinesMatchOneThread) {
