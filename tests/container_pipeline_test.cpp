@@ -23,7 +23,7 @@ using repwriter::FooterRole;
 using repwriter::ImageDescription;
 
 // Records what the pipeline counts: each part its tallies count, in the
-// order the counts reach the counter.
+// order the counter accepts the counts.
 class RecordingCounter : public RepCounters {
  public:
   struct Call {
@@ -38,8 +38,8 @@ class RecordingCounter : public RepCounters {
     fast = is_fast;
   }
   std::unique_ptr<PartTally> NewTally() override { return std::make_unique<Tally>(); }
-  void AddCounts(PartCounts& counts) override {
-    RepCounters::AddCounts(counts);
+  void Accept(PartCounts& counts) override {
+    RepCounters::Accept(counts);
     calls.push_back(static_cast<Counts&>(counts).call);
   }
   std::vector<Call> calls;
@@ -54,6 +54,7 @@ class RecordingCounter : public RepCounters {
       counts->call = {part.index, count.ulCount, info.UnderDataSource(), part.events()->table.size()};
       return counts;
     }
+    void Add(PartCounts&) override {}
   };
 };
 

@@ -24,23 +24,30 @@ void GroupCounter::MakeFast() {
 }
 
 std::unique_ptr<PartTally> GroupCounter::NewTally() {
-  return std::make_unique<GroupTally>(TallySettings{&family_, &pools_, time_filter, fast, heading_, label_});
+  CountTable* share = nullptr;
+  {
+    std::lock_guard<std::mutex> lock(shares_mutex_);
+    share = &shares_.emplace_back();
+  }
+  return std::make_unique<GroupTally>(TallySettings{&family_, &pools_, time_filter, fast, heading_, label_}, *share);
 }
 
 // A failure while counting ends the program: the heading and the keys
 // derived last are printed, and no report follows.
-void GroupCounter::AddCounts(PartCounts& counts) {
-  RepCounters::AddCounts(counts);
-  auto& group_counts = static_cast<GroupCounts&>(counts);
-  if (group_counts.failure) {
-    Out() << group_counts.failure->text;
-    if (group_counts.failure->out_of_memory) StopOutOfMemory();
-    FlushOutput();
-    std::_Exit(kStatusFatal);
-  }
-  counts_.Absorb(group_counts.table);
+void GroupCounter::Accept(PartCounts& counts) {
+  RepCounters::Accept(counts);
+  const auto& group_counts = static_cast<const GroupCounts&>(counts);
+  if (!group_counts.failure) return;
+  Out() << group_counts.failure->text;
+  if (group_counts.failure->out_of_memory) StopOutOfMemory();
+  FlushOutput();
+  std::_Exit(kStatusFatal);
 }
 
-void GroupCounter::Report() { m_total += GroupReport(family_, pools_, counts_, worker_threads).Write(); }
+void GroupCounter::Report() {
+  std::vector<CountTable*> tables;
+  for (CountTable& share : shares_) tables.push_back(&share);
+  m_total += GroupReport(family_, pools_, std::move(tables), worker_threads).Write();
+}
 
 }  // namespace tallymere

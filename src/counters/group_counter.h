@@ -4,11 +4,13 @@
 // both build the same counts.
 //
 // The counter owns the count map and the key pools. Its tallies (one per
-// thread) count parts, and AddCounts takes their counts in; the report is
+// thread) count parts and add accepted counts to the map; the report is
 // GroupReport's.
 #pragma once
 
+#include <deque>
 #include <memory>
+#include <mutex>
 #include <string_view>
 
 #include "counters/count_keys.h"
@@ -21,7 +23,7 @@ namespace tallymere {
 class GroupCounter : public RepCounters {
  public:
   std::unique_ptr<PartTally> NewTally() override;
-  void AddCounts(PartCounts& counts) override;
+  void Accept(PartCounts& counts) override;
   void Report() override;
 
  protected:
@@ -34,7 +36,10 @@ class GroupCounter : public RepCounters {
   std::string_view heading_;
   FailureLabel label_;
   KeyPools pools_;
-  CountTable counts_;
+  // The count map, in one share per tally: each tally adds counts to its
+  // own, so no lock is taken per part; the report reads them all together.
+  std::mutex shares_mutex_;
+  std::deque<CountTable> shares_;
 };
 
 }  // namespace tallymere

@@ -206,7 +206,7 @@ constexpr size_t kBatchRows = size_t{1} << 16;
 void GroupReport::FormatBatch(const Order& order,
                                const Dictionaries& dictionaries, const std::optional<KeyPacking>& packing,
                                Batch& batch) {
-  std::vector<CountTable::Partition>& partitions = table_.partitions();
+  std::vector<CountTable::Partition*>& partitions = partitions_;
   std::array<const std::vector<std::string>*, kMaxKeyLevels> texts;
   for (size_t level = 0; level < kMaxKeyLevels; ++level) texts[level] = &dictionaries[level].texts;
   LineFormatter lines(family_, texts);
@@ -218,7 +218,7 @@ void GroupReport::FormatBatch(const Order& order,
     const uint32_t lead = order[first].first;
     size_t slots = 0;
     for (size_t i = first; i < batch.last && order[i].first == lead; ++i) {
-      slots += partitions[order[i].second].slots.size();
+      slots += partitions[order[i].second]->slots.size();
     }
     // A key path has a slot per log for groupings without a log level, and
     // may have several within one partition: their counts are summed.
@@ -226,12 +226,12 @@ void GroupReport::FormatBatch(const Order& order,
       lines.Append(batch.text, KeyPath{lead, rest[0], rest[1], rest[2]}, count);
       batch.total += count;
     };
-    const auto release = [&](size_t partition) { std::vector<CountSlot>().swap(partitions[partition].slots); };
+    const auto release = [&](size_t partition) { std::vector<CountSlot>().swap(partitions[partition]->slots); };
     if (packing) {
       packed.clear();
       packed.reserve(slots);
       for (; first < batch.last && order[first].first == lead; ++first) {
-        PackRows(partitions[order[first].second], dictionaries, *packing, packed);
+        PackRows(*partitions[order[first].second], dictionaries, *packing, packed);
         release(order[first].second);
       }
       SortPacked(packed, packing->bits(), packed_scratch);
@@ -246,7 +246,7 @@ void GroupReport::FormatBatch(const Order& order,
     rows.clear();
     rows.reserve(slots);
     for (; first < batch.last && order[first].first == lead; ++first) {
-      CollectRows(partitions[order[first].second], dictionaries, rows);
+      CollectRows(*partitions[order[first].second], dictionaries, rows);
       release(order[first].second);
     }
     SortSlots(rows, scratch);
@@ -263,7 +263,6 @@ void GroupReport::FormatBatch(const Order& order,
 // split between two of them.
 std::vector<GroupReport::Batch> GroupReport::PlanBatches(
     const Order& order) const {
-  const std::vector<CountTable::Partition>& partitions = table_.partitions();
   std::vector<Batch> batches;
   size_t rows = 0;
   for (size_t i = 0; i < order.size(); ++i) {
@@ -272,7 +271,7 @@ std::vector<GroupReport::Batch> GroupReport::PlanBatches(
       rows = 0;
     }
     batches.back().last = i + 1;
-    rows += partitions[order[i].second].slots.size();
+    rows += partitions_[order[i].second]->slots.size();
   }
   return batches;
 }
@@ -283,11 +282,15 @@ std::vector<GroupReport::Batch> GroupReport::PlanBatches(
 // the one being written.
 uint64_t GroupReport::Write() {
   const Dictionaries dictionaries = RankLevels();
-  const std::vector<CountTable::Partition>& partitions = table_.partitions();
+  // Every table's partitions: those of one first level are sorted together,
+  // whichever table they come from.
+  for (CountTable* table : tables_) {
+    for (CountTable::Partition& partition : table->partitions()) partitions_.push_back(&partition);
+  }
   Order order;
-  order.reserve(partitions.size());
-  for (uint32_t i = 0; i < partitions.size(); ++i) {
-    order.emplace_back(OrderValue(dictionaries[0].rank, partitions[i].lead), i);
+  order.reserve(partitions_.size());
+  for (uint32_t i = 0; i < partitions_.size(); ++i) {
+    order.emplace_back(OrderValue(dictionaries[0].rank, partitions_[i]->lead), i);
   }
   std::sort(order.begin(), order.end());
   const std::optional<KeyPacking> packing = PackingFor(family_, dictionaries);

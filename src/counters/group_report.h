@@ -49,10 +49,11 @@ class TextBlock {
 
 class GroupReport {
  public:
-  // `threads` may sort and format batches beside the writing one; the count
-  // table's partitions are released as they are read.
-  GroupReport(const CounterFamily& family, const KeyPools& pools, CountTable& table, unsigned threads)
-      : family_(family), pools_(pools), table_(table), threads_(threads) {}
+  // The counts of all the tables together (a key path may be counted in
+  // several). `threads` may sort and format batches beside the writing one;
+  // the tables' partitions are released as they are read.
+  GroupReport(const CounterFamily& family, const KeyPools& pools, std::vector<CountTable*> tables, unsigned threads)
+      : family_(family), pools_(pools), tables_(std::move(tables)), threads_(threads) {}
 
   // Writes every line to standard output; returns the sum of the counts
   // written.
@@ -89,14 +90,15 @@ class GroupReport {
     TextBlock text;
     uint64_t total = 0;
   };
-  using Order = std::vector<std::pair<uint32_t, uint32_t>>;  // (first level in report order, partition)
+  using Order = std::vector<std::pair<uint32_t, uint32_t>>;  // (first level in report order, index in partitions_)
   void FormatBatch(const Order& order, const Dictionaries& dictionaries, const std::optional<KeyPacking>& packing,
                    Batch& batch);
   std::vector<Batch> PlanBatches(const Order& order) const;
 
   const CounterFamily& family_;
   const KeyPools& pools_;
-  CountTable& table_;
+  std::vector<CountTable*> tables_;
+  std::vector<CountTable::Partition*> partitions_;  // of every table
   unsigned threads_;
 };
 

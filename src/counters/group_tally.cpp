@@ -101,8 +101,9 @@ class ColumnSource {
 
 }  // namespace
 
-GroupTally::GroupTally(const TallySettings& settings)
+GroupTally::GroupTally(const TallySettings& settings, CountTable& share)
     : settings_(settings),
+      share_(share),
       family_(*settings.family),
       logs_(settings.pools->logs),
       computers_(settings.pools->computers),

@@ -46,9 +46,11 @@ struct TallySettings {
 
 class GroupTally final : public PartTally {
  public:
-  explicit GroupTally(const TallySettings& settings);
+  // Adds counts to `share`, this tally's share of the counter's count map.
+  GroupTally(const TallySettings& settings, CountTable& share);
   std::unique_ptr<PartCounts> Count(RepPart& part, const FooterPropInfo& prop_info,
                                     const RepPartCount& count) override;
+  void Add(PartCounts& counts) override { share_.Absorb(static_cast<GroupCounts&>(counts).table); }
 
  private:
   template <class Source>
@@ -73,6 +75,7 @@ class GroupTally final : public PartTally {
   std::string FailureText() const;
 
   TallySettings settings_;
+  CountTable& share_;
   const CounterFamily& family_;
   PoolCache<std::u16string, StringPool> logs_;
   PoolCache<std::u16string, StringPool> computers_;

@@ -1,11 +1,12 @@
 // The counter base: one object carries the chosen grouping through a run.
 //
-// Counting a part is split in two so that it can run beside the reading:
-// a PartTally (one per thread) counts a part into PartCounts of its own,
-// touching nothing of the counter, and the counter adds those counts to its
-// count map later, on the thread that owns it, in walk order (AddCounts).
-// Counts are sums, so the count map is the same as if every part had been
-// counted where it was found.
+// Counting a part is split so that it can run beside the reading: a
+// PartTally (one per thread) counts a part into PartCounts of its own,
+// touching nothing of the counter; the counter accepts those counts in walk
+// order (Accept: a failure met while counting is reported in its turn), and
+// then any tally adds them to the count map, through a share of it that is
+// its own. Counts are sums, so the count map is the same as if every part
+// had been counted where it was found.
 #pragma once
 
 #include <array>
@@ -46,6 +47,10 @@ class PartTally {
   virtual ~PartTally() = default;
   virtual std::unique_ptr<PartCounts> Count(RepPart& part, const FooterPropInfo& prop_info,
                                             const RepPartCount& count) = 0;
+  // Adds accepted counts, made by any tally of the same counter, to the
+  // counter's count map through this tally's share of it, on this tally's
+  // thread. The counts are used up.
+  virtual void Add(PartCounts& counts) = 0;
 };
 
 class RepCounters {
@@ -59,9 +64,11 @@ class RepCounters {
   // A tally for one thread, or null for a counter that counts no parts.
   // Valid while the counter lives; its settings are those of the moment.
   virtual std::unique_ptr<PartTally> NewTally() { return nullptr; }
-  // Adds counts a tally of this counter made. A failure the tally met while
-  // counting ends the program here, after its diagnostic.
-  virtual void AddCounts(PartCounts& counts);
+  // Takes counts a tally of this counter made, in walk order: a failure the
+  // tally met while counting ends the program here, after its diagnostic.
+  virtual void Accept(PartCounts& counts);
+  // Accept, then adds the counts on the calling thread.
+  void AddCounts(PartCounts& counts);
 
   uint32_t type_code = 0;
   std::array<uint32_t, kPartKinds> part_flags{};  // buffer kinds this counter needs

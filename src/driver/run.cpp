@@ -105,6 +105,16 @@ void CheckTotals(RepCounters& counter) {
   counter.incomplete = true;
 }
 
+// For the benchmark: with TALLYMERE_STATS set, the processor time of the
+// work only this thread can do (the walk, footers, settling, adding counts,
+// writing the report), which bounds how far more threads can speed a run up.
+void ReportSerialWork(uint64_t parallel_work_here) {
+  const char* asked = std::getenv("TALLYMERE_STATS");
+  if (asked == nullptr || *asked == '\0') return;
+  const uint64_t serial = platform::ThreadCpuNanoseconds() - parallel_work_here;
+  Err() << "serial CPU ms: " << serial / 1000000 << "\n";
+}
+
 }  // namespace
 
 unsigned DefaultWorkerThreads() {
@@ -143,6 +153,7 @@ RunOutcome Run(int argc, const char* const* argv) {
   const std::string path_argument = argv[scanner.optind()];
 
   VisitedEntries visited;
+  uint64_t parallel_work_here = 0;  // jobs this thread ran instead of a worker
   std::unique_ptr<Progress> progress = Progress::ForTerminal();
   const RepositoryRoot hot_root(path_argument, kHotRoot);
   const RepositoryRoot environment_root(path_argument, kEnvironmentRoot);
@@ -153,6 +164,7 @@ RunOutcome Run(int argc, const char* const* argv) {
       if (root->exists) WalkRepository(*root, counter.time_filter, visited, pipeline);
     }
     pipeline.Drain();
+    parallel_work_here = pipeline.job_nanoseconds_here();
   }
   progress.reset();  // the line is gone before anything else is written
   if (!hot_root.exists && !environment_root.exists) {
@@ -169,6 +181,7 @@ RunOutcome Run(int argc, const char* const* argv) {
     Out() << "\n";
   }
   FlushOutput();
+  ReportSerialWork(parallel_work_here);
   return {counter.incomplete ? kExitIncomplete : kExitOk, true, options.verbose};
 }
 

@@ -22,6 +22,10 @@ uint64_t NowFileTime();
 // Seconds since 1970-01-01 00:00 UTC, low 32 bits (the time-window clock).
 uint32_t CurrentTimeSeconds();
 
+// Processor time the calling thread has used, in nanoseconds (0 when the
+// system cannot tell).
+uint64_t ThreadCpuNanoseconds();
+
 struct CalendarTime {
   uint16_t year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
 };

@@ -40,10 +40,12 @@ void Transcript::AddCounts(std::unique_ptr<PartCounts> counts) {
   steps_.back().counts = std::move(counts);
 }
 
-void Transcript::Apply(RepCounters& counter) {
+void Transcript::Apply(RepCounters& counter, CountsSink& sink) {
   for (Step& step : steps_) {
     step.notes.Write();
-    if (step.counts) counter.AddCounts(*step.counts);
+    if (!step.counts) continue;
+    counter.Accept(*step.counts);
+    sink.Add(std::move(step.counts));
   }
   steps_.clear();
   counter.m_prop_total += prop_total;
@@ -372,7 +374,7 @@ void FileScan::Apply() {
     if (!input_->loaded()) counter.incomplete = true;
   }
   const uint64_t announced = transcript_.prop_total;
-  transcript_.Apply(counter);
+  transcript_.Apply(counter, *settings_.sink);
   if (out_of_memory_) StopOutOfMemory();
   if (settings_.progress != nullptr && input_ != nullptr) settings_.progress->AddFileDone(announced);
 }

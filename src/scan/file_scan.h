@@ -38,10 +38,18 @@ struct JobKey {
   auto operator<=>(const JobKey&) const = default;
 };
 
+// Where accepted counts go to be added to the count map.
+class CountsSink {
+ public:
+  virtual ~CountsSink() = default;
+  virtual void Add(std::unique_ptr<PartCounts> counts) = 0;
+};
+
 struct ScanSettings {
   RepCounters* counter = nullptr;
   PartTally* main_tally = nullptr;  // counting on the thread that settles
   Progress* progress = nullptr;
+  CountsSink* sink = nullptr;
 };
 
 // What one file does to the run, in order: text to write and counts to add.
@@ -50,9 +58,9 @@ class Transcript {
   // For text that follows everything kept so far.
   Notes& notes();
   void AddCounts(std::unique_ptr<PartCounts> counts);
-  // Writes the text and adds the counts to the counter, in order, then the
-  // totals and marks.
-  void Apply(RepCounters& counter);
+  // Writes the text and hands the counts, accepted by the counter, to the
+  // sink, in order; then the totals and marks.
+  void Apply(RepCounters& counter, CountsSink& sink);
 
   uint64_t prop_total = 0;
   bool adds_property_total = false;  // the property-total counter's m_total follows

@@ -49,6 +49,20 @@ class PartJob final : public Job {
   Progress* progress_;
 };
 
+// Adds accepted counts to the count map through the tally of the thread
+// that runs it.
+class MergeJob final : public Job {
+ public:
+  explicit MergeJob(std::unique_ptr<PartCounts> counts) : counts_(std::move(counts)) {}
+  void Run(PartTally* tally) override {
+    if (tally != nullptr) tally->Add(*counts_);
+    counts_.reset();
+  }
+
+ private:
+  std::unique_ptr<PartCounts> counts_;
+};
+
 // Unpacks a nested image and reads its footers, ahead of its turn.
 class NestedJob final : public Job {
  public:

@@ -7,6 +7,8 @@ namespace {
 // Jobs handed out ahead of the oldest one not taken in, per thread: enough
 // that no thread waits for work, few enough that little is held.
 constexpr size_t kJobsAheadPerThread = 4;
+// Counts waiting to be added, at most: they are small, and added quickly.
+constexpr size_t kMostMerges = 64;
 
 }  // namespace
 
@@ -20,7 +22,16 @@ ScanPipeline::ScanPipeline(RepCounters& counter, Progress* progress)
 // Jobs still running refer to the files: they finish before the files go.
 ScanPipeline::~ScanPipeline() { queue_.Stop(); }
 
-ScanSettings ScanPipeline::Settings() { return {&counter_, main_tally_.get(), progress_}; }
+ScanSettings ScanPipeline::Settings() { return {&counter_, main_tally_.get(), progress_, this}; }
+
+void ScanPipeline::Add(std::unique_ptr<PartCounts> counts) {
+  merges_.push_back(std::make_unique<MergeJob>(std::move(counts)));
+  queue_.Submit(*merges_.back());
+  while (merges_.size() > kMostMerges) {
+    queue_.Wait(*merges_.front(), main_tally_.get());
+    merges_.pop_front();
+  }
+}
 
 size_t ScanPipeline::FilesAheadLimit() const { return 2 * (queue_.threads() + 1); }
 
@@ -66,6 +77,8 @@ void ScanPipeline::Drain() {
   while (Step()) {
   }
   ApplyDone();
+  for (auto& merge : merges_) queue_.Wait(*merge, main_tally_.get());
+  merges_.clear();
 }
 
 bool ScanPipeline::Step() {

@@ -31,7 +31,7 @@
 
 namespace tallymere {
 
-class ScanPipeline final : public WalkVisitor {
+class ScanPipeline final : public WalkVisitor, private CountsSink {
  public:
   // With the counter's worker threads; with none, everything runs on the
   // calling thread, one job at a time.
@@ -51,6 +51,9 @@ class ScanPipeline final : public WalkVisitor {
   int Process(RepFileInput& input);
   void Drain();
 
+  // Processor time the calling thread spent on jobs (work any thread could
+  // have done), as against its own share of the run.
+  uint64_t job_nanoseconds_here() const { return queue_.waiter_job_nanoseconds(); }
   // Jobs handed out and not yet taken in, at most (tests).
   size_t window() const { return window_; }
   // The most jobs that were ever handed out and not yet taken in (tests).
@@ -65,6 +68,8 @@ class ScanPipeline final : public WalkVisitor {
   using Pending = std::priority_queue<Scheduled, std::vector<Scheduled>, std::greater<Scheduled>>;
 
   void Add(std::unique_ptr<FileScan> file, std::unique_ptr<RepFileInput> input);
+  // Counts accepted in walk order are added to the count map on any thread.
+  void Add(std::unique_ptr<PartCounts> counts) override;
   void CollectJobs(FileScan& file);
   // One step of work: hands out the most urgent job when there is room,
   // else takes in the oldest one handed out. False when neither is left.
@@ -89,6 +94,7 @@ class ScanPipeline final : public WalkVisitor {
   std::deque<Entry> retired_;
   Pending pending_;
   std::deque<Job*> in_flight_;
+  std::deque<std::unique_ptr<MergeJob>> merges_;  // handed out, oldest first
   std::vector<std::pair<JobKey, Job*>> collected_;
   uint64_t next_sequence_ = 0;
   size_t most_in_flight_ = 0;

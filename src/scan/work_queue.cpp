@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <system_error>
 
+#include "platform/platform.h"
+
 namespace tallymere {
 
 WorkQueue::WorkQueue(unsigned workers, RepCounters& counter) {
@@ -46,7 +48,9 @@ void WorkQueue::Wait(Job& job, PartTally* tally) {
     if (job.state_ == Job::State::kQueued) queued_.erase(std::find(queued_.begin(), queued_.end(), &job));
     job.state_ = Job::State::kRunning;
     lock.unlock();
+    const uint64_t started = platform::ThreadCpuNanoseconds();
     if (!job.abandoned) job.Run(tally);
+    waiter_job_nanoseconds_ += platform::ThreadCpuNanoseconds() - started;
     lock.lock();
     job.state_ = Job::State::kDone;
     return;

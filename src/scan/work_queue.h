@@ -53,6 +53,8 @@ class WorkQueue {
   // Returns when the job is done: run here, with `tally`, when no worker
   // has taken it yet.
   void Wait(Job& job, PartTally* tally);
+  // Processor time the waiting thread spent running jobs itself.
+  uint64_t waiter_job_nanoseconds() const { return waiter_job_nanoseconds_; }
 
  private:
   void WorkerLoop(PartTally* tally);
@@ -63,6 +65,7 @@ class WorkQueue {
   std::deque<Job*> queued_;
   bool stopping_ = false;
   std::vector<std::unique_ptr<PartTally>> tallies_;
+  uint64_t waiter_job_nanoseconds_ = 0;
   std::vector<std::thread> threads_;
 };
 

@@ -28,6 +28,12 @@ uint64_t NowFileTime() {
          static_cast<uint64_t>(now.tv_nsec) / 100;
 }
 
+uint64_t ThreadCpuNanoseconds() {
+  timespec used{};
+  if (clock_gettime(CLOCK_THREAD_CPUTIME_ID, &used) != 0) return 0;
+  return static_cast<uint64_t>(used.tv_sec) * 1000000000ULL + static_cast<uint64_t>(used.tv_nsec);
+}
+
 uint32_t CurrentTimeSeconds() {
   return static_cast<uint32_t>((NowFileTime() - kUnixEpochFileTime) / kTicksPerSecond);
 }

@@ -20,6 +20,12 @@ uint64_t NowFileTime() {
   return ToTicks(now);
 }
 
+uint64_t ThreadCpuNanoseconds() {
+  FILETIME created, exited, kernel, user;
+  if (!GetThreadTimes(GetCurrentThread(), &created, &exited, &kernel, &user)) return 0;
+  return (ToTicks(kernel) + ToTicks(user)) * 100;
+}
+
 uint32_t CurrentTimeSeconds() {
   SYSTEMTIME now;
   GetSystemTime(&now);
