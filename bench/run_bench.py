@@ -1,43 +1,49 @@
-"""Runs the benchmark cases and prints the table (see scripts/bench.sh)."""
+"""Runs the benchmark cases and prints the tables (see scripts/bench.sh)."""
 import argparse
 import hashlib
 import os
+import re
 import statistics
 import subprocess
 import sys
 import time
 
 # (label, program key, mode, options, floor mode, reference label)
-def cases():
+def cases(all_cases):
     out = [("-1", "lib", -1, [], 20, None)]
     for mode in (0, 1, 4, 8, 12):
         out.append((str(mode), "lib", mode, [], mode, None))
         out.append((str(mode + 20), "lib", mode + 20, [], mode, str(mode)))
-    out.append(("20 -f 20180701", "lib", 20, ["-f", "20180701"], 20, None))
-    out.append(("0 zlib", "zlib", 0, [], 0, "0"))
-    out.append(("20 zlib", "zlib", 20, [], 20, "0"))
-    out.append(("20 -f 20180701 zlib", "zlib", 20, ["-f", "20180701"], 20, "20 -f 20180701"))
+    if all_cases:
+        out.append(("20 -f 20180701", "lib", 20, ["-f", "20180701"], 20, None))
+        out.append(("0 zlib", "zlib", 0, [], 0, "0"))
+        out.append(("20 zlib", "zlib", 20, [], 20, "0"))
+        out.append(("20 -f 20180701 zlib", "zlib", 20, ["-f", "20180701"], 20, "20 -f 20180701"))
     return out
 
 
+SERIAL = re.compile(rb"serial CPU ms: (\d+)")
+
+
 def timed(command, report_path, env=None):
-    """Wall, CPU (user + system) and peak RSS of one run, and its stdout digest.
+    """Wall, CPU (user + system), peak RSS and serial CPU of one run, and its stdout digest.
 
     GNU time starts the program and reports its peak: Linux carries a
     process's peak resident size across exec, so measured from here every run
     would start at this interpreter's size. The report goes to a file, as
     users run the program, and is hashed after the run: a reader hashing a
     pipe would compete with the program for the cores while it writes a large
-    report.
+    report. The program says on standard error how much processor time went
+    to work only its main thread can do (TALLYMERE_STATS).
     """
     stats_path = report_path + ".time"
     with open(report_path, "wb") as report:
         start = time.perf_counter()
-        status = subprocess.run(["/usr/bin/time", "-f", "%U %S %M", "-o", stats_path, *command], stdout=report,
-                                stderr=subprocess.DEVNULL, env={**os.environ, **(env or {})}).returncode
+        done = subprocess.run(["/usr/bin/time", "-f", "%U %S %M", "-o", stats_path, *command], stdout=report,
+                              stderr=subprocess.PIPE, env={**os.environ, "TALLYMERE_STATS": "1", **(env or {})})
         wall = time.perf_counter() - start
-    if status != 0:
-        sys.exit(f"{' '.join(command)} exited with {status}")
+    if done.returncode != 0:
+        sys.exit(f"{' '.join(command)} exited with {done.returncode}")
     with open(stats_path) as stats:
         user, system, peak_kb = stats.read().split()[-3:]
     os.remove(stats_path)
@@ -46,11 +52,14 @@ def timed(command, report_path, env=None):
         for chunk in iter(lambda: report.read(1 << 20), b""):
             digest.update(chunk)
     os.remove(report_path)
-    return wall, float(user) + float(system), int(peak_kb) / 1024.0, digest.hexdigest()
+    serial = SERIAL.search(done.stderr)
+    cpu = float(user) + float(system)
+    share = int(serial.group(1)) / 1000.0 / cpu if serial and cpu > 0 else None
+    return wall, cpu, int(peak_kb) / 1024.0, digest.hexdigest(), share
 
 
 def measure(command, runs, report_path, env=None, floor=None):
-    """Medians of wall, CPU and the peak over the runs, and the report digest.
+    """Medians of wall, CPU, the serial share and the peak over the runs, and the report digest.
 
     With a floor command, each run of the program follows a run of the floor
     and the ratio is the median of the pairs' ratios: this machine's speed
@@ -66,8 +75,11 @@ def measure(command, runs, report_path, env=None, floor=None):
     digests = {s[3] for s in samples}
     if len(digests) != 1:
         sys.exit(f"{' '.join(command)} printed different reports across runs")
-    return (statistics.median(s[0] for s in samples), statistics.median(s[1] for s in samples),
-            max(s[2] for s in samples), digests.pop(), statistics.median(ratios) if ratios else None)
+    shares = [s[4] for s in samples if s[4] is not None]
+    return {"wall": statistics.median(s[0] for s in samples), "cpu": statistics.median(s[1] for s in samples),
+            "peak": max(s[2] for s in samples), "digest": digests.pop(),
+            "ratio": statistics.median(ratios) if ratios else None,
+            "serial": statistics.median(shares) if shares else None}
 
 
 ONE_THREAD = {"TALLYMERE_THREADS": "0"}
@@ -80,68 +92,104 @@ def flatness(args, report_path):
     worst = 0.0
     for mode in (-1, 0, 20):
         for env, threads in ((None, "default"), (ONE_THREAD, "0")):
-            peaks = [measure([args.program, "-m", str(mode), repo], 3, report_path, env)[2] for repo in (small, large)]
+            peaks = [measure([args.program, "-m", str(mode), repo], 3, report_path, env)["peak"]
+                     for repo in (small, large)]
             change = peaks[1] / peaks[0] - 1
             worst = max(worst, abs(change))
             lines.append(f"| {mode} | {threads} | {peaks[0]:.1f} | {peaks[1]:.1f} | {change * 100:+.1f} % |")
     return lines, worst
 
 
-def main():
-    parser = argparse.ArgumentParser()
-    for name in ("--runs", "--events"):
-        parser.add_argument(name, type=int, required=True)
-    for name in ("--repo", "--program", "--zlib-program", "--floor", "--out"):
-        parser.add_argument(name, required=True)
-    parser.add_argument("--flat-repos", nargs=2, metavar=("SMALL", "LARGE"))
-    args = parser.parse_args()
-    programs = {"lib": args.program, "zlib": args.zlib_program}
-    report_path = os.path.join(os.path.dirname(os.path.abspath(args.repo)), "report.tmp")
+HEADER = ("mode", "wall s", "x floor", "CPU s", "CPU x floor", "serial %", "1 thread s", "1 thread x floor",
+          "1 thread peak MB", "peak MB", "M events/s", "report vs", "same")
 
-    floors = {}
-    for mode in sorted({c[4] for c in cases()}):
-        floors[mode] = measure([args.floor, str(mode), args.repo], args.runs, report_path)
-    rows, digests, failures = [], {}, []
-    for label, key, mode, options, floor_mode, reference in cases():
-        command = [programs[key], "-m", str(mode), *options, args.repo]
-        floor = [args.floor, str(floor_mode), args.repo]
-        wall, cpu, rss, digest, ratio = measure(command, args.runs, report_path, floor=floor)
-        digests[label] = digest
-        same = "yes" if reference is None or digests[reference] == digest else "NO"
+
+def run_shape(args, shape, repo, events, runs, all_cases, report_path):
+    """The table of one repository shape, and each case's figures for the targets."""
+    programs = {"lib": args.program, "zlib": args.zlib_program}
+    rows, digests, failures, figures = [], {}, [], {}
+    for label, key, mode, options, floor_mode, reference in cases(all_cases):
+        command = [programs[key], "-m", str(mode), *options, repo]
+        floor = [args.floor, str(floor_mode), repo]
+        run = measure(command, runs, report_path, floor=floor)
+        digests[label] = run["digest"]
+        same = "yes" if reference is None or digests[reference] == run["digest"] else "NO"
         # CPU time against the floor's wall time: the floor is one busy thread.
-        cpu_ratio = cpu / wall * ratio
+        cpu_ratio = run["cpu"] / run["wall"] * run["ratio"]
         one = ("-", "-", "-")
         if key == "lib":
-            one_wall, _, one_rss, one_digest, one_ratio = measure(command, args.runs, report_path, ONE_THREAD, floor)
-            if one_digest != digest:
+            alone = measure(command, runs, report_path, ONE_THREAD, floor)
+            if alone["digest"] != run["digest"]:
                 same = "NO"
-            one = (f"{one_wall:.3f}", f"{one_ratio:.2f}", f"{one_rss:.0f}")
+            one = (f"{alone['wall']:.3f}", f"{alone['ratio']:.2f}", f"{alone['peak']:.0f}")
+            figures[label] = {**run, "one_ratio": alone["ratio"], "one_peak": alone["peak"]}
         if same == "NO":
-            failures.append(label)
-        rows.append((label, f"{wall:.3f}", f"{ratio:.2f}", f"{cpu:.3f}", f"{cpu_ratio:.2f}", *one,
-                     f"{rss:.0f}", f"{args.events / wall / 1e6:.1f}", reference or "-", same))
-
-    # The floor runs on one core. The program reads ahead on worker threads
-    # by default; its run on the main thread alone (TALLYMERE_THREADS=0)
-    # shows the work per core, and its CPU time the work of all cores.
-    header = ("mode", "wall s", "x floor", "CPU s", "CPU x floor", "1 thread s", "1 thread x floor",
-              "1 thread peak MB", "peak MB", "M events/s", "report vs", "same")
-    lines = [f"Benchmark: {args.events} events, {args.runs} runs per case (medians), "
-             f"{os.cpu_count()} cores",
-             "",
-             "Floors (libdeflate, inflate only, one thread), medians of their own runs: " + ", ".join(
-                 f"mode {m} {v[0]:.3f} s" for m, v in floors.items()),
-             "",
-             "Each ratio is the median of (run / floor run just before it).",
-             "",
-             "| " + " | ".join(header) + " |",
-             "|" + "---|" * len(header)]
+            failures.append(f"{shape}: {label}")
+        serial = "-" if run["serial"] is None else f"{run['serial'] * 100:.1f}"
+        rows.append((label, f"{run['wall']:.3f}", f"{run['ratio']:.2f}", f"{run['cpu']:.3f}", f"{cpu_ratio:.2f}",
+                     serial, *one, f"{run['peak']:.0f}", f"{events / run['wall'] / 1e6:.1f}", reference or "-", same))
+    lines = [f"### {shape}: {events} events, {runs} runs per case (medians)", "",
+             "| " + " | ".join(HEADER) + " |", "|" + "---|" * len(HEADER)]
     lines += ["| " + " | ".join(row) + " |" for row in rows]
+    return lines, failures, figures
+
+
+def target_lines(shape, figures):
+    """Each target of the issue at hand, as met or missed on this shape."""
+    checks = []
+    for label, run in figures.items():
+        mode = int(label)
+        if mode == -1:
+            checks.append((f"mode -1 x floor <= 0.05", run["ratio"], 0.05))
+        elif mode >= 20:
+            limit = 0.9 if mode in (28, 32) else 0.6
+            checks.append((f"mode {mode} x floor <= {limit}", run["ratio"], limit))
+        else:
+            checks.append((f"mode {mode} x floor <= 0.85", run["ratio"], 0.85))
+    for mode, limit in (("20", 1.15), ("0", 1.4)):
+        if mode in figures:
+            checks.append((f"mode {mode} one thread x floor <= {limit}", figures[mode]["one_ratio"], limit))
+    for mode in ("20", "24", "0"):
+        if mode in figures and figures[mode]["serial"] is not None:
+            checks.append((f"mode {mode} serial share <= 5 %", figures[mode]["serial"], 0.05))
+    if shape.startswith("1 file"):
+        for mode, limit in (("20", 128), ("0", 160)):
+            if mode in figures:
+                checks.append((f"mode {mode} peak MB <= {limit}", figures[mode]["peak"], limit))
+    lines = [f"Targets on {shape}:", ""]
+    for what, value, limit in checks:
+        lines.append(f"- {what}: {value:.3g} ({'met' if value <= limit else 'MISSED'})")
+    return lines
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--runs", type=int, required=True)
+    for name in ("--program", "--zlib-program", "--floor", "--out"):
+        parser.add_argument(name, required=True)
+    # NAME=EVENTS=PATH: the first shape gets every case, the others the modes.
+    parser.add_argument("--shape", action="append", required=True)
+    parser.add_argument("--flat-repos", nargs=2, metavar=("SMALL", "LARGE"))
+    args = parser.parse_args()
+
+    text_lines = [f"{os.cpu_count()} cores. Each ratio is the median of (run / floor run just before it); the floor "
+                  "is libdeflate inflating the same data on one thread. Serial %: processor time of the work only "
+                  "the main thread can do, over the run's whole processor time.", ""]
+    failures = []
+    for index, shape_arg in enumerate(args.shape):
+        shape, events, repo = shape_arg.split("=", 2)
+        report_path = os.path.join(os.path.dirname(os.path.abspath(repo)), "report.tmp")
+        lines, shape_failures, figures = run_shape(args, shape, repo, int(events), args.runs, index == 0,
+                                                   report_path)
+        failures += shape_failures
+        text_lines += lines + [""] + target_lines(shape, figures) + [""]
+        print("\n".join(lines), flush=True)
     if args.flat_repos:
+        report_path = os.path.join(os.path.dirname(os.path.abspath(args.flat_repos[0])), "report.tmp")
         flat_lines, worst = flatness(args, report_path)
-        lines += ["", "Peak memory as the file count grows (files of 20,000 events each):", ""] + flat_lines
-        lines += ["", f"Largest change: {worst * 100:.1f} %"]
-    text = "\n".join(lines) + "\n"
+        text_lines += ["Peak memory as the file count grows (files of 20,000 events each):", ""] + flat_lines
+        text_lines += ["", f"Largest change: {worst * 100:.1f} %"]
+    text = "\n".join(text_lines) + "\n"
     print(text)
     with open(args.out, "w") as f:
         f.write("# Benchmark results\n\nProduced by `scripts/bench.sh`.\n\n" + text)

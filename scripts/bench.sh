@@ -1,14 +1,19 @@
 #!/usr/bin/env bash
 # Benchmark of the counting modes against the decompression floor.
 #
-# Generates (once, cached in .bench/) a repository of 20 million events with
-# repgen, builds the program with the libdeflate and with the zlib inflate
-# backend and the floor program, runs every case several times and prints a
-# table of median wall time, CPU time, peak memory, events per second and
-# the ratio to the floor, with the default worker threads and on the main
-# thread alone. Every run's report must equal the reference report of its
-# grouping. Then it compares the peak memory over 100 and 1,000 files of the
-# same size. The tables are also written to bench/results.md.
+# Generates (once, cached in .bench/) three repositories with repgen, of the
+# shapes administrators' repositories take: 300 files of about 1.3 MB (20
+# million events), 30 files of 10 to 20 MB (the same events), and a single
+# file of over 400 MB (a tenth more events). Builds the program with the
+# libdeflate and with the zlib inflate backend and the floor program, runs
+# every case several times and prints a table per shape of median wall
+# time, CPU time, the serial share (processor time of the work only the main
+# thread can do, over the run's), peak memory, events per second and the
+# ratio to the floor, with the default worker threads and on the main thread
+# alone, and whether each target is met. Every run's report must equal the
+# reference report of its grouping. Then it compares the peak memory over
+# 100 and 1,000 files of the same size. The tables are also written to
+# bench/results.md.
 #   scripts/bench.sh [runs]      (default 5 runs per case)
 #
 # With --windows it builds the Windows executable as well (mingw-w64, as
@@ -39,14 +44,25 @@ build_variant() {
 build_variant build/bench
 [[ $windows == 1 ]] || build_variant build/bench-zlib -DTALLYMERE_INFLATE=zlib
 
+# generate DIR EVENTS FILES SEED [options]: a cached repository of the shape.
+generate() {
+  local dir=$1 count=$2 files=$3 seed=$4
+  shift 4
+  if [[ ! -f $dir/.complete ]]; then
+    rm -rf "$dir"
+    echo "Generating $dir ($count events in $files files) ..." >&2
+    build/bench/tools/repgen/repgen --out "$dir" --events "$count" --files "$files" --start 20180101 \
+      --span-days 365 --seed "$seed" --threads "$(nproc)" "$@" >&2
+    touch "$dir/.complete"
+  fi
+}
 repo=.bench/repo-$events
-if [[ ! -f $repo/.complete ]]; then
-  rm -rf "$repo"
-  echo "Generating the benchmark repository ($events events) in $repo ..." >&2
-  build/bench/tools/repgen/repgen --out "$repo" --events "$events" --files 300 --start 20180101 \
-    --span-days 365 --seed 20 --threads "$(nproc)" >&2
-  touch "$repo/.complete"
-fi
+generate "$repo" "$events" 300 20
+mid=.bench/mid-$events
+generate "$mid" "$events" 30 21
+single_events=$((events + events / 10))
+single=.bench/single-$single_events
+generate "$single" "$single_events" 1 22 --nested 0
 
 if [[ $windows == 1 ]]; then
   dir=build/bench-windows
@@ -87,6 +103,7 @@ for files in 100 1000; do
   flat+=("$dir")
 done
 
-python3 bench/run_bench.py --runs "$runs" --events "$events" --repo "$repo" \
+python3 bench/run_bench.py --runs "$runs" \
+  --shape "300 files=$events=$repo" --shape "30 files=$events=$mid" --shape "1 file=$single_events=$single" \
   --program build/bench/tallymere --zlib-program build/bench-zlib/tallymere \
   --floor build/bench/bench/tallymere_floor --flat-repos "${flat[@]}" --out bench/results.md
