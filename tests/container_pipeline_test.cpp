@@ -11,6 +11,7 @@
 #include "repwriter/description.h"
 #include "repwriter/repository.h"
 #include "scan/process_file.h"
+#include "scan/scan_pipeline.h"
 #include "support/output_capture.h"
 #include "support/program_runner.h"
 
@@ -306,6 +307,24 @@ TEST_F(PipelineTest, NestedReferencesAreHandedOutOnceThenNull) {
   EXPECT_EQ(NextNestedRef(image).offset, 5u);
   EXPECT_TRUE(NextNestedRef(image).IsNull());
   EXPECT_TRUE(NextNestedRef(image).IsNull());
+}
+
+// However many parts a file has, only a few jobs are handed out ahead of the
+// oldest one not taken in: what is held does not grow with the file.
+TEST_F(PipelineTest, JobsAheadStayWithinTheWindowWhateverTheFileSize) {
+  std::vector<size_t> parts(300, 20);
+  const std::string path = Write("large.rep", Image({Footer(u"App", parts), Footer(u"Sys", parts)}));
+  for (unsigned workers : {0u, 1u, 3u}) {
+    std::unique_ptr<RepCounters> counter = CreateCounter(20);
+    counter->worker_threads = workers;
+    ScanPipeline pipeline(*counter);
+    RepFileInput input(path, counter->part_flags);
+    EXPECT_EQ(pipeline.Process(input), 0);
+    EXPECT_EQ(counter->m_prop_total, 2u * 300 * 20);
+    EXPECT_LE(pipeline.most_in_flight(), pipeline.window()) << workers;
+    EXPECT_LE(pipeline.window(), 4 * (workers + 1u)) << workers;
+    EXPECT_GE(pipeline.most_in_flight(), std::min<size_t>(pipeline.window(), 2)) << workers;  // it does read ahead
+  }
 }
 
 // Mode -1 through the program: the property total, and a footer without

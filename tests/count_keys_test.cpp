@@ -7,8 +7,11 @@
 #include <random>
 
 #include "counters/count_table.h"
+#include "counters/counter_classes.h"
+#include "counters/group_report.h"
 #include "counters/packed_rows.h"
 #include "counters/rep_counters.h"
+#include "support/output_capture.h"
 
 namespace tallymere {
 namespace {
@@ -211,6 +214,52 @@ TEST(KeyPacking, SortPackedOrdersKeysOfEveryWidthAndSize) {
       }
     }
   }
+}
+
+// Counts of the hour, computer, log and event ID grouping in two tables (as
+// two tallies' shares hold them), a key path counted in several slots and
+// in both tables.
+void FillHourlyCounts(KeyPools& pools, CountTable& first, CountTable& second) {
+  const uint32_t security = pools.logs.Intern(u"Security");
+  const uint32_t system = pools.logs.Intern(u"System");
+  const uint32_t ws7 = pools.computers.Intern(u"WS7");
+  const uint32_t dc01 = pools.computers.Intern(u"DC01");
+  const uint32_t failure = pools.event_ids.Intern(0xC0000005u);  // ordered as a negative number
+  const uint32_t logon = pools.event_ids.Intern(4624);
+  const uint32_t hour = 1520431200;  // 2018-03-07 14:00 UTC
+  bool moved = false;
+  for (int i = 0; i < 3; ++i) first.Increment({hour, dc01, security, logon}, security, moved);
+  first.Add({hour, ws7, security, failure}, security, 5, moved);
+  first.Add({hour + 3600, dc01, system, logon}, system, 2, moved);
+  second.Add({hour, dc01, security, logon}, security, 4, moved);
+  second.Add({hour - 3600, ws7, system, failure}, system, 1, moved);
+}
+
+// Rows whose ranks would not fit 64 bits are sorted level by level instead
+// of as packed keys: the same lines, in the same order, equal key paths
+// summed across slots and tables.
+TEST(GroupReport, RowsSortedLevelByLevelPrintAsPackedOnes) {
+  const CounterFamily& family = kCounterFamilies[8];
+  std::string printed[2];
+  uint64_t totals[2] = {};
+  for (int way = 0; way < 2; ++way) {
+    KeyPools pools;
+    CountTable first, second;
+    FillHourlyCounts(pools, first, second);
+    test::OutputCapture capture;
+    totals[way] = GroupReport(family, pools, {&first, &second}, 0,
+                              way == 0 ? GroupReport::Packing::kWhenRanksFit : GroupReport::Packing::kNever)
+                      .Write();
+    printed[way] = capture.out();
+  }
+  EXPECT_EQ(printed[0],
+            "2018-03-07 13:00,WS7,System,-1073741819,1\n"
+            "2018-03-07 14:00,DC01,Security,4624,7\n"
+            "2018-03-07 14:00,WS7,Security,-1073741819,5\n"
+            "2018-03-07 15:00,DC01,System,4624,2\n");
+  EXPECT_EQ(printed[1], printed[0]);
+  EXPECT_EQ(totals[0], 15u);
+  EXPECT_EQ(totals[1], 15u);
 }
 
 TEST(CreateCounter, TheModeTableGivesTypeCodesFlagsAndFastness) {

@@ -52,8 +52,12 @@ class GroupReport {
   // The counts of all the tables together (a key path may be counted in
   // several). `threads` may sort and format batches beside the writing one;
   // the tables' partitions are released as they are read.
-  GroupReport(const CounterFamily& family, const KeyPools& pools, std::vector<CountTable*> tables, unsigned threads)
-      : family_(family), pools_(pools), tables_(std::move(tables)), threads_(threads) {}
+  // Rows are packed into 64-bit keys when their ranks fit, and otherwise
+  // sorted level by level; kNever takes the second way always (tests).
+  enum class Packing { kWhenRanksFit, kNever };
+  GroupReport(const CounterFamily& family, const KeyPools& pools, std::vector<CountTable*> tables, unsigned threads,
+              Packing packing = Packing::kWhenRanksFit)
+      : family_(family), pools_(pools), tables_(std::move(tables)), threads_(threads), packing_(packing) {}
 
   // Writes every line to standard output; returns the sum of the counts
   // written.
@@ -100,6 +104,7 @@ class GroupReport {
   std::vector<CountTable*> tables_;
   std::vector<CountTable::Partition*> partitions_;  // of every table
   unsigned threads_;
+  Packing packing_;
 };
 
 }  // namespace tallymere
