@@ -5,6 +5,7 @@
 #include "parts/buffer_ids.h"
 #include "parts/part_factory.h"
 #include "parts/rep_part_buffer.h"
+#include "platform/decimal_text.h"
 
 namespace tallymere {
 
@@ -37,8 +38,6 @@ std::string DecimalSum(uint64_t a, uint64_t b) {
   return b != 0 ? std::to_string(b) + digits : digits;
 }
 
-bool IsSpace(char16_t c) { return c == u' ' || (c >= u'\t' && c <= u'\r'); }
-
 // Reports a property section that is inconsistent in the way named.
 void ReportBadProperty(Notes& notes, const char* what) {
   notes.err() << what << "\n";
@@ -56,18 +55,12 @@ int32_t KindByMagic(const ImageSource& source, uint64_t offset) {
 }  // namespace
 
 std::optional<uint32_t> PropertyNumber(std::u16string_view text) {
-  size_t i = 0;
-  while (i < text.size() && IsSpace(text[i])) ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == u'+' || text[i] == u'-')) negative = text[i++] == u'-';
-  if (i == text.size() || text[i] < u'0' || text[i] > u'9') return std::nullopt;
-  uint64_t value = 0;
-  for (; i < text.size() && text[i] >= u'0' && text[i] <= u'9'; ++i) {
-    value = value * 10 + (text[i] - u'0');
-    if (value > std::numeric_limits<uint32_t>::max()) return std::nullopt;
-  }
-  const uint32_t magnitude = static_cast<uint32_t>(value);
-  return negative ? 0u - magnitude : magnitude;
+  const DecimalText<char16_t> number = ReadDecimalText(text);
+  if (number.digits.empty()) return std::nullopt;
+  const uint64_t value = DigitsValue(number.digits, std::numeric_limits<uint32_t>::max());
+  if (value > std::numeric_limits<uint32_t>::max()) return std::nullopt;
+  const auto magnitude = static_cast<uint32_t>(value);
+  return number.negative ? 0u - magnitude : magnitude;  // a minus negates modulo 2^32
 }
 
 const std::u16string* RepFooter::FindProperty(std::u16string_view name) const {

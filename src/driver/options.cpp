@@ -1,9 +1,11 @@
 #include "driver/options.h"
 
-#include <cctype>
+#include <algorithm>
 #include <cstring>
 #include <string>
+#include <string_view>
 
+#include "platform/decimal_text.h"
 #include "platform/output.h"
 #include "platform/platform.h"
 
@@ -65,16 +67,11 @@ int OptionScanner::Next() {
 }
 
 int32_t AtoiLike(const char* text) {
-  while (std::isspace(static_cast<unsigned char>(*text))) ++text;
-  bool negative = false;
-  if (*text == '+' || *text == '-') negative = *text++ == '-';
-  int64_t value = 0;
-  for (; *text >= '0' && *text <= '9'; ++text) {
-    value = value * 10 + (*text - '0');
-    if (value > 0x80000000LL) value = 0x80000000LL;
-  }
-  if (negative) return static_cast<int32_t>(-value);
-  return value > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int32_t>(value);
+  // Out of range the value stops at the nearest end of the 32-bit range.
+  const DecimalText<char> number = ReadDecimalText(std::string_view(text));
+  const int64_t magnitude = static_cast<int64_t>(DigitsValue(number.digits, 0x7FFFFFFF));
+  if (number.negative) return static_cast<int32_t>(-magnitude);
+  return static_cast<int32_t>(std::min<int64_t>(magnitude, 0x7FFFFFFF));
 }
 
 }  // namespace tallymere

@@ -4,6 +4,8 @@
 #include <limits>
 #include <stdexcept>
 
+#include "platform/decimal_text.h"
+
 namespace tallymere {
 
 namespace {
@@ -22,8 +24,6 @@ constexpr std::array<const char*, kPartBufferIds> kPrintedNames = {
 
 constexpr size_t kKeyLength = 4;
 
-bool IsSpace(char16_t c) { return c == u' ' || (c >= u'\t' && c <= u'\r'); }
-bool IsDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
 
 }  // namespace
 
@@ -50,27 +50,12 @@ int32_t BufferIdFromMagic(Bytes content) {
 }
 
 int32_t PartIndexFromName(std::u16string_view name) {
-  const std::u16string_view text = name.substr(0, name.find(u'_'));
-  size_t i = 0;
-  while (i < text.size() && IsSpace(text[i])) ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == u'+' || text[i] == u'-')) negative = text[i++] == u'-';
-  if (i == text.size() || !IsDigit(text[i])) throw std::invalid_argument("invalid stoi argument");
-  // Accumulate the magnitude in 64 bits; stop counting once it is out of range
-  // but keep consuming digits as the conversion does.
-  const int64_t limit = negative ? -static_cast<int64_t>(std::numeric_limits<int32_t>::min())
-                                 : std::numeric_limits<int32_t>::max();
-  int64_t magnitude = 0;
-  bool out_of_range = false;
-  for (; i < text.size() && IsDigit(text[i]); ++i) {
-    magnitude = magnitude * 10 + (text[i] - u'0');
-    if (magnitude > limit) {
-      out_of_range = true;
-      magnitude = limit;
-    }
-  }
-  if (out_of_range) throw std::out_of_range("stoi argument out of range");
-  return static_cast<int32_t>(negative ? -magnitude : magnitude);
+  const DecimalText<char16_t> number = ReadDecimalText(name.substr(0, name.find(u'_')));
+  if (number.digits.empty()) throw std::invalid_argument("invalid stoi argument");
+  const uint64_t limit = number.negative ? uint64_t{1} << 31 : std::numeric_limits<int32_t>::max();
+  const uint64_t magnitude = DigitsValue(number.digits, limit);
+  if (magnitude > limit) throw std::out_of_range("stoi argument out of range");
+  return static_cast<int32_t>(number.negative ? -static_cast<int64_t>(magnitude) : static_cast<int64_t>(magnitude));
 }
 
 const char* PrintedBufferName(int32_t id) {

@@ -1,8 +1,8 @@
 #include "window/time_filter.h"
 
 #include <algorithm>
-#include <cctype>
 
+#include "platform/decimal_text.h"
 #include "platform/platform.h"
 
 namespace tallymere {
@@ -18,13 +18,9 @@ constexpr size_t kStampLength = 14;
 // One fixed-width field read like atoi: leading blanks, an optional sign,
 // digits up to the first non-digit; no digits give 0. Stored in 16 bits.
 uint16_t ReadField(std::string_view field) {
-  size_t i = 0;
-  while (i < field.size() && std::isspace(static_cast<unsigned char>(field[i]))) ++i;
-  bool negative = false;
-  if (i < field.size() && (field[i] == '+' || field[i] == '-')) negative = field[i++] == '-';
-  uint32_t value = 0;
-  for (; i < field.size() && field[i] >= '0' && field[i] <= '9'; ++i) value = value * 10 + (field[i] - '0');
-  return static_cast<uint16_t>(negative ? 0u - value : value);
+  const DecimalText<char> number = ReadDecimalText(field);
+  const auto value = static_cast<uint32_t>(DigitsValue(number.digits, UINT32_MAX - 1));
+  return static_cast<uint16_t>(number.negative ? 0u - value : value);
 }
 
 // The start of the window that covers the current period of `period`
