@@ -46,9 +46,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if ((choice & 0x40) != 0) fuzz::SetMarchWindow(*counter);
   const std::vector<uint8_t> file(input.Rest().begin(), input.Rest().end());
   const int passes = (choice & 0x80) != 0 ? 2 : 1;
+  RunState run;
   for (int pass = 0; pass < passes; ++pass) {
     RepFileInput file_input("fuzz.rep", file, counter->part_flags);
-    ProcessFile(file_input, *counter);
+    ProcessFile(file_input, *counter, run);
   }
   counter->Report();
   return 0;

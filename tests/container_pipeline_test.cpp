@@ -88,13 +88,14 @@ class PipelineTest : public ::testing::Test {
     repwriter::WriteFileBytes(path, bytes);
     return path.string();
   }
-  static int Process(const std::string& path, RepCounters& counter) {
+  int Process(const std::string& path, RepCounters& counter) {
     RepFileInput input(path, counter.part_flags);
-    return ProcessFile(input, counter);
+    return ProcessFile(input, counter, run_);
   }
 
   TempFolder folder_;
   OutputCapture capture_;
+  RunState run_;  // of every file processed in the test
 };
 
 TEST_F(PipelineTest, UnreadFileIsLeftToTheReaderReport) {
@@ -102,7 +103,7 @@ TEST_F(PipelineTest, UnreadFileIsLeftToTheReaderReport) {
   EXPECT_EQ(Process((folder_.path() / "missing.rep").string(), counter), -2);
   EXPECT_EQ(counter.type_code, 6u);
   EXPECT_EQ(counter.m_prop_total, 0u);
-  EXPECT_TRUE(counter.incomplete);
+  EXPECT_TRUE(run_.incomplete);
 }
 
 TEST_F(PipelineTest, PropertyTotalSumsEventsCountOfEveryFooter) {
@@ -111,7 +112,7 @@ TEST_F(PipelineTest, PropertyTotalSumsEventsCountOfEveryFooter) {
   EXPECT_EQ(Process(Write("b.rep", Image({Footer(u"App", {3}), Footer(u"Sys", {4})})), counter), 0);
   EXPECT_EQ(counter.m_prop_total, 12u);
   EXPECT_EQ(counter.m_total, 12u);
-  EXPECT_FALSE(counter.incomplete);
+  EXPECT_FALSE(run_.incomplete);
   EXPECT_EQ(capture_.out(), "");
 }
 
@@ -123,7 +124,7 @@ TEST_F(PipelineTest, PropertyTotalReportsAMissingEventsCountOnce) {
   EXPECT_EQ(counter.m_prop_total, 0u);  // the later footer is not counted either
   EXPECT_EQ(capture_.err(), "EventsCount not found in footer property.\n");
   EXPECT_EQ(capture_.out(), "ComputerType = 0\nPlatformID = 0\nUnderDataSource = App\n");
-  EXPECT_TRUE(counter.incomplete);
+  EXPECT_TRUE(run_.incomplete);
 }
 
 // A footer that carries "PrevPositionGUID" makes the file a position record
@@ -137,7 +138,7 @@ TEST_F(PipelineTest, PropertyTotalPassesOverAPositionRecordSilently) {
   EventCount counter;
   EXPECT_EQ(Process(WriteBytes("a.rep", repwriter::BuildImage(plan)), counter), 0);
   EXPECT_EQ(counter.m_prop_total, 0u);
-  EXPECT_FALSE(counter.incomplete);
+  EXPECT_FALSE(run_.incomplete);
   EXPECT_EQ(capture_.err(), "");
   EXPECT_EQ(capture_.out(), "");
 }
@@ -155,7 +156,7 @@ TEST_F(PipelineTest, EveryEventsPartReachesTheCounterDecoded) {
   EXPECT_EQ(counter.calls[2].log, u"Sys");
   EXPECT_EQ(counter.m_prop_total, 11u);
   EXPECT_EQ(counter.m_total, 0u);
-  EXPECT_FALSE(counter.incomplete);
+  EXPECT_FALSE(run_.incomplete);
   EXPECT_EQ(capture_.out(), "");
 }
 
@@ -175,7 +176,7 @@ TEST_F(PipelineTest, RecordsThatDoNotAddUpToEventsCountAreReported) {
   EXPECT_EQ(Process(path, counter), 0);
   EXPECT_EQ(counter.calls.size(), 2u);
   EXPECT_EQ(counter.m_prop_total, 10u);
-  EXPECT_TRUE(counter.incomplete);
+  EXPECT_TRUE(run_.incomplete);
   EXPECT_EQ(capture_.err(), "prop_info.ulEventNum != tmp_ulCount");
   EXPECT_EQ(capture_.out(), path +
                                 "\nprop_info.ulEventNum != tmp_ulCount\nprop_info.ulEventNum = 10 (0x0000000A)\n"
@@ -191,7 +192,7 @@ TEST_F(PipelineTest, FooterWithAnUnreadablePropertyIsSkipped) {
   ASSERT_EQ(counter.calls.size(), 2u);
   EXPECT_EQ(counter.calls[1].log, u"Sys");
   EXPECT_EQ(counter.m_prop_total, 3u);
-  EXPECT_TRUE(counter.incomplete);
+  EXPECT_TRUE(run_.incomplete);
   EXPECT_EQ(capture_.err(), "ComputerType not found in footer property.\n");
 }
 
@@ -230,7 +231,7 @@ TEST_F(PipelineTest, ContainerCountsItsNestedImagesInTableOrder) {
   EXPECT_EQ(counter.calls[1].log, u"Two");
   EXPECT_EQ(counter.calls[2].log, u"Three");
   EXPECT_EQ(counter.m_prop_total, 6u);
-  EXPECT_FALSE(counter.incomplete);
+  EXPECT_FALSE(run_.incomplete);
 
   EventCount total;
   EXPECT_EQ(Process(Write("a.rep", Image({container})), total), 0);
@@ -246,7 +247,7 @@ TEST_F(PipelineTest, NestedImagesThatAreNotDataAreSkippedSilently) {
   EXPECT_EQ(Process(Write("a.rep", Image({container})), counter), 0);
   ASSERT_EQ(counter.calls.size(), 1u);
   EXPECT_EQ(counter.calls[0].log, u"Two");
-  EXPECT_FALSE(counter.incomplete);
+  EXPECT_FALSE(run_.incomplete);
   EXPECT_EQ(capture_.out(), "");
 }
 
@@ -259,7 +260,7 @@ TEST_F(PipelineTest, NestedBufferWithoutMagicStopsTheContainer) {
   RecordingCounter counter;
   EXPECT_EQ(Process(WriteBytes("a.rep", repwriter::BuildImage(plan)), counter), 0);
   EXPECT_TRUE(counter.calls.empty());
-  EXPECT_TRUE(counter.incomplete);
+  EXPECT_TRUE(run_.incomplete);
   EXPECT_EQ(counter.type_code, 6u);
 }
 
@@ -270,7 +271,7 @@ TEST_F(PipelineTest, DamagedDataBufferIsReportedAndItsContentStillCounted) {
   EXPECT_EQ(Process(Write("a.rep", image), counter), 0);
   ASSERT_EQ(counter.calls.size(), 1u);
   EXPECT_EQ(counter.calls[0].records, 3u);
-  EXPECT_TRUE(counter.incomplete);
+  EXPECT_TRUE(run_.incomplete);
   EXPECT_EQ(capture_.out().rfind("BAD CRC: ", 0), 0u);
 }
 
@@ -288,7 +289,7 @@ TEST_F(PipelineTest, ImagesThatAreNotDataAreSkippedSilently) {
     EXPECT_EQ(Process(path, total), 0);
     EXPECT_TRUE(counter.calls.empty());
     EXPECT_EQ(counter.m_prop_total + total.m_prop_total, 0u);
-    EXPECT_FALSE(counter.incomplete || total.incomplete);
+    EXPECT_FALSE(run_.incomplete);
   }
   EXPECT_EQ(capture_.out(), "");
   EXPECT_EQ(capture_.err(), "");
@@ -317,7 +318,8 @@ TEST_F(PipelineTest, JobsAheadStayWithinTheWindowWhateverTheFileSize) {
   for (unsigned workers : {0u, 1u, 3u}) {
     std::unique_ptr<RepCounters> counter = CreateCounter(20);
     counter->worker_threads = workers;
-    ScanPipeline pipeline(*counter);
+    RunState run;
+    ScanPipeline pipeline(*counter, run);
     RepFileInput input(path, counter->part_flags);
     EXPECT_EQ(pipeline.Process(input), 0);
     EXPECT_EQ(counter->m_prop_total, 2u * 300 * 20);

@@ -35,7 +35,6 @@ std::unique_ptr<PartTally> GroupCounter::NewTally() {
 // A failure while counting ends the program: the heading and the keys
 // derived last are printed, and no report follows.
 void GroupCounter::Accept(PartCounts& counts) {
-  RepCounters::Accept(counts);
   const auto& group_counts = static_cast<const GroupCounts&>(counts);
   if (!group_counts.failure) return;
   Out() << group_counts.failure->text;

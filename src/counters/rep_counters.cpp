@@ -12,10 +12,6 @@ int RepCounters::CountPart(RepPart& part, const FooterPropInfo& prop_info, const
   return 0;
 }
 
-void RepCounters::Accept(PartCounts& counts) {
-  if (counts.incomplete) incomplete = true;
-}
-
 void RepCounters::AddCounts(PartCounts& counts) {
   Accept(counts);
   if (!own_tally_) own_tally_ = NewTally();

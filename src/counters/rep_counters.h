@@ -12,7 +12,6 @@
 #include <array>
 #include <cstdint>
 #include <memory>
-#include <string>
 
 #include "parts/buffer_ids.h"
 #include "window/time_filter.h"
@@ -66,7 +65,7 @@ class RepCounters {
   virtual std::unique_ptr<PartTally> NewTally() { return nullptr; }
   // Takes counts a tally of this counter made, in walk order: a failure the
   // tally met while counting ends the program here, after its diagnostic.
-  virtual void Accept(PartCounts& counts);
+  virtual void Accept(PartCounts&) {}
   // Accept, then adds the counts on the calling thread.
   void AddCounts(PartCounts& counts);
 
@@ -79,19 +78,10 @@ class RepCounters {
   // Threads that may work beside the main one: reading and counting ahead,
   // and sorting and formatting the report. 0 keeps everything on one thread.
   unsigned worker_threads = 0;
-  const std::string* current_path = nullptr;  // the file being processed; not owned
-
-  // Set when the run met damaged or inconsistent content (a file that could
-  // not be read or parsed, a failed data buffer, a footer that was skipped or
-  // did not add up, events that could not be placed): the report may then be
-  // incomplete, and the program ends with status 2.
-  bool incomplete = false;
 
   bool failed() const { return type_code == kFailedType; }
-  void MarkFailed() {
-    type_code = kFailedType;
-    incomplete = true;
-  }
+  // The sticky mark of a file that failed to parse: nothing more is counted.
+  void MarkFailed() { type_code = kFailedType; }
 
  private:
   std::unique_ptr<PartTally> own_tally_;  // CountPart's, made on first use

@@ -98,11 +98,11 @@ std::optional<RunOutcome> ScanOptions(OptionScanner& scanner, const char* argv0,
 
 // Without a time window every event the footers announce must have been
 // printed; a difference means the report is incomplete.
-void CheckTotals(RepCounters& counter) {
+void CheckTotals(const RepCounters& counter, RunState& run) {
   if (counter.time_filter.enabled || counter.m_total == counter.m_prop_total) return;
   Err() << "counter->m_total != counter->m_prop_total : " << counter.m_total << " != "
         << counter.m_prop_total << "\n";
-  counter.incomplete = true;
+  run.incomplete = true;
 }
 
 // For the benchmark: with TALLYMERE_STATS set, the processor time of the
@@ -153,13 +153,14 @@ RunOutcome Run(int argc, const char* const* argv) {
   const std::string path_argument = argv[scanner.optind()];
 
   VisitedEntries visited;
+  RunState run;
   uint64_t parallel_work_here = 0;  // jobs this thread ran instead of a worker
   std::unique_ptr<Progress> progress = Progress::ForTerminal();
   const RepositoryRoot hot_root(path_argument, kHotRoot);
   const RepositoryRoot environment_root(path_argument, kEnvironmentRoot);
   {
     // One pipeline for both roots: it reads ahead across them.
-    ScanPipeline pipeline(counter, progress.get());
+    ScanPipeline pipeline(counter, run, progress.get());
     for (const RepositoryRoot* root : {&hot_root, &environment_root}) {
       if (root->exists) WalkRepository(*root, counter.time_filter, visited, pipeline);
     }
@@ -174,7 +175,7 @@ RunOutcome Run(int argc, const char* const* argv) {
 
   if (options.verbose) Out() << path_argument << "\n\n";
   counter.Report();
-  CheckTotals(counter);
+  CheckTotals(counter, run);
   if (options.verbose) {
     if (counter.type_code == kEventCountType) Out() << "\ntotal (property): " << counter.m_prop_total;
     else Out() << "\ntotal : " << counter.m_total;
@@ -182,7 +183,7 @@ RunOutcome Run(int argc, const char* const* argv) {
   }
   FlushOutput();
   ReportSerialWork(parallel_work_here);
-  return {counter.incomplete ? kExitIncomplete : kExitOk, true, options.verbose};
+  return {run.incomplete ? kExitIncomplete : kExitOk, true, options.verbose};
 }
 
 }  // namespace tallymere

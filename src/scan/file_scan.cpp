@@ -40,18 +40,19 @@ void Transcript::AddCounts(std::unique_ptr<PartCounts> counts) {
   steps_.back().counts = std::move(counts);
 }
 
-void Transcript::Apply(RepCounters& counter, CountsSink& sink) {
+void Transcript::Apply(RepCounters& counter, RunState& run, CountsSink& sink) {
   for (Step& step : steps_) {
     step.notes.Write();
     if (!step.counts) continue;
     counter.Accept(*step.counts);
+    if (step.counts->incomplete) run.incomplete = true;
     sink.Add(std::move(step.counts));
   }
   steps_.clear();
   counter.m_prop_total += prop_total;
   if (adds_property_total) counter.m_total = counter.m_prop_total;
   if (failed) counter.MarkFailed();
-  if (incomplete) counter.incomplete = true;
+  if (incomplete || failed) run.incomplete = true;
 }
 
 bool ImageScan::AllConsumed() const {
@@ -366,15 +367,15 @@ void FileScan::Apply() {
       // it is reported as unread, and nothing of it counts.
       input_->ReportReadFailure();
       input_->notes().Write();
-      counter.incomplete = true;
+      settings_.run->incomplete = true;
       if (settings_.progress != nullptr) settings_.progress->AddFileDone(0);
       return;
     }
     input_->notes().Write();
-    if (!input_->loaded()) counter.incomplete = true;
+    if (!input_->loaded()) settings_.run->incomplete = true;
   }
   const uint64_t announced = transcript_.prop_total;
-  transcript_.Apply(counter, *settings_.sink);
+  transcript_.Apply(counter, *settings_.run, *settings_.sink);
   if (out_of_memory_) StopOutOfMemory();
   if (settings_.progress != nullptr && input_ != nullptr) settings_.progress->AddFileDone(announced);
 }

@@ -25,6 +25,7 @@
 #include "platform/output.h"
 #include "scan/progress.h"
 #include "scan/rep_file_input.h"
+#include "scan/run_state.h"
 #include "scan/scan_jobs.h"
 
 namespace tallymere {
@@ -47,6 +48,7 @@ class CountsSink {
 
 struct ScanSettings {
   RepCounters* counter = nullptr;
+  RunState* run = nullptr;
   PartTally* main_tally = nullptr;  // counting on the thread that settles
   Progress* progress = nullptr;
   CountsSink* sink = nullptr;
@@ -60,7 +62,7 @@ class Transcript {
   void AddCounts(std::unique_ptr<PartCounts> counts);
   // Writes the text and hands the counts, accepted by the counter, to the
   // sink, in order; then the totals and marks.
-  void Apply(RepCounters& counter, CountsSink& sink);
+  void Apply(RepCounters& counter, RunState& run, CountsSink& sink);
 
   uint64_t prop_total = 0;
   bool adds_property_total = false;  // the property-total counter's m_total follows

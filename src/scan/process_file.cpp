@@ -4,10 +4,10 @@
 
 namespace tallymere {
 
-int ProcessFile(RepFileInput& input, RepCounters& counter) {
+int ProcessFile(RepFileInput& input, RepCounters& counter, RunState& run) {
   // The counter's own thread settings: one file is spread over its threads
   // as any file of a walk is.
-  ScanPipeline pipeline(counter);
+  ScanPipeline pipeline(counter, run);
   return pipeline.Process(input);
 }
 

@@ -6,6 +6,7 @@
 #include "container/rep_file_buffer.h"
 #include "counters/rep_counters.h"
 #include "scan/rep_file_input.h"
+#include "scan/run_state.h"
 
 namespace tallymere {
 
@@ -13,8 +14,8 @@ namespace tallymere {
 // nested images, counts each of those. Returns 0 when the file was handled
 // (problems reported), -1 when counting was refused because the counter is
 // marked failed, -2 when the file was not loaded (or could not be read to
-// the end).
-int ProcessFile(RepFileInput& input, RepCounters& counter);
+// the end). Whether the run is now incomplete goes into `run`.
+int ProcessFile(RepFileInput& input, RepCounters& counter, RunState& run);
 
 // Each nested-image reference of the image once, footers in file order and
 // each footer's in table order; then a null reference.

@@ -12,8 +12,9 @@ constexpr size_t kMostMerges = 64;
 
 }  // namespace
 
-ScanPipeline::ScanPipeline(RepCounters& counter, Progress* progress)
+ScanPipeline::ScanPipeline(RepCounters& counter, RunState& run, Progress* progress)
     : counter_(counter),
+      run_(run),
       progress_(progress),
       main_tally_(counter.NewTally()),
       queue_(counter.worker_threads, counter),
@@ -22,7 +23,7 @@ ScanPipeline::ScanPipeline(RepCounters& counter, Progress* progress)
 // Jobs still running refer to the files: they finish before the files go.
 ScanPipeline::~ScanPipeline() { queue_.Stop(); }
 
-ScanSettings ScanPipeline::Settings() { return {&counter_, main_tally_.get(), progress_, this}; }
+ScanSettings ScanPipeline::Settings() { return {&counter_, &run_, main_tally_.get(), progress_, this}; }
 
 void ScanPipeline::Add(std::unique_ptr<PartCounts> counts) {
   merges_.push_back(std::make_unique<MergeJob>(std::move(counts)));

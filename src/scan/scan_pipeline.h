@@ -34,8 +34,8 @@ namespace tallymere {
 class ScanPipeline final : public WalkVisitor, private CountsSink {
  public:
   // With the counter's worker threads; with none, everything runs on the
-  // calling thread, one job at a time.
-  ScanPipeline(RepCounters& counter, Progress* progress = nullptr);
+  // calling thread, one job at a time. What the run meets goes into `run`.
+  ScanPipeline(RepCounters& counter, RunState& run, Progress* progress = nullptr);
   ~ScanPipeline() override;
   ScanPipeline(const ScanPipeline&) = delete;
   ScanPipeline& operator=(const ScanPipeline&) = delete;
@@ -80,6 +80,7 @@ class ScanPipeline final : public WalkVisitor, private CountsSink {
   ScanSettings Settings();
 
   RepCounters& counter_;
+  RunState& run_;
   Progress* progress_;
   std::unique_ptr<PartTally> main_tally_;
   WorkQueue queue_;

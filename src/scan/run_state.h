@@ -1,0 +1,18 @@
+// How the run is going, beyond what the counter holds. The counter keeps the
+// counts, the totals and the sticky failed mark (its type code); whether the
+// report may be missing something is the run's, set by the scan and by the
+// driver's totals check, and it decides the exit status.
+#pragma once
+
+namespace tallymere {
+
+struct RunState {
+  // Damaged or inconsistent content was met (a file that could not be read
+  // or parsed, a failed data buffer, a footer that was skipped or did not
+  // add up, events that could not be placed, a folder that could not be
+  // listed): the report may be incomplete, and the program ends with
+  // status 2.
+  bool incomplete = false;
+};
+
+}  // namespace tallymere
