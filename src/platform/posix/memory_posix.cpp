@@ -17,13 +17,10 @@ void KeepFreedMemory() {
   mallopt(M_MMAP_THRESHOLD, 32 << 20);
   mallopt(M_TRIM_THRESHOLD, 256 << 20);
 #endif
-#if defined(M_ARENA_MAX)
-  // Worker threads would each get a heap of their own, and a block freed in
-  // one could not serve the next file read in another: one heap for all
-  // keeps a sixth less memory resident, and the few large allocations per
-  // file do not contend for it.
-  mallopt(M_ARENA_MAX, 1);
-#endif
+  // Each worker thread keeps a heap of its own (the system's default): the
+  // many small allocations of counting parts would contend for one heap,
+  // and the large blocks of unpacked content come from the block pool,
+  // which all threads share.
 }
 
 void* MapBlock(size_t bytes) {
