@@ -135,18 +135,20 @@ Bytes RepEventsBuffer::RefWords(uint32_t i) const { return Tail(i).words; }
 
 Bytes RepEventsBuffer::DataBytes(uint32_t i) const { return Tail(i).data; }
 
+// The count of words read bounds every load: each word is read only after
+// the loop has found it below the count.
 size_t DecodeReferences(Bytes words, uint16_t ref_count, RefPair* out) {
-  const ByteView view(words);
+  const uint8_t* at = words.data();
   const uint64_t count = words.size() / 4;
   size_t written = 0;
   uint32_t index = 0;
   uint64_t k = 0;
   while (k < count) {
-    uint32_t value = view.U32At(4 * k++);
+    uint32_t value = LoadLE32(at + 4 * k++);
     if (value == kEndMarker) break;
     if ((value & kExplicitIndex) != 0 && value != kPlainAll) {
       if (k >= count) break;  // the index word would lie beyond the record's words
-      index = view.U32At(4 * k++);
+      index = LoadLE32(at + 4 * k++);
       value &= ~kExplicitIndex;
     }
     std::construct_at(out + written++, index, value);
@@ -156,6 +158,10 @@ size_t DecodeReferences(Bytes words, uint16_t ref_count, RefPair* out) {
   return written;
 }
 
+// Parse proved, when it built the columns, that every record's fixed part,
+// reference words and data fill the bytes from its start to the next
+// record's exactly; the fields are then read without a test each. Without
+// columns (a part that failed to parse) every field is read checked.
 void RepEventsBuffer::Decode() {
   table.reserve(table.size() + ulCount);
   // Pairs never outnumber the reference words, and those fill at most the
@@ -163,10 +169,48 @@ void RepEventsBuffer::Decode() {
   const uint64_t most_words = (buffer_len - std::min<uint64_t>(buffer_len, 36 * uint64_t{ulCount})) / 4;
   RefPair* next =
       ref_blocks_.emplace_back(PooledAllocator<RefPair>().allocate(most_words), RefBlockDeleter{most_words}).get();
+  if (offsets_.size() == ulCount) {
+    DecodeParsed(next);
+  } else {
+    DecodeChecked(next);
+  }
+}
+
+void RepEventsBuffer::DecodeParsed(RefPair* next) {
+  const uint8_t* base = bytes().data();
   uint32_t time = 0;
   uint32_t sum = 0;
   for (uint32_t i = 0; i < ulCount; ++i) {
-    if (i + kPrefetchRecords < offsets_.size()) PrefetchForRead(bytes().data() + offsets_[i + kPrefetchRecords]);
+    if (i + kPrefetchRecords < ulCount) PrefetchForRead(base + offsets_[i + kPrefetchRecords]);
+    const uint64_t start = offsets_[i];
+    const uint8_t* record = base + start;
+    time += LoadLE32(record + EventField::kTimeDelta);
+    sum += LoadLE32(record + EventField::kDelta32);
+    RepEventEntry& entry = table.emplace_back();
+    entry.field_4 = LoadLE32(record + EventField::kField4);
+    entry.cat_index = LoadLE32(record + EventField::kCatIndex);
+    entry.comp_index = LoadLE32(record + EventField::kCompIndex);
+    entry.field_16 = LoadLE32(record + EventField::kField16);
+    entry.field_20 = LoadLE32(record + EventField::kField20);
+    entry.ref_count = LoadLE16(record + EventField::kRefCount);
+    entry.field_26 = LoadLE16(record + EventField::kField26);
+    entry.time = time;
+    entry.sum_32 = sum;
+    const uint64_t data_start = RecordEnd(i) - LoadLE32(record + EventField::kDataLen);
+    if (entry.ref_count != 0) {
+      const size_t pairs = DecodeReferences(Bytes(record + kFixedSize, data_start - start - kFixedSize),
+                                            entry.ref_count, next);
+      entry.refs = {next, pairs};
+      next += pairs;
+    }
+    entry.data = Bytes(base + data_start, RecordEnd(i) - data_start);
+  }
+}
+
+void RepEventsBuffer::DecodeChecked(RefPair* next) {
+  uint32_t time = 0;
+  uint32_t sum = 0;
+  for (uint32_t i = 0; i < ulCount; ++i) {
     // The fixed part of the record; empty past the records.
     const ByteView fields(HasRecord(i) ? bytes().SubAt(RecordOffset(i), kFixedSize) : Bytes{});
     time += fields.U32At(EventField::kTimeDelta);

@@ -116,6 +116,9 @@ class RepEventsBuffer final : public RepPartBuffer {
 
   // Where record i ends: the next one's start, or the end of the bytes.
   uint64_t RecordEnd(uint32_t i) const;
+  // Decode over records Parse proved, and over any others.
+  void DecodeParsed(RefPair* next);
+  void DecodeChecked(RefPair* next);
   // The reference words and the data of record i, which fill the record
   // after its fixed part; empty for i >= ulCount.
   struct RecordTail {
