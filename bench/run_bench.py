@@ -138,6 +138,8 @@ def target_lines(shape, figures):
     """Each target of the issue at hand, as met or missed on this shape."""
     checks = []
     for label, run in figures.items():
+        if not label.lstrip("-").isdigit():
+            continue  # a windowed run: no target of its own
         mode = int(label)
         if mode == -1:
             checks.append((f"mode -1 x floor <= 0.05", run["ratio"], 0.05))
@@ -182,8 +184,8 @@ def main():
         lines, shape_failures, figures = run_shape(args, shape, repo, int(events), args.runs, index == 0,
                                                    report_path)
         failures += shape_failures
-        text_lines += lines + [""] + target_lines(shape, figures) + [""]
         print("\n".join(lines), flush=True)
+        text_lines += lines + [""] + target_lines(shape, figures) + [""]
     if args.flat_repos:
         report_path = os.path.join(os.path.dirname(os.path.abspath(args.flat_repos[0])), "report.tmp")
         flat_lines, worst = flatness(args, report_path)
