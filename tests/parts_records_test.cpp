@@ -72,17 +72,17 @@ TEST(BufferIds, PartIndexReadsTheNumberBeforeTheUnderscore) {
 }
 
 TEST(PartFactory, BuildsEachKindAndRefusesOthers) {
+  Notes notes;
   for (int32_t id = 0; id <= 14; ++id) {
-    auto part = CreatePartBuffer({}, id);
+    auto part = CreatePartBuffer({}, id, notes);
     ASSERT_NE(part, nullptr);
     EXPECT_EQ(part->buffer_id, id);
     EXPECT_EQ(part->Parse(), 0) << id;  // empty content: no records
     EXPECT_EQ(part->ulCount, 0u);
   }
-  OutputCapture capture;
-  EXPECT_EQ(CreatePartBuffer({}, -1), nullptr);
-  EXPECT_EQ(CreateBuffer({1, 2, 3, 4}, -3), nullptr);
-  EXPECT_EQ(capture.out(), "Unknown  id: -1\nUnknown  id: -3\n");
+  EXPECT_EQ(CreatePartBuffer({}, -1, notes), nullptr);
+  EXPECT_EQ(CreateBuffer({1, 2, 3, 4}, -3, notes), nullptr);
+  EXPECT_EQ(notes.Text(), "Unknown  id: -1\nUnknown  id: -3\n");
 }
 
 TEST(StringList, WalksRecordsAndDecodes) {
@@ -298,7 +298,8 @@ TEST(NameTables, UserValuePairAndFieldListRecords) {
 TEST(PartDump, PrintsSlotsAndBufferHeaders) {
   RepPart part;
   part.index = 4;
-  part.slots[7] = CreatePartBuffer({}, 7);
+  Notes notes;
+  part.slots[7] = CreatePartBuffer({}, 7, notes);
   part.slots[7]->Parse();
   OutputCapture capture;
   part.Dump();

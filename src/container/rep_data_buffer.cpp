@@ -116,7 +116,7 @@ int32_t RepDataBuffer::ReadNestedImage() {
 
 std::unique_ptr<RepPartBuffer> RepDataBuffer::CreatePart(int32_t id) {
   Parse();  // a damaged buffer is reported; the part's own Parse judges the bytes
-  return CreatePartBuffer(std::move(output_), id);
+  return CreatePartBuffer(std::move(output_), id, notes);
 }
 
 }  // namespace tallymere

@@ -340,10 +340,10 @@ void RepFileBuffer::Dump() {
   }
 }
 
-std::unique_ptr<RepBuffer> CreateBuffer(ByteBuffer content, int32_t id) {
+std::unique_ptr<RepBuffer> CreateBuffer(ByteBuffer content, int32_t id, Notes& notes) {
   if (id == kUnknownBufferId) id = BufferIdFromMagic(Bytes(content));
   if (id == kFileBufferId) return std::make_unique<RepFileBuffer>(std::move(content));
-  return CreatePartBuffer(std::move(content), id);
+  return CreatePartBuffer(std::move(content), id, notes);
 }
 
 }  // namespace tallymere

@@ -201,9 +201,9 @@ class RepFileBuffer : public RepBuffer {
 };
 
 // A buffer of any kind from unpacked content: a part buffer as
-// CreatePartBuffer makes it, except that -3 is replaced by the kind of the
-// content's magic, and -2 gives a repository image that owns the bytes (all
-// part kinds selected).
-std::unique_ptr<RepBuffer> CreateBuffer(ByteBuffer content, int32_t id);
+// CreatePartBuffer makes it (an unknown kind named in the notes), except
+// that -3 is replaced by the kind of the content's magic, and -2 gives a
+// repository image that owns the bytes (all part kinds selected).
+std::unique_ptr<RepBuffer> CreateBuffer(ByteBuffer content, int32_t id, Notes& notes);
 
 }  // namespace tallymere

@@ -7,7 +7,7 @@
 
 namespace tallymere {
 
-std::unique_ptr<RepPartBuffer> CreatePartBuffer(ByteBuffer content, int32_t id) {
+std::unique_ptr<RepPartBuffer> CreatePartBuffer(ByteBuffer content, int32_t id, Notes& notes) {
   switch (id) {
     case kCatBufferId: return std::make_unique<RepCatBuffer>(std::move(content));
     case kCompBufferId: return std::make_unique<RepCompBuffer>(std::move(content));
@@ -25,7 +25,7 @@ std::unique_ptr<RepPartBuffer> CreatePartBuffer(ByteBuffer content, int32_t id) 
     case kFiltersDatBufferId: return std::make_unique<RepFiltersDatBuffer>(std::move(content));
     case kFilterStatBufferId: return std::make_unique<RepFilterStatBuffer>(std::move(content));
     default:
-      Out() << "Unknown  id: " << id << "\n";
+      notes.out() << "Unknown  id: " << id << "\n";
       return nullptr;
   }
 }
