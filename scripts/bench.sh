@@ -79,9 +79,10 @@ if [[ $windows == 1 ]]; then
   # up already; stopped at the end (the server of this prefix only).
   wineserver=$(dirname "$wine")/wineserver
   "$wineserver" -k 2>/dev/null || true
-  "$wineserver" -p
+  mkdir -p "$WINEPREFIX"
+  "$wine" wineboot -i >/dev/null 2>&1  # a new prefix is set up first
+  "$wineserver" -p 2>/dev/null || true
   trap '"$wineserver" -k 2>/dev/null || true' EXIT
-  "$wine" wineboot -i >/dev/null 2>&1
   python3 bench/windows_ratio.py --runs "$runs" --events "$events" --repo "$repo" \
     --linux-program build/bench/tallymere --windows-program "$dir/tallymere.exe" --wine "$wine" \
     --out bench/results-windows.md

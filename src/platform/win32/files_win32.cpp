@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <mutex>
 #include <vector>
 
 #include "platform/platform.h"
@@ -13,23 +14,28 @@ using win32::UniqueHandle;
 
 namespace {
 
-// A file read by position: each read names its offset, so reads from
-// several threads do not share a file pointer. One call reads at most a
-// 32-bit count.
+// A file read by position. A read that names its offset (OVERLAPPED) costs
+// a round trip to wine's server for every call, to post a completion or set
+// an event; a read from the file pointer does not. So the pointer is set and
+// the bytes read under a lock: reads from several threads take turns, each
+// a copy out of the system's cache. One call reads at most a 32-bit count.
 class Win32File final : public RandomAccessFile {
  public:
   Win32File(UniqueHandle handle, uint64_t size) : RandomAccessFile(size), handle_(std::move(handle)) {}
 
   std::optional<size_t> ReadAt(uint64_t offset, uint8_t* out, size_t length, std::string& error_text) const override {
     constexpr size_t kPiece = size_t{1} << 30;
+    std::lock_guard<std::mutex> lock(mutex_);
+    LARGE_INTEGER position;
+    position.QuadPart = static_cast<LONGLONG>(offset);
+    if (!SetFilePointerEx(handle_.get(), position, nullptr, FILE_BEGIN)) {
+      error_text = win32::CLibraryErrorText(GetLastError());
+      return std::nullopt;
+    }
     size_t done = 0;
     while (done < length) {
-      const uint64_t at = offset + done;
-      OVERLAPPED position{};
-      position.Offset = static_cast<DWORD>(at);
-      position.OffsetHigh = static_cast<DWORD>(at >> 32);
       DWORD got = 0;
-      if (!ReadFile(handle_.get(), out + done, static_cast<DWORD>(std::min(length - done, kPiece)), &got, &position)) {
+      if (!ReadFile(handle_.get(), out + done, static_cast<DWORD>(std::min(length - done, kPiece)), &got, nullptr)) {
         const DWORD error = GetLastError();
         if (error == ERROR_HANDLE_EOF) break;  // the file ends here now
         error_text = win32::CLibraryErrorText(error);
@@ -43,6 +49,7 @@ class Win32File final : public RandomAccessFile {
 
  private:
   UniqueHandle handle_;
+  mutable std::mutex mutex_;
 };
 
 OpenResult Failed(ReadError error, std::string text) { return {nullptr, error, std::move(text)}; }
