@@ -6,6 +6,7 @@
 #include <optional>
 #include <thread>
 
+#include "buffers/block_pool.h"
 #include "counters/rep_counters.h"
 #include "driver/options.h"
 #include "platform/output.h"
@@ -112,7 +113,9 @@ void ReportSerialWork(uint64_t parallel_work_here) {
   const char* asked = std::getenv("TALLYMERE_STATS");
   if (asked == nullptr || *asked == '\0') return;
   const uint64_t serial = platform::ThreadCpuNanoseconds() - parallel_work_here;
-  Err() << "serial CPU ms: " << serial / 1000000 << "\n";
+  const block_pool::Stats blocks = block_pool::Current();
+  Err() << "serial CPU ms: " << serial / 1000000 << "\nblocks in use at most KiB: " << blocks.most_used_bytes / 1024
+        << ", kept KiB: " << blocks.kept_bytes / 1024 << "\n";
 }
 
 }  // namespace

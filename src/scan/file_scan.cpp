@@ -71,8 +71,8 @@ bool ImageScan::AnyOutOfMemory() const {
 
 bool FileScan::AllJobsConsumed() const {
   if (!outer_.AllConsumed() || !nested_.AllConsumed()) return false;
-  for (const auto& job : nested_jobs_) {
-    if (job && !job->consumed) return false;
+  for (size_t k = 0; k < nested_handed_; ++k) {
+    if (nested_jobs_[k] && !nested_jobs_[k]->consumed) return false;
   }
   return true;
 }
@@ -155,11 +155,18 @@ void FileScan::PlanJobs(ImageScan& scan, uint32_t image_index) {
 }
 
 void FileScan::PlanNestedJobs() {
-  const std::vector<const BufferEntry*> entries = PlannedNestedEntries(outer_image_);
-  for (uint32_t k = 0; k < entries.size(); ++k) {
+  for (const BufferEntry* entry : PlannedNestedEntries(outer_image_)) {
     nested_jobs_.push_back(
-        std::make_unique<NestedJob>(input_->source(), *entries[k], input_->part_flags(), settings_.progress));
-    new_jobs_.emplace_back(JobKey{sequence_, k + 1, 0}, nested_jobs_.back().get());
+        std::make_unique<NestedJob>(input_->source(), *entry, input_->part_flags(), settings_.progress));
+  }
+  HandOverNestedJobs();
+}
+
+void FileScan::HandOverNestedJobs() {
+  for (; nested_handed_ < nested_jobs_.size() && nested_handed_ < next_nested_ + settings_.nested_ahead;
+       ++nested_handed_) {
+    const auto k = static_cast<uint32_t>(nested_handed_);
+    new_jobs_.emplace_back(JobKey{sequence_, k + 1, 0}, nested_jobs_[k].get());
   }
 }
 
@@ -287,6 +294,7 @@ bool FileScan::AdvanceNested() {
   const int status = nested_.image->kind == FileKind::Data ? CountImage(nested_) : 0;
   nested_ = ImageScan{};
   nested_jobs_[next_nested_++].reset();  // the nested image's bytes go
+  HandOverNestedJobs();
   stage_ = status < 0 ? Stage::kDone : Stage::kNested;
   if (status < 0) status_ = -1;
   return true;

@@ -52,6 +52,9 @@ struct ScanSettings {
   PartTally* main_tally = nullptr;  // counting on the thread that settles
   Progress* progress = nullptr;
   CountsSink* sink = nullptr;
+  // Nested images unpacked ahead of the one being counted, at most: each is
+  // held whole until it is counted.
+  size_t nested_ahead = 1;
 };
 
 // What one file does to the run, in order: text to write and counts to add.
@@ -121,6 +124,9 @@ class FileScan {
   FileScan() = default;
   void PlanJobs(ImageScan& scan, uint32_t image_index);
   void PlanNestedJobs();
+  // Hands over the unpacking of the next nested images, as far as
+  // nested_ahead allows.
+  void HandOverNestedJobs();
   bool AdvanceNested();
   int SettleImage(ImageScan& scan);
   int CountImage(ImageScan& scan);
@@ -140,6 +146,7 @@ class FileScan {
   ImageScan outer_;
   std::vector<std::unique_ptr<NestedJob>> nested_jobs_;  // one per nested-image buffer, in table order
   size_t next_nested_ = 0;
+  size_t nested_handed_ = 0;  // nested jobs handed over
   ImageScan nested_;
   std::vector<std::pair<JobKey, Job*>> new_jobs_;
   bool failed_ = false;  // the counter's failed mark, as far as this file has come

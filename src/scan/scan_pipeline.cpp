@@ -23,7 +23,9 @@ ScanPipeline::ScanPipeline(RepCounters& counter, RunState& run, Progress* progre
 // Jobs still running refer to the files: they finish before the files go.
 ScanPipeline::~ScanPipeline() { queue_.Stop(); }
 
-ScanSettings ScanPipeline::Settings() { return {&counter_, &run_, main_tally_.get(), progress_, this}; }
+ScanSettings ScanPipeline::Settings() {
+  return {&counter_, &run_, main_tally_.get(), progress_, this, queue_.threads() + size_t{1}};
+}
 
 void ScanPipeline::Add(std::unique_ptr<PartCounts> counts) {
   merges_.push_back(std::make_unique<MergeJob>(std::move(counts)));
