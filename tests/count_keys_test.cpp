@@ -105,7 +105,7 @@ TEST(CountTable, AbsorbAddsEveryCountOfPartTables) {
 }
 
 TEST(CountTable, MergeSortedSumsNeighboursOfOneKeyPathWithinThirtyTwoBits) {
-  std::vector<CountSlot> slots = {{{1, 2, 3}, 2}, {{1, 2, 3}, 5}, {{1, 2, 3}, CountSlot::kFull - 6},
+  SlotList slots = {{{1, 2, 3}, 2}, {{1, 2, 3}, 5}, {{1, 2, 3}, CountSlot::kFull - 6},
                                   {{1, 2, 3}, 3}, {{1, 2, 4}, 1}};
   MergeSorted(slots);
   // 2 + 5 + (kFull - 6) is one more than a slot holds: the last two stay apart.
@@ -126,15 +126,15 @@ TEST(CountTable, AFullSlotRefusesMoreCounts) {
 TEST(CountTable, SortSlotsOrdersByEveryLevelForSmallAndLargeSets) {
   std::mt19937 engine(11);
   const auto random = [&engine] { return static_cast<uint32_t>(engine()); };
-  std::vector<CountSlot> scratch;
+  SlotList scratch;
   for (const size_t size : {0u, 1u, 255u, 256u, 5000u}) {
-    std::vector<CountSlot> slots;
+    SlotList slots;
     for (size_t i = 0; i < size; ++i) {
       // Narrow and wide values, so that some digits are the same in every slot.
       slots.push_back(CountSlot{{random() % 40, random() % 3 == 0 ? 0x80000000u : random(), random() % 7},
                                 static_cast<uint32_t>(i + 1)});
     }
-    std::vector<CountSlot> expected = slots;
+    SlotList expected = slots;
     std::stable_sort(expected.begin(), expected.end(),
                      [](const CountSlot& a, const CountSlot& b) { return a.rest < b.rest; });
     SortSlots(slots, scratch);
@@ -187,11 +187,11 @@ TEST(KeyPacking, FitsUpToSixtyFourBitsAndRefusesMore) {
 
 TEST(KeyPacking, SortPackedOrdersKeysOfEveryWidthAndSize) {
   std::mt19937_64 engine(17);
-  std::vector<PackedRow> scratch;
+  PackedRows scratch;
   for (const unsigned bits : {1u, 11u, 12u, 23u, 33u, 64u}) {
     for (const size_t size : {0u, 1u, 127u, 128u, 5000u}) {
       const uint64_t mask = bits == 64 ? ~uint64_t{0} : (uint64_t{1} << bits) - 1;
-      std::vector<PackedRow> rows;
+      PackedRows rows;
       for (size_t i = 0; i < size; ++i) {
         // Half the rows share their low bits, so that some digits repeat.
         const uint64_t key = engine() & mask & (i % 2 ? ~uint64_t{0x3FF} : ~uint64_t{0});
@@ -200,7 +200,7 @@ TEST(KeyPacking, SortPackedOrdersKeysOfEveryWidthAndSize) {
       const auto by_key_and_count = [](const PackedRow& a, const PackedRow& b) {
         return a.key != b.key ? a.key < b.key : a.count < b.count;
       };
-      std::vector<PackedRow> expected = rows;
+      PackedRows expected = rows;
       std::sort(expected.begin(), expected.end(), by_key_and_count);
       SortPacked(rows, bits, scratch);
       ASSERT_TRUE(std::is_sorted(rows.begin(), rows.end(),

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/sync.h"
 
 namespace tallymere::block_pool {
 
@@ -52,7 +53,7 @@ struct Pool {
     void* block;
     uint64_t freed;  // order of release
   };
-  std::mutex mutex;
+  platform::Lock mutex;
   std::array<std::deque<Kept>, kClasses> free;
   std::unordered_map<void*, size_t> sizes;  // of every block, in use or kept
   uint64_t releases = 0;
@@ -99,7 +100,7 @@ Pool& ThePool() {
 void* Allocate(size_t bytes) {
   const SizeClass size_class = ClassOf(bytes);
   Pool& pool = ThePool();
-  std::lock_guard<std::mutex> lock(pool.mutex);
+  std::lock_guard<platform::Lock> lock(pool.mutex);
   if (size_class.id < kClasses) {
     if (void* block = pool.TakeKept(size_class.id)) {
       pool.NoteUse(block);
@@ -119,7 +120,7 @@ void* Allocate(size_t bytes) {
 // the one asked for.
 void Release(void* block) noexcept {
   Pool& pool = ThePool();
-  std::lock_guard<std::mutex> lock(pool.mutex);
+  std::lock_guard<platform::Lock> lock(pool.mutex);
   const auto found = pool.sizes.find(block);
   if (found == pool.sizes.end()) return;  // not a block of the pool: nothing is known of it
   const size_t mapped = found->second;
@@ -141,7 +142,7 @@ void Release(void* block) noexcept {
 
 Stats Current() {
   Pool& pool = ThePool();
-  std::lock_guard<std::mutex> lock(pool.mutex);
+  std::lock_guard<platform::Lock> lock(pool.mutex);
   Stats stats;
   for (const std::deque<Pool::Kept>& blocks : pool.free) stats.kept_blocks += blocks.size();
   stats.kept_bytes = pool.kept_bytes;

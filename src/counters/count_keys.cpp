@@ -5,19 +5,19 @@
 namespace tallymere {
 
 uint32_t StringPool::Intern(const std::u16string& text) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<platform::Lock> lock(mutex_);
   auto [it, inserted] = ids_.try_emplace(text, static_cast<uint32_t>(texts_.size()));
   if (inserted) texts_.push_back(text);
   return it->second;
 }
 
 std::u16string StringPool::TextWhileCounting(uint32_t id) const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<platform::Lock> lock(mutex_);
   return id < texts_.size() ? texts_[id] : std::u16string();
 }
 
 uint32_t ValuePool::Intern(uint32_t value) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<platform::Lock> lock(mutex_);
   auto [it, inserted] = ids_.try_emplace(value, static_cast<uint32_t>(values_.size()));
   if (inserted) values_.push_back(value);
   return it->second;

@@ -9,6 +9,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/sync.h"
+
 namespace tallymere {
 
 enum class KeyKind : uint8_t {
@@ -45,7 +47,7 @@ class StringPool {
   size_t size() const { return texts_.size(); }
 
  private:
-  mutable std::mutex mutex_;
+  mutable platform::Lock mutex_;
   std::unordered_map<std::u16string, uint32_t> ids_;
   std::vector<std::u16string> texts_;
 };
@@ -58,7 +60,7 @@ class ValuePool {
   size_t size() const { return values_.size(); }
 
  private:
-  std::mutex mutex_;
+  platform::Lock mutex_;
   std::unordered_map<uint32_t, uint32_t> ids_;
   std::vector<uint32_t> values_;
 };

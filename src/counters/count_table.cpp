@@ -15,7 +15,7 @@ constexpr size_t kMergeFrom = 4096;
 
 }  // namespace
 
-void MergeSorted(std::vector<CountSlot>& slots) {
+void MergeSorted(SlotList& slots) {
   size_t kept = 0;
   for (size_t i = 0; i < slots.size(); ++i) {
     if (kept != 0 && SameRest(slots[kept - 1].rest, slots[i].rest) &&
@@ -39,7 +39,7 @@ CountTable::Partition& CountTable::PartitionOf(uint32_t lead, uint32_t group) {
 }
 
 void CountTable::MakeRoom(Partition& partition, size_t more) {
-  std::vector<CountSlot>& slots = partition.slots;
+  SlotList& slots = partition.slots;
   if (slots.capacity() - slots.size() >= more) return;
   if (slots.size() >= kMergeFrom) {
     size_ -= slots.size();
@@ -54,7 +54,7 @@ void CountTable::MakeRoom(Partition& partition, size_t more) {
 CountSlot* CountTable::Add(const KeyPath& key, uint32_t group, uint32_t count, bool& moved) {
   // Slot pointers survive a new partition: moving a partition keeps its array.
   Partition& partition = PartitionOf(key[0], group);
-  std::vector<CountSlot>& slots = partition.slots;
+  SlotList& slots = partition.slots;
   moved = slots.size() == slots.capacity();
   if (moved) MakeRoom(partition, 1);
   ++size_;
@@ -96,7 +96,7 @@ bool SlotBefore(const CountSlot& x, const CountSlot& y) {
 // spends most of its time on mispredicted branches. A least-significant-digit
 // radix sort has none; digits that are the same in every slot (the high bytes
 // of small ranks, say) are skipped, so most keys take five or six passes.
-void SortSlots(std::vector<CountSlot>& slots, std::vector<CountSlot>& scratch) {
+void SortSlots(SlotList& slots, SlotList& scratch) {
   constexpr size_t kSmall = 256;  // below this the histograms cost more than they save
   if (slots.size() < kSmall) {
     std::sort(slots.begin(), slots.end(), SlotBefore);

@@ -22,6 +22,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "buffers/block_pool.h"
 #include "counters/count_keys.h"
 
 namespace tallymere {
@@ -37,6 +38,12 @@ inline bool SameRest(const KeyRest& a, const KeyRest& b) {
 // count of 0 marks an empty slot, since a key is only stored together with
 // its first count. A count stops at kFull; the key path then goes on in a
 // new slot, and the report sums the slots of a key path in 64 bits.
+struct CountSlot;
+// Slot lists grow to megabytes and are freed as they are merged and read:
+// their large blocks come from the block pool, so that they are used again
+// rather than given back to the system and faulted in anew.
+using SlotList = std::vector<CountSlot, PooledAllocator<CountSlot>>;
+
 struct CountSlot {
   static constexpr uint32_t kFull = UINT32_MAX;
 
@@ -58,7 +65,7 @@ class CountTable {
   struct Partition {
     uint32_t lead = 0;   // the first level of its key paths
     uint32_t group = 0;  // the log of its events
-    std::vector<CountSlot> slots;  // a key path may have several
+    SlotList slots;  // a key path may have several
   };
 
   // Adds `count` (1 to kFull) to the count of `key`, in a new slot, and
@@ -95,14 +102,14 @@ class CountTable {
   static constexpr size_t kRecentPartitions = 64;
   std::array<RecentPartition, kRecentPartitions> recent_{};
   size_t size_ = 0;
-  std::vector<CountSlot> scratch_;
+  SlotList scratch_;
 };
 
 // Sorts slots by rest[0], then rest[1], then rest[2]. `scratch` is working
 // space, kept by the caller between calls.
-void SortSlots(std::vector<CountSlot>& slots, std::vector<CountSlot>& scratch);
+void SortSlots(SlotList& slots, SlotList& scratch);
 // Sums the counts of neighbouring slots of one key path into the first, as
 // far as 32 bits hold the sum.
-void MergeSorted(std::vector<CountSlot>& slots);
+void MergeSorted(SlotList& slots);
 
 }  // namespace tallymere

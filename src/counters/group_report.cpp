@@ -74,7 +74,7 @@ uint32_t OrderValue(const std::vector<uint32_t>& rank, uint32_t value) {
 }  // namespace
 
 void GroupReport::CollectRows(const CountTable::Partition& partition, const Dictionaries& dictionaries,
-                               std::vector<CountSlot>& rows) const {
+                               SlotList& rows) const {
   for (const CountSlot& slot : partition.slots) {
     if (slot.empty()) continue;
     CountSlot& row = rows.emplace_back(slot);
@@ -85,7 +85,7 @@ void GroupReport::CollectRows(const CountTable::Partition& partition, const Dict
 }
 
 void GroupReport::PackRows(const CountTable::Partition& partition, const Dictionaries& dictionaries,
-                            const KeyPacking& packing, std::vector<PackedRow>& rows) const {
+                            const KeyPacking& packing, PackedRows& rows) const {
   static const std::vector<uint32_t> kAbsent{0};  // a level the grouping lacks holds 0
   std::array<const uint32_t*, std::tuple_size_v<KeyRest>> rank;
   for (size_t level = 1; level < kMaxKeyLevels; ++level) {
@@ -112,7 +112,9 @@ std::optional<KeyPacking> GroupReport::PackingFor(const CounterFamily& family, c
 
 void TextBlock::AddChunk(size_t room) {
   const size_t capacity = std::max(kChunkSize, room);
-  chunks_.push_back(Chunk{std::make_unique_for_overwrite<char[]>(capacity), 0, capacity});
+  chunks_.push_back(Chunk{std::unique_ptr<char[], ChunkDeleter>(PooledAllocator<char>().allocate(capacity),
+                                                                 ChunkDeleter{capacity}),
+                          0, capacity});
 }
 
 namespace {
@@ -210,10 +212,10 @@ void GroupReport::FormatBatch(const Order& order,
   std::array<const std::vector<std::string>*, kMaxKeyLevels> texts;
   for (size_t level = 0; level < kMaxKeyLevels; ++level) texts[level] = &dictionaries[level].texts;
   LineFormatter lines(family_, texts);
-  std::vector<CountSlot> rows;
-  std::vector<CountSlot> scratch;
-  std::vector<PackedRow> packed;
-  std::vector<PackedRow> packed_scratch;
+  SlotList rows;
+  SlotList scratch;
+  PackedRows packed;
+  PackedRows packed_scratch;
   for (size_t first = batch.first; first < batch.last;) {
     const uint32_t lead = order[first].first;
     size_t slots = 0;
@@ -226,7 +228,7 @@ void GroupReport::FormatBatch(const Order& order,
       lines.Append(batch.text, KeyPath{lead, rest[0], rest[1], rest[2]}, count);
       batch.total += count;
     };
-    const auto release = [&](size_t partition) { std::vector<CountSlot>().swap(partitions[partition]->slots); };
+    const auto release = [&](size_t partition) { SlotList().swap(partitions[partition]->slots); };
     if (packing) {
       packed.clear();
       packed.reserve(slots);

@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "buffers/block_pool.h"
 #include "counters/count_keys.h"
 #include "counters/count_table.h"
 #include "counters/counter_family.h"
@@ -22,7 +23,8 @@ namespace tallymere {
 // Report text built line by line: each line is written into room reserved
 // for the longest line possible, so its pieces are copied without a size
 // check each. The text is held in chunks rather than one growing array, so
-// no byte of it is ever copied before it is written out.
+// no byte of it is ever copied before it is written out; the chunks come
+// from the block pool, which serves the next batch's with the same blocks.
 class TextBlock {
  public:
   char* Reserve(size_t room) {
@@ -39,8 +41,12 @@ class TextBlock {
  private:
   static constexpr size_t kChunkSize = size_t{1} << 20;
   void AddChunk(size_t room);
+  struct ChunkDeleter {
+    size_t capacity = 0;
+    void operator()(char* data) const { PooledAllocator<char>().deallocate(data, capacity); }
+  };
   struct Chunk {
-    std::unique_ptr<char[]> data;
+    std::unique_ptr<char[], ChunkDeleter> data;
     size_t size = 0;
     size_t capacity = 0;
   };
@@ -82,9 +88,9 @@ class GroupReport {
   // Appends the slots of a partition with their levels mapped to ranks:
   // packed, or as they are when the ranks do not fit a packing.
   void PackRows(const CountTable::Partition& partition, const Dictionaries& dictionaries, const KeyPacking& packing,
-                std::vector<PackedRow>& rows) const;
+                PackedRows& rows) const;
   void CollectRows(const CountTable::Partition& partition, const Dictionaries& dictionaries,
-                   std::vector<CountSlot>& rows) const;
+                   SlotList& rows) const;
   // Report lines of the first levels order[first, last): sorted, equal key
   // paths summed, each partition released once read. Safe to run for
   // disjoint ranges at once.

@@ -27,7 +27,7 @@ constexpr unsigned kMostDigitBits = 11;  // 2048 counters: 8 KiB, in the first-l
 // Least-significant digit first, with as few digits of equal width as cover
 // the key bits. Every histogram is counted in one pass; a digit that is the
 // same in every row is skipped.
-void SortPacked(std::vector<PackedRow>& rows, unsigned key_bits, std::vector<PackedRow>& scratch) {
+void SortPacked(PackedRows& rows, unsigned key_bits, PackedRows& scratch) {
   constexpr size_t kSmall = 128;  // below this the histograms cost more than they save
   if (key_bits == 0) return;  // every key is the same
   if (rows.size() < kSmall) {

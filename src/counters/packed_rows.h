@@ -22,6 +22,7 @@ struct PackedRow {
   uint64_t key;
   uint64_t count;
 };
+using PackedRows = std::vector<PackedRow, PooledAllocator<PackedRow>>;
 
 // A packing of levels within known ranges, each less its least value: the
 // first level after the lead takes the highest bits, so key order is row
@@ -65,6 +66,6 @@ class KeyPacking {
 
 // Sorts rows by their keys, of which only the low `key_bits` bits may be
 // set. `scratch` is working space kept by the caller between calls.
-void SortPacked(std::vector<PackedRow>& rows, unsigned key_bits, std::vector<PackedRow>& scratch);
+void SortPacked(PackedRows& rows, unsigned key_bits, PackedRows& scratch);
 
 }  // namespace tallymere

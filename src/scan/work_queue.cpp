@@ -1,6 +1,7 @@
 #include "scan/work_queue.h"
 
 #include <algorithm>
+#include <mutex>
 #include <system_error>
 
 #include "platform/platform.h"
@@ -24,25 +25,25 @@ WorkQueue::~WorkQueue() { Stop(); }
 
 void WorkQueue::Stop() {
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<platform::Lock> lock(mutex_);
     stopping_ = true;
   }
-  work_.notify_all();
+  work_.NotifyAll();
   for (std::thread& thread : threads_) thread.join();
   threads_.clear();
 }
 
 void WorkQueue::Submit(Job& job) {
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<platform::Lock> lock(mutex_);
     job.state_ = Job::State::kQueued;
     queued_.push_back(&job);
   }
-  work_.notify_one();
+  work_.NotifyOne();
 }
 
 void WorkQueue::Wait(Job& job, PartTally* tally) {
-  std::unique_lock<std::mutex> lock(mutex_);
+  std::unique_lock<platform::Lock> lock(mutex_);
   if (job.state_ == Job::State::kQueued || job.state_ == Job::State::kNew) {
     // Not started: cheaper to run it here than to wait for a worker.
     if (job.state_ == Job::State::kQueued) queued_.erase(std::find(queued_.begin(), queued_.end(), &job));
@@ -55,13 +56,13 @@ void WorkQueue::Wait(Job& job, PartTally* tally) {
     job.state_ = Job::State::kDone;
     return;
   }
-  done_.wait(lock, [&job] { return job.state_ == Job::State::kDone; });
+  done_.Wait(mutex_, [&job] { return job.state_ == Job::State::kDone; });
 }
 
 void WorkQueue::WorkerLoop(PartTally* tally) {
-  std::unique_lock<std::mutex> lock(mutex_);
+  std::unique_lock<platform::Lock> lock(mutex_);
   for (;;) {
-    work_.wait(lock, [this] { return stopping_ || !queued_.empty(); });
+    work_.Wait(mutex_, [this] { return stopping_ || !queued_.empty(); });
     if (stopping_) return;
     Job* job = queued_.front();
     queued_.pop_front();
@@ -70,7 +71,7 @@ void WorkQueue::WorkerLoop(PartTally* tally) {
     if (!job->abandoned) job->Run(tally);
     lock.lock();
     job->state_ = Job::State::kDone;
-    done_.notify_all();
+    done_.NotifyAll();
   }
 }
 

@@ -5,14 +5,13 @@
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <deque>
 #include <memory>
-#include <mutex>
 #include <thread>
 #include <vector>
 
 #include "counters/rep_counters.h"
+#include "platform/sync.h"
 
 namespace tallymere {
 
@@ -59,9 +58,11 @@ class WorkQueue {
  private:
   void WorkerLoop(PartTally* tally);
 
-  std::mutex mutex_;
-  std::condition_variable work_;  // a job was queued, or the queue stops
-  std::condition_variable done_;  // a job is done
+  // Jobs are handed over and finished thousands of times a second: the
+  // system's lightest lock and conditions.
+  platform::Lock mutex_;
+  platform::Condition work_;  // a job was queued, or the queue stops
+  platform::Condition done_;  // a job is done
   std::deque<Job*> queued_;
   bool stopping_ = false;
   std::vector<std::unique_ptr<PartTally>> tallies_;

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/sync.h"
 #include "platform/win32/win32_support.h"
 
 namespace tallymere::platform {
@@ -25,7 +26,7 @@ class Win32File final : public RandomAccessFile {
 
   std::optional<size_t> ReadAt(uint64_t offset, uint8_t* out, size_t length, std::string& error_text) const override {
     constexpr size_t kPiece = size_t{1} << 30;
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<Lock> lock(mutex_);
     LARGE_INTEGER position;
     position.QuadPart = static_cast<LONGLONG>(offset);
     if (!SetFilePointerEx(handle_.get(), position, nullptr, FILE_BEGIN)) {
@@ -49,7 +50,7 @@ class Win32File final : public RandomAccessFile {
 
  private:
   UniqueHandle handle_;
-  mutable std::mutex mutex_;
+  mutable Lock mutex_;
 };
 
 OpenResult Failed(ReadError error, std::string text) { return {nullptr, error, std::move(text)}; }
