@@ -81,7 +81,8 @@ if [[ $windows == 1 ]]; then
   "$wineserver" -k 2>/dev/null || true
   mkdir -p "$WINEPREFIX"
   "$wine" wineboot -i >/dev/null 2>&1  # a new prefix is set up first
-  "$wineserver" -p 2>/dev/null || true
+  "$wineserver" -w  # wineboot's own server, which would stop between runs
+  "$wineserver" -p
   trap '"$wineserver" -k 2>/dev/null || true' EXIT
   python3 bench/windows_ratio.py --runs "$runs" --events "$events" --repo "$repo" \
     --linux-program build/bench/tallymere --windows-program "$dir/tallymere.exe" --wine "$wine" \
