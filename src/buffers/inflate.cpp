@@ -114,10 +114,9 @@ int InflateToVector(Bytes input, ByteBuffer& out, uint32_t& size) {
     // Content shorter than 4 bytes is padded with zeros to 4.
     if (produced < 4) std::fill(out.begin() + produced, out.begin() + std::min<uint32_t>(size, 4), uint8_t{0});
     out.resize(std::max<uint32_t>(produced, 4), 0);
-    // A first guess of six times the stored length (content that did not
-    // compress, such as a nested image) may leave most of the room unused,
-    // and the content may be held for long: it is moved to room of its size.
-    if (out.capacity() > 2 * out.size()) out.shrink_to_fit();
+    // The room of a generous first guess is left as it is: pages the decoder
+    // never wrote take no memory, and moving the content to room of its size
+    // would copy it and hold both blocks for a while.
   }
   size = produced;
   return 0;
