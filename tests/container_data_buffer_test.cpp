@@ -224,7 +224,7 @@ TEST_P(DataBufferTest, ChecksumMismatchIsReportedWithADumpAndTheContentKept) {
                                 "00000000:  30 31 32 33 34 35 36 37 38 39" + std::string(21, ' ') +
                                 "0123456789\n" + Rule('='));
   EXPECT_EQ(Buffer(data.output().begin(), data.output().end()), Text("0123456789"));
-  data.Dump();
+  data.Dump(Out());
   char hex[40];
   std::snprintf(hex, sizeof hex, "%08X", real);
   EXPECT_EQ(capture_.out(), "\n1_desc.dat\ncrc32 = 12345 (0x00003039)\ncrc32_real = " + std::to_string(real) +

@@ -302,7 +302,7 @@ TEST(PartDump, PrintsSlotsAndBufferHeaders) {
   part.slots[7] = CreatePartBuffer({}, 7, notes);
   part.slots[7]->Parse();
   OutputCapture capture;
-  part.Dump();
+  part.Dump(Out());
   const std::string out = capture.out();
   EXPECT_EQ(out.rfind("Part index: 4\n0 : nullptr\n", 0), 0u);
   EXPECT_NE(out.find("7 : id = 7 RepRecordBuffer\nbuffer_len = 0\nulCount = 0\n\n"), std::string::npos);

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "buffers/byte_reader.h"
+#include "platform/output.h"
 
 namespace tallymere {
 
@@ -22,7 +23,8 @@ class RepBuffer {
 
   // 0 on success; the meaning of other values is the subclass's.
   virtual int Parse() { return 0; }
-  virtual void Dump() {}
+  // Writes a readable account of the buffer to `out`.
+  virtual void Dump(TextOut& /*out*/) {}
   virtual void Decode() {}
 
   // This buffer's bytes within its source.

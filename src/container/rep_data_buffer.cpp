@@ -93,19 +93,19 @@ int RepDataBuffer::Parse() {
   return parse_status_;
 }
 
-void RepDataBuffer::Dump() {
-  Out() << "\n" << name << "\n";
+void RepDataBuffer::Dump(TextOut& out) {
+  out << "\n" << name << "\n";
   if (unpacked_len != unpacked_len_real) {
-    Out() << "unpacked_len = ";
-    PrintU32WithHex(Out(), unpacked_len);
-    Out() << "unpacked_len_real = ";
-    PrintU32WithHex(Out(), static_cast<uint32_t>(unpacked_len_real));
+    out << "unpacked_len = ";
+    PrintU32WithHex(out, unpacked_len);
+    out << "unpacked_len_real = ";
+    PrintU32WithHex(out, static_cast<uint32_t>(unpacked_len_real));
   }
   if (crc32 != crc32_real) {
-    Out() << "crc32 = ";
-    PrintU32WithHex(Out(), crc32);
-    Out() << "crc32_real = ";
-    PrintU32WithHex(Out(), crc32_real);
+    out << "crc32 = ";
+    PrintU32WithHex(out, crc32);
+    out << "crc32_real = ";
+    PrintU32WithHex(out, crc32_real);
   }
 }
 

@@ -47,7 +47,7 @@ class RepDataBuffer : public RepBuffer {
   // failed, -5 on a CRC mismatch (reported with a hex dump).
   int Parse() override;
   // Prints the length and checksum mismatches on standard output.
-  void Dump() override;
+  void Dump(TextOut& out) override;
 
   // Unpacks and classifies the content by its magic: the buffer ID of the
   // image it holds (kFileBufferId), or kUnknownBufferId when the content is

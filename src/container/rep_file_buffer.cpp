@@ -325,18 +325,18 @@ void RepFileBuffer::PrintProperties(TextOut& out, const RepFooter& footer) {
   out << "\n";
 }
 
-void RepFileBuffer::Dump() {
+void RepFileBuffer::Dump(TextOut& out) {
   if (footers.size() != 1) {
-    Out() << "===============\nmultifooter file: " << uint64_t{footers.size()} << "\n===============\n";
+    out << "===============\nmultifooter file: " << uint64_t{footers.size()} << "\n===============\n";
   }
   for (const RepFooter& footer : footers) {
-    Out() << "footer offset = " << footer.offset << "\nfooter len = " << footer.length << "\n";
-    PrintProperties(Out(), footer);
+    out << "footer offset = " << footer.offset << "\nfooter len = " << footer.length << "\n";
+    PrintProperties(out, footer);
     for (size_t r = 1; r < footer.nested_refs.size(); ++r) {
-      Out() << "nested image: offset = " << footer.nested_refs[r].offset << " len = "
+      out << "nested image: offset = " << footer.nested_refs[r].offset << " len = "
             << footer.nested_refs[r].length << "\n";
     }
-    for (const RepPart& part : footer.parts) part.Dump();
+    for (const RepPart& part : footer.parts) part.Dump(out);
   }
 }
 

@@ -147,7 +147,7 @@ class RepFileBuffer : public RepBuffer {
   // notes. With `keep_parts` the built slots move into the footers' parts.
   int Settle(std::span<PartBuild> builds, bool keep_parts);
 
-  void Dump() override;
+  void Dump(TextOut& out) override;
 
   static void ReleaseParts(RepFooter& footer);
   void ReleaseAllParts();

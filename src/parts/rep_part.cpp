@@ -20,17 +20,17 @@ void RepPart::DecodeSlots() {
   decoded = true;
 }
 
-void RepPart::Dump() const {
-  Out() << "Part index: " << index << "\n";
+void RepPart::Dump(TextOut& out) const {
+  out << "Part index: " << index << "\n";
   for (int32_t s = 0; s < kPartKinds; ++s) {
-    Out() << s << " : ";
+    out << s << " : ";
     if (slots[s]) {
-      slots[s]->Dump();
+      slots[s]->Dump(out);
     } else {
-      Out() << "nullptr\n";
+      out << "nullptr\n";
     }
   }
-  Out() << "-----------------\n";
+  out << "-----------------\n";
 }
 
 }  // namespace tallymere

@@ -31,7 +31,7 @@ struct RepPart {
   RepEventsBuffer* events() const;
 
   // Prints the index and every slot (diagnostics only).
-  void Dump() const;
+  void Dump(TextOut& out) const;
 };
 
 }  // namespace tallymere

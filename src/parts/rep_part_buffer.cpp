@@ -59,11 +59,11 @@ void RepPartBuffer::Decode() {
   for (uint32_t i = 0; i < ulCount; ++i) strings.push_back({TextField(i, 4, TextLen(i)), 1});
 }
 
-void RepPartBuffer::Dump() {
-  Out() << "id = " << buffer_id << " " << PrintedBufferName(buffer_id) << "\n";
-  Out() << "buffer_len = " << buffer_len << "\n";
-  Out() << "ulCount = " << ulCount << "\n\n";
-  HexDump(Out(), bytes().span(), buffer_len);
+void RepPartBuffer::Dump(TextOut& out) {
+  out << "id = " << buffer_id << " " << PrintedBufferName(buffer_id) << "\n";
+  out << "buffer_len = " << buffer_len << "\n";
+  out << "ulCount = " << ulCount << "\n\n";
+  HexDump(out, bytes().span(), buffer_len);
 }
 
 }  // namespace tallymere

@@ -35,7 +35,7 @@ class RepPartBuffer : public RepBuffer {
   // built), -1 otherwise.
   int Parse() override;
   // Prints the ID, the length, the record count and the bytes.
-  void Dump() override;
+  void Dump(TextOut& out) override;
   // String-list records into `strings` (appended).
   void Decode() override;
 
