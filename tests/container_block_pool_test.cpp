@@ -62,6 +62,21 @@ TEST(BlockPool, KeptBytesNeverExceedTwiceTheMostInUseAtOnce) {
   EXPECT_GT(stats.kept_blocks, 0u);
 }
 
+// Count tables grow by doubling from a few hundred bytes; their freed
+// blocks serve the next tables of the same power of two.
+TEST(BlockPool, MiddleSizedBlocksAreReusedWithinTheirPowerOfTwo) {
+  if (!block_pool::kEnabled) GTEST_SKIP() << "every block comes from the heap in this build";
+  for (size_t bytes = block_pool::kSmallestCached; bytes < block_pool::kSmallest; bytes *= 2) {
+    void* block = block_pool::AllocateCached(bytes + 1);
+    std::memset(block, 0x3C, bytes + 1);
+    block_pool::ReleaseCached(block, bytes + 1);
+    void* again = block_pool::AllocateCached(2 * bytes - 1);
+    EXPECT_EQ(again, block) << bytes;
+    std::memset(again, 0xC3, 2 * bytes - 1);
+    block_pool::ReleaseCached(again, 2 * bytes - 1);
+  }
+}
+
 TEST(BlockPool, UnpackedBuffersGrowAndShrinkThroughThePool) {
   ByteBuffer buffer;
   for (const size_t size : {size_t{100}, 3 * kMiB, size_t{70000}, 9 * kMiB, size_t{0}}) {

@@ -140,6 +140,64 @@ void Release(void* block) noexcept {
   platform::UnmapBlock(block, mapped);
 }
 
+namespace {
+
+// Cached blocks by power of two, 256 bytes to 64 KiB. What is kept stays within
+// a few megabytes: enough for the count tables of the parts in flight.
+constexpr unsigned kCachedLowestPower = 8;
+constexpr unsigned kCachedPowers = 9;
+constexpr size_t kMostCachedBytes = size_t{8} << 20;
+
+unsigned CachedPowerOf(size_t bytes) { return static_cast<unsigned>(std::bit_width(bytes - 1)); }
+
+struct Cache {
+  platform::Lock mutex;
+  std::array<std::vector<void*>, kCachedPowers> free;
+  size_t kept_bytes = 0;
+};
+
+Cache& TheCache() {
+  static Cache* cache = new Cache;  // never destroyed: blocks may be released during exit
+  return *cache;
+}
+
+}  // namespace
+
+void* AllocateCached(size_t bytes) {
+  const unsigned power = CachedPowerOf(bytes);
+  Cache& cache = TheCache();
+  {
+    std::lock_guard<platform::Lock> lock(cache.mutex);
+    std::vector<void*>& blocks = cache.free[power - kCachedLowestPower];
+    if (!blocks.empty()) {
+      void* block = blocks.back();
+      blocks.pop_back();
+      cache.kept_bytes -= size_t{1} << power;
+      return block;
+    }
+  }
+  return ::operator new(size_t{1} << power);
+}
+
+void ReleaseCached(void* block, size_t bytes) noexcept {
+  const unsigned power = CachedPowerOf(bytes);
+  Cache& cache = TheCache();
+  {
+    std::lock_guard<platform::Lock> lock(cache.mutex);
+    std::vector<void*>& blocks = cache.free[power - kCachedLowestPower];
+    if (cache.kept_bytes + (size_t{1} << power) <= kMostCachedBytes) {
+      try {
+        blocks.push_back(block);
+        cache.kept_bytes += size_t{1} << power;
+        return;
+      } catch (const std::bad_alloc&) {
+        // not kept: freed below
+      }
+    }
+  }
+  ::operator delete(block);
+}
+
 Stats Current() {
   Pool& pool = ThePool();
   std::lock_guard<platform::Lock> lock(pool.mutex);

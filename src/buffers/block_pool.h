@@ -17,13 +17,24 @@
 
 namespace tallymere::block_pool {
 
-// Blocks smaller than this come from the heap as usual.
+// Blocks smaller than this come from the heap, or from the cache below.
 inline constexpr size_t kSmallest = size_t{64} << 10;
 
 // A block of at least `bytes` (>= kSmallest) bytes.
 void* Allocate(size_t bytes);
 // Gives back a block that Allocate returned.
 void Release(void* block) noexcept;
+
+// Blocks from kSmallestCached up to kSmallest come from the heap by powers
+// of two, and freed ones are cached for reuse. Count tables and short part
+// contents take and free hundreds of thousands of them in a run; some heaps
+// (the Windows one among them) look for a free block of that size by
+// walking a list, which then became the run's hot spot.
+inline constexpr size_t kSmallestCached = size_t{256};
+// A block of at least `bytes` (kSmallestCached <= bytes < kSmallest).
+void* AllocateCached(size_t bytes);
+// Gives back a block that AllocateCached returned for the same `bytes`.
+void ReleaseCached(void* block, size_t bytes) noexcept;
 
 // Blocks kept for reuse and their bytes, and the most bytes ever in use.
 // Kept bytes stay within twice the most in use.
@@ -67,14 +78,17 @@ class PooledAllocator : public std::allocator<T> {
   T* allocate(size_t n) {
     if (n > SIZE_MAX / sizeof(T)) throw std::bad_array_new_length();
     const size_t bytes = n * sizeof(T);
-    if (!block_pool::kEnabled || bytes < block_pool::kSmallest) return std::allocator<T>::allocate(n);
     static_assert(alignof(T) <= __STDCPP_DEFAULT_NEW_ALIGNMENT__);
+    if (!block_pool::kEnabled || bytes < block_pool::kSmallestCached) return std::allocator<T>::allocate(n);
+    if (bytes < block_pool::kSmallest) return static_cast<T*>(block_pool::AllocateCached(bytes));
     return static_cast<T*>(block_pool::Allocate(bytes));
   }
   void deallocate(T* p, size_t n) noexcept {
     const size_t bytes = n * sizeof(T);
-    if (!block_pool::kEnabled || bytes < block_pool::kSmallest) {
+    if (!block_pool::kEnabled || bytes < block_pool::kSmallestCached) {
       std::allocator<T>::deallocate(p, n);
+    } else if (bytes < block_pool::kSmallest) {
+      block_pool::ReleaseCached(p, bytes);
     } else {
       block_pool::Release(p);
     }
