@@ -3,11 +3,9 @@
 #include <algorithm>
 #include <charconv>
 #include <cstring>
-#include <deque>
-#include <future>
 #include <numeric>
-#include <system_error>
 
+#include "counters/ordered_work.h"
 #include "counters/packed_rows.h"
 #include "platform/output.h"
 
@@ -311,22 +309,10 @@ uint64_t GroupReport::Write() {
     }
     return total;
   }
-  std::deque<std::future<void>> ahead;
-  size_t next = 0;
-  for (Batch& batch : batches) {
-    while (next < batches.size() && ahead.size() < threads_ + 1) {
-      Batch* planned = &batches[next++];
-      const auto format = [&, planned] { FormatBatch(order, dictionaries, packing, *planned); };
-      try {
-        ahead.push_back(std::async(std::launch::async, format));
-      } catch (const std::system_error&) {
-        ahead.push_back(std::async(std::launch::deferred, format));  // no thread to be had: done here
-      }
-    }
-    ahead.front().get();
-    ahead.pop_front();
-    write(batch);
-  }
+  OrderedWork formatting(batches.size(), threads_ + size_t{1},
+                         [&](size_t i) { FormatBatch(order, dictionaries, packing, batches[i]); });
+  formatting.Start(threads_);
+  formatting.UseInOrder([&](size_t i) { write(batches[i]); });
   return total;
 }
 
