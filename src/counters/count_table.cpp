@@ -31,11 +31,33 @@ void MergeSorted(SlotList& slots) {
 CountTable::Partition& CountTable::PartitionOf(uint32_t lead, uint32_t group) {
   RecentPartition& recent = recent_[(lead ^ (lead >> 12) ^ group * 0x9E3779B1u) % kRecentPartitions];
   if (recent.index != UINT32_MAX && recent.lead == lead && recent.group == group) return partitions_[recent.index];
-  const auto [it, added] =
-      partition_by_lead_.try_emplace((uint64_t{lead} << 32) | group, static_cast<uint32_t>(partitions_.size()));
-  if (added) partitions_.push_back(Partition{lead, group, {}});
-  recent = {lead, group, it->second};
-  return partitions_[it->second];
+  const auto fresh = static_cast<uint32_t>(partitions_.size());
+  const uint32_t index = partition_by_lead_.FindOrAdd((uint64_t{lead} << 32) | group, fresh);
+  if (index == fresh) partitions_.push_back(Partition{lead, group, {}});
+  recent = {lead, group, index};
+  return partitions_[index];
+}
+
+uint32_t CountTable::PartitionIndex::FindOrAdd(uint64_t key, uint32_t fresh) {
+  if (2 * (used_ + 1) > entries_.size()) Grow();
+  const size_t mask = entries_.size() - 1;
+  for (size_t at = static_cast<size_t>((key * 0x9E3779B97F4A7C15u) >> 32) & mask;; at = (at + 1) & mask) {
+    Entry& entry = entries_[at];
+    if (entry.index == kEmpty) {
+      entry = {key, fresh};
+      ++used_;
+      return fresh;
+    }
+    if (entry.key == key) return entry.index;
+  }
+}
+
+void CountTable::PartitionIndex::Grow() {
+  std::vector<Entry> old = std::exchange(entries_, std::vector<Entry>(std::max<size_t>(16, 2 * entries_.size())));
+  used_ = 0;
+  for (const Entry& entry : old) {
+    if (entry.index != kEmpty) FindOrAdd(entry.key, entry.index);
+  }
 }
 
 void CountTable::MakeRoom(Partition& partition, size_t more) {

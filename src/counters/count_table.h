@@ -19,7 +19,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <unordered_map>
 #include <vector>
 
 #include "buffers/block_pool.h"
@@ -90,8 +89,27 @@ class CountTable {
   // a large partition before it grows.
   void MakeRoom(Partition& partition, size_t more);
 
+  // Partition indexes by first level and group, in open addressing: a
+  // table is made for every part counted, and a map of nodes took one
+  // allocation for every partition of every part.
+  class PartitionIndex {
+   public:
+    // The index stored for `key`; else stores `fresh` and returns it.
+    uint32_t FindOrAdd(uint64_t key, uint32_t fresh);
+
+   private:
+    static constexpr uint32_t kEmpty = UINT32_MAX;
+    struct Entry {
+      uint64_t key = 0;
+      uint32_t index = kEmpty;
+    };
+    void Grow();
+    std::vector<Entry> entries_;  // a power of two, at most half full
+    size_t used_ = 0;
+  };
+
   std::vector<Partition> partitions_;
-  std::unordered_map<uint64_t, uint32_t> partition_by_lead_;
+  PartitionIndex partition_by_lead_;
   // The partitions found lately, by their first level and group: most key
   // paths go to one of the few periods of the part being counted.
   struct RecentPartition {
