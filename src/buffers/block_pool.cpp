@@ -164,6 +164,8 @@ Cache& TheCache() {
 }  // namespace
 
 void* AllocateCached(size_t bytes) {
+  // Where the heap serves these sizes well, they come from it as asked.
+  if (!platform::HeapSlowForMiddleSizedBlocks()) return ::operator new(bytes);
   const unsigned power = CachedPowerOf(bytes);
   Cache& cache = TheCache();
   {
@@ -180,6 +182,7 @@ void* AllocateCached(size_t bytes) {
 }
 
 void ReleaseCached(void* block, size_t bytes) noexcept {
+  if (!platform::HeapSlowForMiddleSizedBlocks()) return ::operator delete(block);
   const unsigned power = CachedPowerOf(bytes);
   Cache& cache = TheCache();
   {

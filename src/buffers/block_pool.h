@@ -26,10 +26,11 @@ void* Allocate(size_t bytes);
 void Release(void* block) noexcept;
 
 // Blocks from kSmallestCached up to kSmallest come from the heap by powers
-// of two, and freed ones are cached for reuse. Count tables and short part
-// contents take and free hundreds of thousands of them in a run; some heaps
-// (the Windows one among them) look for a free block of that size by
-// walking a list, which then became the run's hot spot.
+// of two, and freed ones are cached for reuse, where the system's heap is
+// slow to find such blocks itself. Count tables and short part contents
+// take and free hundreds of thousands of them in a run; the Windows heap
+// looks for a free block of that size by walking a list, which then became
+// the run's hot spot. Elsewhere they come from the heap as asked.
 inline constexpr size_t kSmallestCached = size_t{256};
 // A block of at least `bytes` (kSmallestCached <= bytes < kSmallest).
 void* AllocateCached(size_t bytes);

@@ -23,6 +23,8 @@ void KeepFreedMemory() {
   // which all threads share.
 }
 
+bool HeapSlowForMiddleSizedBlocks() { return false; }
+
 void* MapBlock(size_t bytes) {
   void* block = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   return block == MAP_FAILED ? nullptr : block;
