@@ -30,7 +30,7 @@ class BackendChoice {
 
 void UsePart(RepPartBuffer& part) {
   if (part.Parse() == 0) part.Decode();
-  part.Dump();
+  part.Dump(Out());
 }
 
 }  // namespace
@@ -49,7 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   RepDataBuffer checked(buffer);
   checked.Parse();
-  checked.Dump();
+  checked.Dump(Out());
 
   RepDataBuffer for_part(buffer);
   if (std::unique_ptr<RepPartBuffer> part = for_part.CreatePart(kind)) fuzz::UsePart(*part);

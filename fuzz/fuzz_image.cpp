@@ -42,7 +42,7 @@ void ReadNestedImages(RepFileBuffer& outer) {
     if (ReadImage(image, data.image())) {
       for (RepFooter& footer : image.footers) DecodeEverything(footer);
     }
-    image.Dump();
+    image.Dump(Out());
     image.ReleaseAllParts();
   }
 }
@@ -59,7 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (RepFooter& footer : image.footers) fuzz::DecodeEverything(footer);
     fuzz::ReadNestedImages(image);
   }
-  image.Dump();
+  image.Dump(Out());
   image.ReleaseAllParts();
   return 0;
 }
