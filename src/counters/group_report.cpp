@@ -302,16 +302,10 @@ uint64_t GroupReport::Write() {
     total += batch.total;
     batch.text.Release();
   };
-  if (threads_ == 0 || batches.size() < 2) {
-    for (Batch& batch : batches) {
-      FormatBatch(order, dictionaries, packing, batch);
-      write(batch);
-    }
-    return total;
-  }
   OrderedWork formatting(batches.size(), threads_ + size_t{1},
                          [&](size_t i) { FormatBatch(order, dictionaries, packing, batches[i]); });
-  formatting.Start(threads_);
+  // One batch is formatted where it is written, without helpers.
+  if (batches.size() > 1) formatting.Start(threads_);
   formatting.UseInOrder([&](size_t i) { write(batches[i]); });
   return total;
 }
