@@ -109,9 +109,13 @@ void CheckTotals(const RepCounters& counter, RunState& run) {
 // For the benchmark: with TALLYMERE_STATS set, the processor time of the
 // work only this thread can do (the walk, footers, settling, adding counts,
 // writing the report), which bounds how far more threads can speed a run up.
-void ReportSerialWork(uint64_t parallel_work_here) {
+bool StatsAsked() {
   const char* asked = std::getenv("TALLYMERE_STATS");
-  if (asked == nullptr || *asked == '\0') return;
+  return asked != nullptr && *asked != '\0';
+}
+
+void ReportSerialWork(uint64_t parallel_work_here) {
+  if (!StatsAsked()) return;
   const uint64_t serial = platform::ThreadCpuNanoseconds() - parallel_work_here;
   const block_pool::Stats blocks = block_pool::Current();
   Err() << "serial CPU ms: " << serial / 1000000 << "\nblocks in use at most KiB: " << blocks.most_used_bytes / 1024
@@ -164,6 +168,7 @@ RunOutcome Run(int argc, const char* const* argv) {
   {
     // One pipeline for both roots: it reads ahead across them.
     ScanPipeline pipeline(counter, run, progress.get());
+    if (StatsAsked()) pipeline.MeasureJobsHere();
     for (const RepositoryRoot* root : {&hot_root, &environment_root}) {
       if (root->exists) WalkRepository(*root, counter.time_filter, visited, pipeline);
     }

@@ -52,7 +52,8 @@ class ScanPipeline final : public WalkVisitor, private CountsSink {
   void Drain();
 
   // Processor time the calling thread spent on jobs (work any thread could
-  // have done), as against its own share of the run.
+  // have done), as against its own share of the run; measured once asked.
+  void MeasureJobsHere() { queue_.MeasureWaiterJobs(); }
   uint64_t job_nanoseconds_here() const { return queue_.waiter_job_nanoseconds(); }
   // Jobs handed out and not yet taken in, at most (tests).
   size_t window() const { return window_; }

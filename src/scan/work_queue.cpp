@@ -49,9 +49,9 @@ void WorkQueue::Wait(Job& job, PartTally* tally) {
     if (job.state_ == Job::State::kQueued) queued_.erase(std::find(queued_.begin(), queued_.end(), &job));
     job.state_ = Job::State::kRunning;
     lock.unlock();
-    const uint64_t started = platform::ThreadCpuNanoseconds();
+    const uint64_t started = measure_waiter_jobs_ ? platform::ThreadCpuNanoseconds() : 0;
     if (!job.abandoned) job.Run(tally);
-    waiter_job_nanoseconds_ += platform::ThreadCpuNanoseconds() - started;
+    if (measure_waiter_jobs_) waiter_job_nanoseconds_ += platform::ThreadCpuNanoseconds() - started;
     lock.lock();
     job.state_ = Job::State::kDone;
     return;
