@@ -1,12 +1,13 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
-#include <mutex>
+#include <optional>
 #include <vector>
 
 #include "platform/platform.h"
-#include "platform/sync.h"
 #include "platform/win32/win32_support.h"
+
+#include <winternl.h>
 
 namespace tallymere::platform {
 
@@ -15,42 +16,84 @@ using win32::UniqueHandle;
 
 namespace {
 
-// A file read by position. A read that names its offset (OVERLAPPED) costs
-// a round trip to wine's server for every call, to post a completion or set
-// an event; a read from the file pointer does not. So the pointer is set and
-// the bytes read under a lock: reads from several threads take turns, each
-// a copy out of the system's cache. One call reads at most a 32-bit count.
+// Reads by position through the native call, with no event, no completion
+// and no file pointer to share: threads read the same handle at once, and
+// under wine each read is one pread and no round trip to its server (the
+// documented positional read, ReadFile with an OVERLAPPED, posts a
+// completion there, a server call for every read). The kernel serializes
+// reads on a synchronous handle itself, so no lock of ours is needed.
+using NtReadFileCall = LONG(NTAPI*)(HANDLE file, HANDLE event, void* apc, void* apc_context, IO_STATUS_BLOCK* io,
+                                    void* buffer, ULONG length, LARGE_INTEGER* offset, ULONG* key);
+using NtStatusToErrorCall = ULONG(NTAPI*)(LONG status);
+constexpr LONG kStatusEndOfFile = static_cast<LONG>(0xC0000011);
+
+struct NativeReads {
+  NtReadFileCall read = nullptr;
+  NtStatusToErrorCall error_of = nullptr;
+};
+
+const NativeReads& Native() {
+  static const NativeReads calls = [] {
+    NativeReads found;
+    if (const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll")) {
+      found.read = reinterpret_cast<NtReadFileCall>(reinterpret_cast<void*>(GetProcAddress(ntdll, "NtReadFile")));
+      found.error_of = reinterpret_cast<NtStatusToErrorCall>(
+          reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlNtStatusToDosError")));
+    }
+    if (found.read == nullptr || found.error_of == nullptr) found = {};
+    return found;
+  }();
+  return calls;
+}
+
+// One read of at most a 32-bit count at `offset`: the bytes read, 0 at the
+// end of the file, nothing (and `error` set) when the read failed.
+std::optional<DWORD> ReadPiece(HANDLE file, uint64_t offset, uint8_t* out, DWORD length, DWORD& error) {
+  LARGE_INTEGER position;
+  position.QuadPart = static_cast<LONGLONG>(offset);
+  if (const NativeReads& native = Native(); native.read != nullptr) {
+    IO_STATUS_BLOCK io{};
+    const LONG status = native.read(file, nullptr, nullptr, nullptr, &io, out, length, &position, nullptr);
+    if (status == kStatusEndOfFile) return 0;
+    if (status < 0) {
+      error = native.error_of(status);
+      return std::nullopt;
+    }
+    return static_cast<DWORD>(io.Information);
+  }
+  OVERLAPPED at{};
+  at.Offset = static_cast<DWORD>(position.LowPart);
+  at.OffsetHigh = static_cast<DWORD>(position.HighPart);
+  DWORD got = 0;
+  if (ReadFile(file, out, length, &got, &at)) return got;
+  error = GetLastError();
+  if (error == ERROR_HANDLE_EOF) return 0;
+  return std::nullopt;
+}
+
 class Win32File final : public RandomAccessFile {
  public:
   Win32File(UniqueHandle handle, uint64_t size) : RandomAccessFile(size), handle_(std::move(handle)) {}
 
   std::optional<size_t> ReadAt(uint64_t offset, uint8_t* out, size_t length, std::string& error_text) const override {
     constexpr size_t kPiece = size_t{1} << 30;
-    std::lock_guard<Lock> lock(mutex_);
-    LARGE_INTEGER position;
-    position.QuadPart = static_cast<LONGLONG>(offset);
-    if (!SetFilePointerEx(handle_.get(), position, nullptr, FILE_BEGIN)) {
-      error_text = win32::CLibraryErrorText(GetLastError());
-      return std::nullopt;
-    }
     size_t done = 0;
     while (done < length) {
-      DWORD got = 0;
-      if (!ReadFile(handle_.get(), out + done, static_cast<DWORD>(std::min(length - done, kPiece)), &got, nullptr)) {
-        const DWORD error = GetLastError();
-        if (error == ERROR_HANDLE_EOF) break;  // the file ends here now
+      DWORD error = 0;
+      const std::optional<DWORD> got =
+          ReadPiece(handle_.get(), offset + done, out + done, static_cast<DWORD>(std::min(length - done, kPiece)), error);
+      if (!got) {
         error_text = win32::CLibraryErrorText(error);
         return std::nullopt;
       }
-      if (got == 0) break;
-      done += got;
+      if (*got == 0) break;  // the file ends here now
+      done += *got;
     }
     return done;
   }
 
  private:
   UniqueHandle handle_;
-  mutable Lock mutex_;
 };
 
 OpenResult Failed(ReadError error, std::string text) { return {nullptr, error, std::move(text)}; }
@@ -148,9 +191,12 @@ std::optional<FileIdentity> IdentityOf(const std::string& path, std::string& err
 // point) lies on the folder's volume, so the volume serial number, which
 // the system finds with a volume query (a call to another process under
 // some Windows layers), is asked once per folder instead of once per entry.
-// Links are described one by one, followed to what they lead to. A
-// non-folder is still opened for its attributes alone, to tell a disk file
-// from a device.
+// Links are described one by one, followed to what they lead to. An entry
+// with bytes in it is a disk file: the devices, pipes and sockets a name in
+// a folder can lead to (a Unix folder's FIFOs under wine) list with no
+// length. An empty one is opened for its attributes alone, to tell a disk
+// file from a device without blocking on a pipe; each open is a call to
+// another process under wine, so most files are spared it.
 bool ListFolder(const std::string& folder, std::vector<DirEntry>& entries, std::string& error_text) {
   const std::wstring wide = win32::WidenLossy(folder);
   const UniqueHandle handle = AdoptHandle(
@@ -186,6 +232,8 @@ bool ListFolder(const std::string& folder, std::vector<DirEntry>& entries, std::
           entry.identity = {own.dwVolumeSerialNumber, static_cast<uint64_t>(info->FileId.QuadPart)};
           if (info->FileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
             entry.kind = EntryKind::kFolder;
+          } else if (info->EndOfFile.QuadPart > 0) {
+            entry.kind = EntryKind::kFile;
           } else {
             entry.kind = EntryKind::kUnknown;
             DWORD error = 0;
