@@ -195,6 +195,34 @@ TEST(Report, PartsOfManyAndOfFewEventsCountAlike) {
   }
 }
 
+// A report of megabytes leaves the program in many writes; on Windows its
+// line ends become CR LF on the way. No line may be cut, doubled or lose
+// its line end where one write ends and the next begins.
+TEST(Report, AReportOfMegabytesIsWrittenWholeWithThePlatformsLineEnds) {
+  FooterDescription footer;
+  footer.log = u"Security";
+  repwriter::PartDescription part{.index = 1};
+  for (uint32_t e = 0; e < 70000; ++e) {
+    part.events.push_back(At(k20180307 + e * 3600, 4000 + e % 97, e % 2 ? u"dc01" : u"workstation-0042"));
+  }
+  footer.parts = {part};
+  const Repository repo({{.image = {.footers = {footer}}}});
+  std::string expected = ExpectedReport(8, repo.Events());
+  ASSERT_GT(expected.size(), size_t{2} << 20);
+#ifdef _WIN32
+  std::string with_cr;
+  for (char c : expected) {
+    if (c == '\n') with_cr.push_back('\r');
+    with_cr.push_back(c);
+  }
+  expected = std::move(with_cr);
+#endif
+  const ProgramResult raw = RunProgramRaw({"-m", "8", repo.Path()});
+  EXPECT_EQ(raw.status, 0) << raw.err;
+  EXPECT_EQ(raw.out.size(), expected.size());
+  EXPECT_TRUE(raw.out == expected);
+}
+
 TEST(Report, TimeWindowsAtExactBoundaries) {
   const Repository repo(RandomFiles(11));
   const auto events = repo.Events();

@@ -4,7 +4,9 @@
 #include <shellapi.h>  // after the Windows headers it builds on
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
+#include <vector>
 
 namespace tallymere::platform {
 
@@ -61,27 +63,54 @@ bool WriteConsoleText(HANDLE console, std::string_view bytes, std::string& error
   return true;
 }
 
+// Where the next line end lies in `text`, or text.size() if none does.
+// Eight bytes a step: the C library's memchr goes byte by byte in some
+// runtimes, and this scan runs over every byte of the report, on the one
+// thread that writes it.
+size_t LineEndIn(std::string_view text) {
+  constexpr uint64_t kOnes = 0x0101010101010101u;
+  constexpr uint64_t kHighs = 0x8080808080808080u;
+  constexpr uint64_t kNewlines = kOnes * '\n';
+  size_t at = 0;
+  for (; at + 8 <= text.size(); at += 8) {
+    uint64_t word;
+    std::memcpy(&word, text.data() + at, 8);
+    const uint64_t x = word ^ kNewlines;  // a zero byte where a newline was
+    if (((x - kOnes) & ~x & kHighs) != 0) break;
+  }
+  for (; at < text.size(); ++at) {
+    if (text[at] == '\n') return at;
+  }
+  return at;
+}
+
 // A file or a pipe gets the text with CR LF line ends, converted piece by
-// piece in a buffer of fixed size: a report of hundreds of megabytes costs
-// one pass over its bytes and no allocation, rather than a copy of the same
-// size (which the heap would map afresh for every megabyte written).
+// piece in a buffer the thread keeps: a report of hundreds of megabytes
+// costs one pass over its bytes and no allocation, rather than a copy of the
+// same size (which the heap would map afresh for every megabyte written).
+// Pieces of a megabyte keep the writes as few as where no conversion is
+// needed; every write is a system call, and more under some Windows layers.
 bool WriteBytesWithCrLf(HANDLE handle, std::string_view text, std::string& error_text) {
-  constexpr size_t kPiece = size_t{32} << 10;
-  char piece[kPiece];
+  constexpr size_t kMostPiece = size_t{1} << 20;
+  thread_local std::vector<char> room;
+  // Short texts (lines to standard error) need no more than their size.
+  const size_t wanted = std::min(kMostPiece, text.size() + text.size() / 8 + 2);
+  if (room.size() < wanted) room.resize(wanted);
+  char* const piece = room.data();
+  const size_t piece_size = room.size();
   size_t used = 0;
   while (!text.empty()) {
     // Room for a run of bytes and, should a line end follow it, CR LF.
-    if (kPiece - used < 2) {
+    if (piece_size - used < 2) {
       if (!WriteBytes(handle, std::string_view(piece, used), error_text)) return false;
       used = 0;
     }
-    const size_t span = std::min(text.size(), kPiece - used - 1);
-    const void* line_end = std::memchr(text.data(), '\n', span);
-    const size_t run = line_end ? static_cast<size_t>(static_cast<const char*>(line_end) - text.data()) : span;
+    const size_t span = std::min(text.size(), piece_size - used - 1);
+    const size_t run = LineEndIn(text.substr(0, span));
     std::memcpy(piece + used, text.data(), run);
     used += run;
     text.remove_prefix(run);
-    if (line_end) {
+    if (run < span) {
       piece[used++] = '\r';
       piece[used++] = '\n';
       text.remove_prefix(1);
