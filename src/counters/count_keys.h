@@ -4,8 +4,11 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
+#include <string_view>
+#include <type_traits>
 #include <unordered_map>
 #include <vector>
 
@@ -74,23 +77,36 @@ struct KeyPools {
   ValuePool event_types;
 };
 
+// Hashes a text by its characters, whether held in a string or viewed, so
+// that a cache can be asked with a view and no string is made for a hit.
+struct TextHash {
+  using is_transparent = void;
+  size_t operator()(std::u16string_view text) const { return std::hash<std::u16string_view>{}(text); }
+};
+
 // A thread's memory of the ids it has interned, in front of a shared pool:
 // most keys recur part after part, and are then found without a lock.
 template <class Key, class Pool>
 class PoolCache {
  public:
   explicit PoolCache(Pool& pool) : pool_(pool) {}
-  uint32_t Intern(const Key& key) {
+  // `key` is a Key or, for texts, a view of one.
+  template <class Lookup>
+  uint32_t Intern(const Lookup& key) {
     const auto found = ids_.find(key);
     if (found != ids_.end()) return found->second;
-    const uint32_t id = pool_.Intern(key);
-    ids_.emplace(key, id);
+    const Key owned(key);
+    const uint32_t id = pool_.Intern(owned);
+    ids_.emplace(owned, id);
     return id;
   }
 
  private:
+  using Map = std::conditional_t<std::is_same_v<Key, std::u16string>,
+                                 std::unordered_map<Key, uint32_t, TextHash, std::equal_to<>>,
+                                 std::unordered_map<Key, uint32_t>>;
   Pool& pool_;
-  std::unordered_map<Key, uint32_t> ids_;
+  Map ids_;
 };
 
 // "2018-03-07" for a day key, "2018-03-07 14:00" for an hour key (UTC).

@@ -17,12 +17,6 @@ namespace {
 constexpr uint32_t kFullEventIdPlatform = 610;
 const std::u16string kNoCategory = u"N/A";
 
-std::u16string Utf16FromBytes(Bytes bytes) {
-  std::u16string text(bytes.size() / 2, u'\0');
-  for (size_t i = 0; i < text.size(); ++i) text[i] = static_cast<char16_t>(LoadLE16(bytes.data() + 2 * i));
-  return text;
-}
-
 // Full variants read the decoded tables of a part.
 class DecodedSource {
  public:
@@ -43,7 +37,7 @@ class DecodedSource {
   uint32_t ComputerRows() const { return computers_ ? static_cast<uint32_t>(computers_->table.size()) : 0; }
   uint32_t EventId(uint32_t row) const { return categories_->table[row].event_id; }
   uint16_t EventType(uint32_t row) const { return categories_->table[row].event_type; }
-  std::u16string Category(uint32_t row) const { return categories_->table[row].category; }
+  const std::u16string& Category(uint32_t row) const { return categories_->table[row].category; }
   uint32_t TimeBase(uint32_t row) const { return computers_->table[row].value; }
   std::u16string Computer(uint32_t row) const {
     std::u16string name = computers_->table[row].text;
@@ -58,17 +52,13 @@ class DecodedSource {
 };
 
 // Fast variants read the columns built at parse time and keep the running
-// time offset themselves; only the computer table is decoded, and only by
-// the groupings that need computer names.
+// time offset themselves. Names are read from the part's bytes into one
+// string the source keeps, and interned from there: a part's names are
+// mostly found in the tally's cache, so they cost no allocation.
 class ColumnSource {
  public:
-  ColumnSource(RepPart& part, bool decode_computers)
-      : events_(*part.events()), categories_(part.categories()), computers_(part.computers()) {
-    if (decode_computers && computers_ != nullptr) {
-      computers_->Decode();
-      for (auto& row : computers_->table) UpperCaseAscii(row.text);
-    }
-  }
+  explicit ColumnSource(RepPart& part)
+      : events_(*part.events()), categories_(part.categories()), computers_(part.computers()) {}
 
   uint32_t Records() const { return events_.ulCount; }
   // The running offset grows by every record's delta, also for one that the
@@ -86,17 +76,26 @@ class ColumnSource {
   uint32_t ComputerRows() const { return computers_ ? computers_->ulCount : 0; }
   uint32_t EventId(uint32_t row) const { return categories_->EventId(row); }
   uint16_t EventType(uint32_t row) const { return categories_->EventType(row); }
-  std::u16string Category(uint32_t row) const { return Utf16FromBytes(categories_->CategoryBytes(row)); }
   uint32_t TimeBase(uint32_t row) const { return computers_->TimeBase(row); }
-  // Rows beyond the decoded table (never for a parsed table) read as empty.
-  std::u16string Computer(uint32_t row) const {
-    return row < computers_->table.size() ? computers_->table[row].text : std::u16string();
+  // Texts valid until the next call.
+  std::u16string_view Category(uint32_t row) { return TextOf(categories_->CategoryBytes(row)); }
+  std::u16string_view Computer(uint32_t row) {
+    TextOf(computers_->NameBytes(row));
+    UpperCaseAscii(text_);
+    return text_;
   }
 
  private:
+  std::u16string_view TextOf(Bytes bytes) {
+    text_.resize(bytes.size() / 2);
+    for (size_t i = 0; i < text_.size(); ++i) text_[i] = static_cast<char16_t>(LoadLE16(bytes.data() + 2 * i));
+    return text_;
+  }
+
   RepEventsBuffer& events_;
   RepCatBuffer* categories_;
   RepCompBuffer* computers_;
+  std::u16string text_;
 };
 
 }  // namespace
@@ -121,7 +120,7 @@ std::unique_ptr<PartCounts> GroupTally::Count(RepPart& part, const FooterPropInf
   counts_ = counts.get();
   try {
     if (settings_.fast) {
-      ColumnSource source(part, family_.Has(KeyKind::kComputer));
+      ColumnSource source(part);
       CountEvents(source, prop_info, count.ulCount);
     } else {
       DecodedSource source(part);
@@ -156,8 +155,8 @@ void GroupTally::PrepareRows(Source& source, bool needs_categories) {
     if (event_ids) keys.event_id_key = event_ids_.Intern(keys.event_id);
     if (event_types) keys.event_type_key = event_types_.Intern(source.EventType(row));
     if (names) {
-      const std::u16string name = source.Category(row);
-      keys.category = categories_.Intern(name.empty() ? kNoCategory : name);
+      const std::u16string_view name = source.Category(row);
+      keys.category = categories_.Intern(name.empty() ? std::u16string_view(kNoCategory) : name);
     }
   }
   computer_rows_.resize(needs_computer_table_ ? source.ComputerRows() : 0);
