@@ -29,7 +29,7 @@ class OrderedWork {
   OrderedWork& operator=(const OrderedWork&) = delete;
 
   // Starts up to `threads` helpers, fewer when the system refuses threads;
-  // without any, Use makes each item itself.
+  // without any, UseInOrder makes each item itself.
   void Start(unsigned threads);
   // Calls `use(i)` for every item in order, each once it is made. What a
   // `make` threw is thrown here, at its item's turn.
