@@ -51,57 +51,73 @@ std::map<std::pair<KeyPath, uint32_t>, uint64_t> ReadBack(const CountTable& tabl
   return counts;
 }
 
-TEST(CountTable, CountsEveryKeyPathAcrossPartitionsGrowthAndMerges) {
-  CountTable table;
-  std::map<std::pair<KeyPath, uint32_t>, uint64_t> expected;
+// A part's table keeps every slot where Add put it, across partitions and
+// growth, as the memo's slot indexes need; runs cover its slots in order.
+TEST(PartCountTable, SlotIndexesStayValidAndRunsCoverEverySlotInOrder) {
+  PartCountTable table;
   std::mt19937 engine(7);
   const auto random = [&engine] { return static_cast<uint32_t>(engine()); };
-  bool moved_once = false;
-  for (int i = 0; i < 200000; ++i) {
-    // Few first levels and logs, few rests: partitions fill up and are
-    // merged many times.
-    const KeyPath key{random() % 3, random() % 300, random() % 3, 0xFFFFFFFFu - random() % 2};
-    const uint32_t group = random() % 2;
-    bool moved = false;
-    CountSlot* slot = table.Increment(key, group, moved);
-    moved_once |= moved;
-    ASSERT_EQ(slot->rest, (KeyRest{key[1], key[2], key[3]}));
-    ++expected[{key, group}];
-    if (i % 3 == 0) {  // as the memo does for a repeat
-      ASSERT_TRUE(slot->TryIncrement());
-      ++expected[{key, group}];
-    }
+  std::vector<std::pair<KeyPath, uint32_t>> added;
+  for (int i = 0; i < 50000; ++i) {
+    // Mostly long stretches of one first level, as events in time order give.
+    const KeyPath key{static_cast<uint32_t>(i / 5000) + (random() % 50 == 0 ? 100 : 0), random(), random(), random()};
+    const uint32_t group = i % 7 == 0 ? 1 : 0;
+    ASSERT_EQ(table.Add(key, group, 1), added.size());
+    added.emplace_back(key, group);
   }
-  EXPECT_TRUE(moved_once);
-  EXPECT_EQ(ReadBack(table), expected);
-  // 3,600 key paths in 6 partitions: merging keeps the slots near that,
-  // far below one per event.
-  EXPECT_LT(table.size(), 6 * 8192u);
+  for (uint32_t i = 0; i < added.size(); i += 3) ASSERT_TRUE(table.slots()[i].TryIncrement());
+  uint32_t begin = 0;
+  std::vector<size_t> per_partition(table.partitions().size());
+  for (const PartCountTable::Run& run : table.runs()) {
+    ASSERT_GT(run.end, begin);
+    const PartCountTable::Partition& partition = table.partitions()[run.partition];
+    for (uint32_t i = begin; i < run.end; ++i) {
+      ASSERT_EQ(partition.lead, added[i].first[0]);
+      ASSERT_EQ(partition.group, added[i].second);
+      const CountSlot& slot = table.slots()[i];
+      ASSERT_EQ(slot.rest, (KeyRest{added[i].first[1], added[i].first[2], added[i].first[3]}));
+      ASSERT_EQ(slot.count, i % 3 == 0 ? 2u : 1u);
+    }
+    per_partition[run.partition] += run.end - begin;
+    begin = run.end;
+  }
+  EXPECT_EQ(begin, added.size());
+  for (size_t p = 0; p < per_partition.size(); ++p) EXPECT_EQ(per_partition[p], table.partitions()[p].slots);
+
+  // Cleared, it counts the next part from scratch in the memory it has.
+  const size_t bytes = table.capacity_bytes();
+  table.Clear();
+  EXPECT_EQ(table.size(), 0u);
+  EXPECT_TRUE(table.partitions().empty() && table.runs().empty());
+  EXPECT_EQ(table.Add({5, 6, 7, 8}, 9, 4), 0u);
+  EXPECT_EQ(table.partitions().size(), 1u);
+  EXPECT_EQ(table.capacity_bytes(), bytes);
 }
 
 // Parts are counted into tables of their own and absorbed one after
-// another: into an empty table, and into one whose partitions are large
+// another: into an empty map, and into one whose partitions are large
 // enough to be merged while they take the slots in.
-TEST(CountTable, AbsorbAddsEveryCountOfPartTables) {
+TEST(CountTable, AbsorbAddsEveryCountOfPartTablesAndMergesFullPartitions) {
   CountTable total;
   std::map<std::pair<KeyPath, uint32_t>, uint64_t> expected;
   std::mt19937 engine(3);
   const auto random = [&engine] { return static_cast<uint32_t>(engine()); };
-  for (int part = 0; part < 40; ++part) {
-    CountTable counts;
+  PartCountTable counts;
+  for (int part = 0; part < 60; ++part) {
     for (int i = 0; i < 3000; ++i) {
-      const KeyPath key{random() % 4, random() % 500, static_cast<uint32_t>(part % 3), 0};
+      const KeyPath key{random() % 4, random() % 500, static_cast<uint32_t>(part % 3), 0xFFFFFFFFu - random() % 2};
       const uint32_t group = random() % 2;
-      bool moved = false;
-      counts.Increment(key, group, moved);
-      ++expected[{key, group}];
+      const uint32_t count = random() % 500 == 0 ? CountSlot::kFull - random() % 3 : 1;
+      counts.Add(key, group, count);
+      expected[{key, group}] += count;
     }
     total.Absorb(counts);
-    EXPECT_TRUE(counts.partitions().empty());
-    EXPECT_EQ(counts.size(), 0u);
+    counts.Clear();
   }
   EXPECT_EQ(ReadBack(total), expected);
-  EXPECT_LT(total.size(), 8 * 2 * 8192u);  // merged as the partitions filled, not one slot per event
+  // 6,000 key paths in 8 partitions: merged as the partitions filled, not
+  // one slot per event.
+  EXPECT_LT(total.size(), 8 * 2 * 8192u);
 }
 
 TEST(CountTable, MergeSortedSumsNeighboursOfOneKeyPathWithinThirtyTwoBits) {
@@ -220,6 +236,7 @@ TEST(KeyPacking, SortPackedOrdersKeysOfEveryWidthAndSize) {
 // two tallies' shares hold them), a key path counted in several slots and
 // in both tables.
 void FillHourlyCounts(KeyPools& pools, CountTable& first, CountTable& second) {
+  PartCountTable part;
   const uint32_t security = pools.logs.Intern(u"Security");
   const uint32_t system = pools.logs.Intern(u"System");
   const uint32_t ws7 = pools.computers.Intern(u"WS7");
@@ -227,12 +244,14 @@ void FillHourlyCounts(KeyPools& pools, CountTable& first, CountTable& second) {
   const uint32_t failure = pools.event_ids.Intern(0xC0000005u);  // ordered as a negative number
   const uint32_t logon = pools.event_ids.Intern(4624);
   const uint32_t hour = 1520431200;  // 2018-03-07 14:00 UTC
-  bool moved = false;
-  for (int i = 0; i < 3; ++i) first.Increment({hour, dc01, security, logon}, security, moved);
-  first.Add({hour, ws7, security, failure}, security, 5, moved);
-  first.Add({hour + 3600, dc01, system, logon}, system, 2, moved);
-  second.Add({hour, dc01, security, logon}, security, 4, moved);
-  second.Add({hour - 3600, ws7, system, failure}, system, 1, moved);
+  for (int i = 0; i < 3; ++i) part.Add({hour, dc01, security, logon}, security, 1);
+  part.Add({hour, ws7, security, failure}, security, 5);
+  part.Add({hour + 3600, dc01, system, logon}, system, 2);
+  first.Absorb(part);
+  part.Clear();
+  part.Add({hour, dc01, security, logon}, security, 4);
+  part.Add({hour - 3600, ws7, system, failure}, system, 1);
+  second.Absorb(part);
 }
 
 // Rows whose ranks would not fit 64 bits are sorted level by level instead

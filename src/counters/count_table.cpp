@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
+#include <stdexcept>
 #include <utility>
 
 namespace tallymere {
@@ -28,17 +30,21 @@ void MergeSorted(SlotList& slots) {
   slots.resize(kept);
 }
 
-CountTable::Partition& CountTable::PartitionOf(uint32_t lead, uint32_t group) {
-  RecentPartition& recent = recent_[(lead ^ (lead >> 12) ^ group * 0x9E3779B1u) % kRecentPartitions];
-  if (recent.index != UINT32_MAX && recent.lead == lead && recent.group == group) return partitions_[recent.index];
-  const auto fresh = static_cast<uint32_t>(partitions_.size());
-  const uint32_t index = partition_by_lead_.FindOrAdd((uint64_t{lead} << 32) | group, fresh);
-  if (index == fresh) partitions_.push_back(Partition{lead, group, {}});
+uint32_t PartitionFinder::FindOrAdd(uint32_t lead, uint32_t group, uint32_t fresh) {
+  Recent& recent = recent_[(lead ^ (lead >> 12) ^ group * 0x9E3779B1u) % kRecentPartitions];
+  if (recent.index != kEmpty && recent.lead == lead && recent.group == group) return recent.index;
+  const uint32_t index = FindOrAddInIndex((uint64_t{lead} << 32) | group, fresh);
   recent = {lead, group, index};
-  return partitions_[index];
+  return index;
 }
 
-uint32_t CountTable::PartitionIndex::FindOrAdd(uint64_t key, uint32_t fresh) {
+void PartitionFinder::Clear() {
+  std::fill(entries_.begin(), entries_.end(), Entry{});
+  used_ = 0;
+  recent_.fill(Recent{});
+}
+
+uint32_t PartitionFinder::FindOrAddInIndex(uint64_t key, uint32_t fresh) {
   if (2 * (used_ + 1) > entries_.size()) Grow();
   const size_t mask = entries_.size() - 1;
   for (size_t at = static_cast<size_t>((key * 0x9E3779B97F4A7C15u) >> 32) & mask;; at = (at + 1) & mask) {
@@ -52,12 +58,45 @@ uint32_t CountTable::PartitionIndex::FindOrAdd(uint64_t key, uint32_t fresh) {
   }
 }
 
-void CountTable::PartitionIndex::Grow() {
+void PartitionFinder::Grow() {
   std::vector<Entry> old = std::exchange(entries_, std::vector<Entry>(std::max<size_t>(16, 2 * entries_.size())));
   used_ = 0;
   for (const Entry& entry : old) {
-    if (entry.index != kEmpty) FindOrAdd(entry.key, entry.index);
+    if (entry.index != kEmpty) FindOrAddInIndex(entry.key, entry.index);
   }
+}
+
+uint32_t PartCountTable::Add(const KeyPath& key, uint32_t group, uint32_t count) {
+  // A part has at most 2^32 - 1 events, and a slot counts at least one.
+  if (slots_.size() >= UINT32_MAX) throw std::length_error("part count table");
+  const auto fresh = static_cast<uint32_t>(partitions_.size());
+  const uint32_t partition = finder_.FindOrAdd(key[0], group, fresh);
+  if (partition == fresh) partitions_.push_back(Partition{key[0], group, 0});
+  if (runs_.empty() || runs_.back().partition != partition) runs_.push_back(Run{partition, 0});
+  const auto index = static_cast<uint32_t>(slots_.size());
+  slots_.push_back(CountSlot{{key[1], key[2], key[3]}, count});
+  ++partitions_[partition].slots;
+  runs_.back().end = index + 1;
+  return index;
+}
+
+void PartCountTable::Clear() {
+  partitions_.clear();
+  finder_.Clear();
+  runs_.clear();
+  slots_.clear();
+}
+
+size_t PartCountTable::capacity_bytes() const {
+  return partitions_.capacity() * sizeof(Partition) + runs_.capacity() * sizeof(Run) +
+         slots_.capacity() * sizeof(CountSlot);
+}
+
+uint32_t CountTable::IndexOf(uint32_t lead, uint32_t group) {
+  const auto fresh = static_cast<uint32_t>(partitions_.size());
+  const uint32_t index = finder_.FindOrAdd(lead, group, fresh);
+  if (index == fresh) partitions_.push_back(Partition{lead, group, {}});
+  return index;
 }
 
 void CountTable::MakeRoom(Partition& partition, size_t more) {
@@ -69,33 +108,28 @@ void CountTable::MakeRoom(Partition& partition, size_t more) {
     MergeSorted(slots);
     size_ += slots.size();
   }
+  // Powers of two, the sizes the allocator hands out anyway.
   const size_t needed = slots.size() + more;
-  if (needed * 2 > slots.capacity()) slots.reserve(std::max({kInitialCapacity, 2 * slots.capacity(), needed}));
+  if (needed * 2 > slots.capacity()) slots.reserve(std::bit_ceil(std::max({kInitialCapacity, 2 * slots.capacity(), needed})));
 }
 
-CountSlot* CountTable::Add(const KeyPath& key, uint32_t group, uint32_t count, bool& moved) {
-  // Slot pointers survive a new partition: moving a partition keeps its array.
-  Partition& partition = PartitionOf(key[0], group);
-  SlotList& slots = partition.slots;
-  moved = slots.size() == slots.capacity();
-  if (moved) MakeRoom(partition, 1);
-  ++size_;
-  return &slots.emplace_back(CountSlot{{key[1], key[2], key[3]}, count});
-}
-
-void CountTable::Absorb(CountTable& other) {
-  if (partitions_.empty()) {
-    std::swap(*this, other);
-    other = CountTable();
-    return;
+// Room is made in every partition first, so that a merge cannot change a
+// partition while its runs are being copied.
+void CountTable::Absorb(const PartCountTable& part) {
+  absorbed_into_.clear();
+  for (const PartCountTable::Partition& from : part.partitions()) {
+    const uint32_t index = IndexOf(from.lead, from.group);
+    MakeRoom(partitions_[index], from.slots);
+    absorbed_into_.push_back(index);
   }
-  for (Partition& from : other.partitions_) {
-    Partition& into = PartitionOf(from.lead, from.group);
-    MakeRoom(into, from.slots.size());
-    into.slots.insert(into.slots.end(), from.slots.begin(), from.slots.end());
-    size_ += from.slots.size();
+  const CountSlot* slots = part.slot_list().data();
+  uint32_t begin = 0;
+  for (const PartCountTable::Run& run : part.runs()) {
+    SlotList& into = partitions_[absorbed_into_[run.partition]].slots;
+    into.insert(into.end(), slots + begin, slots + run.end);
+    begin = run.end;
   }
-  other = CountTable();
+  size_ += part.size();
 }
 
 namespace {

@@ -10,13 +10,15 @@
 //
 // A partition is a list of (key path, count) slots that only grows at its
 // end: counting a key path the caller has not seen lately is a store to the
-// next slot. A hash table put each new key path at a random place of ever
+// next slot of its part's table, and adding a part is a copy to the ends of
+// partitions. A hash table put each new key path at a random place of ever
 // new memory, a cache miss for nearly every event of the groupings whose
 // events are mostly new key paths. The caller's memo catches most repeats;
 // the slots of a key path it misses are summed when a large partition fills
 // up, and for the report.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -58,6 +60,78 @@ struct CountSlot {
   }
 };
 
+// Finds partitions by first level and group.
+class PartitionFinder {
+ public:
+  // The index recorded for (lead, group); else records `fresh` and returns it.
+  uint32_t FindOrAdd(uint32_t lead, uint32_t group, uint32_t fresh);
+  // Forgets every partition, keeping the memory.
+  void Clear();
+
+ private:
+  // Open addressing: a table is made for every part counted, and a map of
+  // nodes took one allocation for every partition of every part.
+  static constexpr uint32_t kEmpty = UINT32_MAX;
+  struct Entry {
+    uint64_t key = 0;
+    uint32_t index = kEmpty;
+  };
+  uint32_t FindOrAddInIndex(uint64_t key, uint32_t fresh);
+  void Grow();
+  std::vector<Entry> entries_;  // a power of two, at most half full
+  size_t used_ = 0;
+  // The partitions found lately: most key paths go to one of the few
+  // periods of the part being counted.
+  struct Recent {
+    uint32_t lead = 0;
+    uint32_t group = 0;
+    uint32_t index = kEmpty;
+  };
+  static constexpr size_t kRecentPartitions = 64;
+  std::array<Recent, kRecentPartitions> recent_{};
+};
+
+// The counts of one part, kept until they are added to the count map in
+// walk order. The slots are one list in the order counted, and runs say
+// which partition each stretch of it belongs to: a part's events come in
+// time order, so its key paths fall into few partitions, in long runs. One
+// list rather than one per partition, because a table is used again part
+// after part: once it has grown to the size of a part, counting the next
+// one allocates nothing.
+class PartCountTable {
+ public:
+  struct Partition {
+    uint32_t lead = 0;
+    uint32_t group = 0;
+    size_t slots = 0;  // in all of its runs
+  };
+  struct Run {
+    uint32_t partition = 0;  // index into partitions()
+    uint32_t end = 0;        // slots [end of the run before, end)
+  };
+
+  // Adds `count` (1 to kFull) to the count of `key` in a new slot, and
+  // returns the slot's index: incrementing that slot later counts the key
+  // path again. Indexes stay valid until Clear; addresses until the next Add.
+  uint32_t Add(const KeyPath& key, uint32_t group, uint32_t count);
+  CountSlot* slots() { return slots_.data(); }
+  // Forgets every count, keeping the memory for the next part.
+  void Clear();
+
+  size_t size() const { return slots_.size(); }
+  // Bytes held, counted or not.
+  size_t capacity_bytes() const;
+  const std::vector<Partition>& partitions() const { return partitions_; }
+  const std::vector<Run>& runs() const { return runs_; }
+  const SlotList& slot_list() const { return slots_; }
+
+ private:
+  std::vector<Partition> partitions_;
+  PartitionFinder finder_;
+  std::vector<Run> runs_;
+  SlotList slots_;
+};
+
 class CountTable {
  public:
   // The key paths sharing one first level.
@@ -67,16 +141,9 @@ class CountTable {
     SlotList slots;  // a key path may have several
   };
 
-  // Adds `count` (1 to kFull) to the count of `key`, in a new slot, and
-  // returns that slot: incrementing it later counts the key path again. The
-  // slot stays valid until a partition is merged or grows, which sets
-  // `moved`.
-  CountSlot* Add(const KeyPath& key, uint32_t group, uint32_t count, bool& moved);
-  CountSlot* Increment(const KeyPath& key, uint32_t group, bool& moved) { return Add(key, group, 1, moved); }
-  // Adds every count of `other` (the counts of one part, say) and leaves it
-  // empty. Slots are copied as they are; a key path's slots are summed as
-  // usual, when its partition fills up or for the report.
-  void Absorb(CountTable& other);
+  // Adds every count of one part. Slots are copied as they are; a key
+  // path's slots are summed when its partition fills up, and for the report.
+  void Absorb(const PartCountTable& part);
 
   // Slots stored (at least the number of distinct key paths).
   size_t size() const { return size_; }
@@ -84,43 +151,16 @@ class CountTable {
   const std::vector<Partition>& partitions() const { return partitions_; }
 
  private:
-  Partition& PartitionOf(uint32_t lead, uint32_t group);
+  uint32_t IndexOf(uint32_t lead, uint32_t group);
   // Makes room for `more` slots at the partition's end, summing the slots of
   // a large partition before it grows.
   void MakeRoom(Partition& partition, size_t more);
 
-  // Partition indexes by first level and group, in open addressing: a
-  // table is made for every part counted, and a map of nodes took one
-  // allocation for every partition of every part.
-  class PartitionIndex {
-   public:
-    // The index stored for `key`; else stores `fresh` and returns it.
-    uint32_t FindOrAdd(uint64_t key, uint32_t fresh);
-
-   private:
-    static constexpr uint32_t kEmpty = UINT32_MAX;
-    struct Entry {
-      uint64_t key = 0;
-      uint32_t index = kEmpty;
-    };
-    void Grow();
-    std::vector<Entry> entries_;  // a power of two, at most half full
-    size_t used_ = 0;
-  };
-
   std::vector<Partition> partitions_;
-  PartitionIndex partition_by_lead_;
-  // The partitions found lately, by their first level and group: most key
-  // paths go to one of the few periods of the part being counted.
-  struct RecentPartition {
-    uint32_t lead = 0;
-    uint32_t group = 0;
-    uint32_t index = UINT32_MAX;
-  };
-  static constexpr size_t kRecentPartitions = 64;
-  std::array<RecentPartition, kRecentPartitions> recent_{};
+  PartitionFinder finder_;
   size_t size_ = 0;
   SlotList scratch_;
+  std::vector<uint32_t> absorbed_into_;  // per partition of the part being absorbed
 };
 
 // Sorts slots by rest[0], then rest[1], then rest[2]. `scratch` is working

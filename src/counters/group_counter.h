@@ -16,6 +16,7 @@
 #include "counters/count_keys.h"
 #include "counters/count_table.h"
 #include "counters/counter_family.h"
+#include "counters/group_tally.h"
 #include "counters/rep_counters.h"
 
 namespace tallymere {
@@ -36,6 +37,7 @@ class GroupCounter : public RepCounters {
   std::string_view heading_;
   FailureLabel label_;
   KeyPools pools_;
+  SpareTables spares_;
   // The count map, in one share per tally: each tally adds counts to its
   // own, so no lock is taken per part; the report reads them all together.
   std::mutex shares_mutex_;

@@ -100,6 +100,29 @@ class ColumnSource {
 
 }  // namespace
 
+PartCountTable SpareTables::Take() {
+  std::lock_guard<platform::Lock> lock(mutex_);
+  if (kept_.empty()) return {};
+  PartCountTable table = std::move(kept_.back());
+  kept_.pop_back();
+  kept_bytes_ -= table.capacity_bytes();
+  return table;
+}
+
+void SpareTables::Give(PartCountTable table) {
+  table.Clear();
+  const size_t bytes = table.capacity_bytes();
+  if (bytes > kMostBytesPerTable) return;  // freed on return
+  std::lock_guard<platform::Lock> lock(mutex_);
+  if (kept_bytes_ + bytes > kMostKeptBytes) return;
+  try {
+    kept_.push_back(std::move(table));
+    kept_bytes_ += bytes;
+  } catch (const std::bad_alloc&) {
+    // not kept
+  }
+}
+
 GroupTally::GroupTally(const TallySettings& settings, CountTable& share)
     : settings_(settings),
       share_(share),
@@ -117,6 +140,7 @@ std::unique_ptr<PartCounts> GroupTally::Count(RepPart& part, const FooterPropInf
                                               const RepPartCount& count) {
   auto counts = std::make_unique<GroupCounts>();
   if (part.events() == nullptr) return counts;
+  counts->table = settings_.spares->Take();
   counts_ = counts.get();
   try {
     if (settings_.fast) {
@@ -129,7 +153,7 @@ std::unique_ptr<PartCounts> GroupTally::Count(RepPart& part, const FooterPropInf
   } catch (const std::exception& error) {
     // Reported when these counts are added, in walk order.
     const bool out_of_memory = dynamic_cast<const std::bad_alloc*>(&error) != nullptr;
-    counts->table = CountTable();
+    counts->table.Clear();
     counts->failure = GroupCounts::Failure{{}, out_of_memory};
     try {
       counts->failure->text = FailureText();
@@ -138,7 +162,14 @@ std::unique_ptr<PartCounts> GroupTally::Count(RepPart& part, const FooterPropInf
     }
   }
   counts_ = nullptr;
+  slots_ = nullptr;
   return counts;
+}
+
+void GroupTally::Add(PartCounts& counts) {
+  PartCountTable& table = static_cast<GroupCounts&>(counts).table;
+  share_.Absorb(table);
+  settings_.spares->Give(std::move(table));
 }
 
 // The keys that depend only on a table row are derived once per part, so
@@ -185,7 +216,7 @@ inline void GroupTally::CountEvent(uint32_t cat_row, uint32_t comp_row, uint32_t
   const uint32_t index = (cat_row * 0x9E3779B1u ^ comp_row * 0x85EBCA77u ^ period * 0xC2B2AE3Du) >> (32 - kMemoBits);
   MemoEntry& memo = memo_[index];
   if (memo.generation == generation_ && memo.cat_row == cat_row && memo.comp_row == comp_row &&
-      memo.period == period && memo.slot->TryIncrement()) {
+      memo.period == period && slots_[memo.slot].TryIncrement()) {
     return;
   }
   CountNewKeyPath(cat_row, comp_row, time, period, key, memo);
@@ -254,8 +285,7 @@ void GroupTally::FlushCell(uint32_t cat_row, uint32_t comp_row, RowCell& cell, K
   if (cell.count == 0) return;
   // Any time within the period gives its key.
   BuildKeyPath(cat_row, comp_row, cell.period * period_seconds_, key);
-  bool moved = false;
-  counts_->table.Add(key, log_id_, cell.count, moved);
+  counts_->table.Add(key, log_id_, cell.count);
   cell.count = 0;
 }
 
@@ -269,9 +299,8 @@ void GroupTally::FlushCells(KeyPath& key) {
 void GroupTally::CountNewKeyPath(uint32_t cat_row, uint32_t comp_row, uint32_t time, uint32_t period, KeyPath& key,
                                    MemoEntry& memo) {
   BuildKeyPath(cat_row, comp_row, time, key);
-  bool moved = false;
-  CountSlot* slot = counts_->table.Increment(key, log_id_, moved);
-  if (moved) ForgetMemo();
+  const uint32_t slot = counts_->table.Add(key, log_id_, 1);
+  slots_ = counts_->table.slots();
   memo = {cat_row, comp_row, period, generation_, slot};
 }
 

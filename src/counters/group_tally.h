@@ -17,6 +17,7 @@
 #include "counters/count_table.h"
 #include "counters/counter_family.h"
 #include "counters/rep_counters.h"
+#include "platform/sync.h"
 #include "window/time_filter.h"
 
 namespace tallymere {
@@ -24,7 +25,7 @@ namespace tallymere {
 // What a tally found of one part: its counts, or the failure that stopped it.
 class GroupCounts final : public PartCounts {
  public:
-  CountTable table;
+  PartCountTable table;
   // Set when counting failed (memory ran out, say): the diagnostic to print
   // in its turn, after which the program ends.
   struct Failure {
@@ -34,10 +35,31 @@ class GroupCounts final : public PartCounts {
   std::optional<Failure> failure;
 };
 
+// Part tables whose counts were added, kept for the parts still to count:
+// a table is added on another thread than the one that filled it, so the
+// tallies share them.
+class SpareTables {
+ public:
+  // An empty table, one used before where there is one.
+  PartCountTable Take();
+  // Keeps an added table's memory, within a bound. Tables of large parts
+  // are not kept: they would make every table in flight as large, and their
+  // blocks are used again through the block pool anyway.
+  void Give(PartCountTable table);
+
+ private:
+  static constexpr size_t kMostBytesPerTable = size_t{1} << 20;
+  static constexpr size_t kMostKeptBytes = size_t{16} << 20;
+  platform::Lock mutex_;
+  std::vector<PartCountTable> kept_;
+  size_t kept_bytes_ = 0;
+};
+
 // The settings a tally counts with, fixed for the run.
 struct TallySettings {
   const CounterFamily* family = nullptr;
   KeyPools* pools = nullptr;
+  SpareTables* spares = nullptr;
   TimeFilter time_filter;
   bool fast = false;  // read the columns, not the decoded tables
   std::string_view heading;
@@ -50,7 +72,7 @@ class GroupTally final : public PartTally {
   GroupTally(const TallySettings& settings, CountTable& share);
   std::unique_ptr<PartCounts> Count(RepPart& part, const FooterPropInfo& prop_info,
                                     const RepPartCount& count) override;
-  void Add(PartCounts& counts) override { share_.Absorb(static_cast<GroupCounts&>(counts).table); }
+  void Add(PartCounts& counts) override;
 
  private:
   template <class Source>
@@ -83,6 +105,7 @@ class GroupTally final : public PartTally {
   PoolCache<uint32_t, ValuePool> event_ids_;
   PoolCache<uint32_t, ValuePool> event_types_;
   GroupCounts* counts_ = nullptr;  // of the part being counted
+  CountSlot* slots_ = nullptr;      // of its table, as of its last Add
   bool needs_computer_table_ = false;
   // The keys of each category and computer row of the part being counted.
   struct CategoryRowKeys {
@@ -97,15 +120,15 @@ class GroupTally final : public PartTally {
   };
   std::vector<CategoryRowKeys> category_rows_;
   std::vector<ComputerRowKeys> computer_rows_;
-  // Recently counted (rows, period) and their slot. Entries of an older
-  // generation are void: the generation moves on for every part (rows mean
-  // other things in each) and whenever a count table grows (slots move).
+  // Recently counted (rows, period) and their slot in the part's table.
+  // Entries of an older generation are void: the generation moves on for
+  // every part (rows mean other things in each).
   struct MemoEntry {
     uint32_t cat_row = 0;
     uint32_t comp_row = 0;
     uint32_t period = 0;
     uint32_t generation = 0;
-    CountSlot* slot = nullptr;
+    uint32_t slot = 0;
   };
   static constexpr int kMemoBits = 10;  // 24 KiB: stays in the first-level cache
   std::vector<MemoEntry> memo_ = std::vector<MemoEntry>(size_t{1} << kMemoBits);
