@@ -142,19 +142,78 @@ void Release(void* block) noexcept {
 
 namespace {
 
-// Cached blocks by power of two, 256 bytes to 64 KiB. What is kept stays within
-// a few megabytes: enough for the count tables of the parts in flight.
+// Middle-sized blocks by power of two, 256 bytes to 64 KiB, carved from
+// slabs of a few megabytes. Most of them hold the count map, which grows
+// through the whole run in tens of thousands of small lists: from the heap,
+// its pages were faulted in one by one, while slabs are backed by large
+// pages where the system has them. A freed block is never given back to the
+// system; it waits in the list of its power for the next request, or is
+// split in halves for a smaller one. What is held is then what was once in
+// use at the same time, which the count map's growth decides.
 constexpr unsigned kCachedLowestPower = 8;
-constexpr unsigned kCachedPowers = 9;
-constexpr size_t kMostCachedBytes = size_t{8} << 20;
+constexpr unsigned kCachedHighestPower = 16;
+constexpr size_t kSlabBytes = size_t{4} << 20;
 
-unsigned CachedPowerOf(size_t bytes) { return static_cast<unsigned>(std::bit_width(bytes - 1)); }
+// A free block holds the link to the next one of its list.
+struct FreeBlock {
+  FreeBlock* next;
+};
 
 struct Cache {
   platform::Lock mutex;
-  std::array<std::vector<void*>, kCachedPowers> free;
-  size_t kept_bytes = 0;
+  std::array<FreeBlock*, kCachedHighestPower + 1> free{};  // by power
+  char* slab_rest = nullptr;  // the part of the newest slab not yet carved
+  size_t slab_rest_bytes = 0;
+  size_t slab_bytes = 0;
+  size_t used_bytes = 0;
+  size_t most_used_bytes = 0;
+
+  void Push(void* block, unsigned power) {
+    auto* free_block = static_cast<FreeBlock*>(block);
+    free_block->next = free[power];
+    free[power] = free_block;
+  }
+  // A free block of 2^power bytes, split from a larger one if need be.
+  void* TakeFree(unsigned power) {
+    for (unsigned up = power; up <= kCachedHighestPower; ++up) {
+      FreeBlock* block = free[up];
+      if (block == nullptr) continue;
+      free[up] = block->next;
+      for (; up > power; --up) Push(reinterpret_cast<char*>(block) + (size_t{1} << (up - 1)), up - 1);
+      return block;
+    }
+    return nullptr;
+  }
+  // A new block from the slab, after a new slab when the rest is too short
+  // (whose blocks go to the free lists first).
+  void* Carve(unsigned power) {
+    const size_t bytes = size_t{1} << power;
+    if (slab_rest_bytes < bytes) {
+      char* slab = static_cast<char*>(platform::MapBlock(kSlabBytes));
+      if (slab == nullptr) throw std::bad_alloc();
+      KeepRestOfSlab();
+      slab_rest = slab;
+      slab_rest_bytes = kSlabBytes;
+      slab_bytes += kSlabBytes;
+    }
+    void* block = slab_rest;
+    slab_rest += bytes;
+    slab_rest_bytes -= bytes;
+    return block;
+  }
+  // Carving only takes powers of two of at least 256 bytes, so the rest
+  // splits into such blocks.
+  void KeepRestOfSlab() {
+    while (slab_rest_bytes >= (size_t{1} << kCachedLowestPower)) {
+      const auto power = std::min(kCachedHighestPower, static_cast<unsigned>(std::bit_width(slab_rest_bytes)) - 1);
+      Push(slab_rest, power);
+      slab_rest += size_t{1} << power;
+      slab_rest_bytes -= size_t{1} << power;
+    }
+  }
 };
+
+unsigned CachedPowerOf(size_t bytes) { return static_cast<unsigned>(std::bit_width(bytes - 1)); }
 
 Cache& TheCache() {
   static Cache* cache = new Cache;  // never destroyed: blocks may be released during exit
@@ -164,41 +223,22 @@ Cache& TheCache() {
 }  // namespace
 
 void* AllocateCached(size_t bytes) {
-  // Where the heap serves these sizes well, they come from it as asked.
-  if (!platform::HeapSlowForMiddleSizedBlocks()) return ::operator new(bytes);
-  const unsigned power = CachedPowerOf(bytes);
+  const unsigned power = std::max(kCachedLowestPower, CachedPowerOf(bytes));
   Cache& cache = TheCache();
-  {
-    std::lock_guard<platform::Lock> lock(cache.mutex);
-    std::vector<void*>& blocks = cache.free[power - kCachedLowestPower];
-    if (!blocks.empty()) {
-      void* block = blocks.back();
-      blocks.pop_back();
-      cache.kept_bytes -= size_t{1} << power;
-      return block;
-    }
-  }
-  return ::operator new(size_t{1} << power);
+  std::lock_guard<platform::Lock> lock(cache.mutex);
+  void* block = cache.TakeFree(power);
+  if (block == nullptr) block = cache.Carve(power);
+  cache.used_bytes += size_t{1} << power;
+  cache.most_used_bytes = std::max(cache.most_used_bytes, cache.used_bytes);
+  return block;
 }
 
 void ReleaseCached(void* block, size_t bytes) noexcept {
-  if (!platform::HeapSlowForMiddleSizedBlocks()) return ::operator delete(block);
-  const unsigned power = CachedPowerOf(bytes);
+  const unsigned power = std::max(kCachedLowestPower, CachedPowerOf(bytes));
   Cache& cache = TheCache();
-  {
-    std::lock_guard<platform::Lock> lock(cache.mutex);
-    std::vector<void*>& blocks = cache.free[power - kCachedLowestPower];
-    if (cache.kept_bytes + (size_t{1} << power) <= kMostCachedBytes) {
-      try {
-        blocks.push_back(block);
-        cache.kept_bytes += size_t{1} << power;
-        return;
-      } catch (const std::bad_alloc&) {
-        // not kept: freed below
-      }
-    }
-  }
-  ::operator delete(block);
+  std::lock_guard<platform::Lock> lock(cache.mutex);
+  cache.Push(block, power);
+  cache.used_bytes -= size_t{1} << power;
 }
 
 Stats Current() {
@@ -208,6 +248,10 @@ Stats Current() {
   for (const std::deque<Pool::Kept>& blocks : pool.free) stats.kept_blocks += blocks.size();
   stats.kept_bytes = pool.kept_bytes;
   stats.most_used_bytes = pool.most_used_bytes;
+  Cache& cache = TheCache();
+  std::lock_guard<platform::Lock> cache_lock(cache.mutex);
+  stats.slab_bytes = cache.slab_bytes;
+  stats.most_cached_bytes = cache.most_used_bytes;
   return stats;
 }
 

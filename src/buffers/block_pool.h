@@ -25,12 +25,11 @@ void* Allocate(size_t bytes);
 // Gives back a block that Allocate returned.
 void Release(void* block) noexcept;
 
-// Blocks from kSmallestCached up to kSmallest come from the heap by powers
-// of two, and freed ones are cached for reuse, where the system's heap is
-// slow to find such blocks itself. Count tables and short part contents
-// take and free hundreds of thousands of them in a run; the Windows heap
-// looks for a free block of that size by walking a list, which then became
-// the run's hot spot. Elsewhere they come from the heap as asked.
+// Blocks from kSmallestCached up to kSmallest, by powers of two, come from
+// slabs the pool maps itself and keeps. Count tables and short part
+// contents take and free hundreds of thousands of them in a run: the
+// Windows heap looked for a free block of such a size by walking a list,
+// and every heap faulted the count map's pages in one by one.
 inline constexpr size_t kSmallestCached = size_t{256};
 // A block of at least `bytes` (kSmallestCached <= bytes < kSmallest).
 void* AllocateCached(size_t bytes);
@@ -43,6 +42,9 @@ struct Stats {
   size_t kept_blocks = 0;
   size_t kept_bytes = 0;
   size_t most_used_bytes = 0;
+  // Middle-sized blocks: the slabs' bytes, and the most in use at once.
+  size_t slab_bytes = 0;
+  size_t most_cached_bytes = 0;
 };
 Stats Current();
 

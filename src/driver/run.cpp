@@ -119,7 +119,8 @@ void ReportSerialWork(uint64_t parallel_work_here) {
   const uint64_t serial = platform::ThreadCpuNanoseconds() - parallel_work_here;
   const block_pool::Stats blocks = block_pool::Current();
   Err() << "serial CPU ms: " << serial / 1000000 << "\nblocks in use at most KiB: " << blocks.most_used_bytes / 1024
-        << ", kept KiB: " << blocks.kept_bytes / 1024 << "\n";
+        << ", kept KiB: " << blocks.kept_bytes / 1024 << "\nmiddle blocks in use at most KiB: "
+        << blocks.most_cached_bytes / 1024 << ", slabs KiB: " << blocks.slab_bytes / 1024 << "\n";
 }
 
 }  // namespace

@@ -177,14 +177,10 @@ unsigned TerminalColumns(Stream stream);
 // time and hands them back at once, each page costs a fault and a clearing.
 void KeepFreedMemory();
 
-// Whether the heap is slow to find a free block of a few hundred bytes to
-// tens of kilobytes once many have been freed, so that the program had
-// better keep such blocks for reuse itself. The Windows heap (under wine at
-// least) walks a list of free blocks; glibc's finds them at once.
-bool HeapSlowForMiddleSizedBlocks();
-
 // Memory straight from the system, outside the heap, in whole pages; given
 // back with UnmapBlock and the same size. Null when none is to be had.
+// Blocks of megabytes are backed by large pages where the system offers
+// them without privileges.
 void* MapBlock(size_t bytes);
 void UnmapBlock(void* block, size_t bytes);
 

@@ -9,8 +9,6 @@ namespace tallymere::platform {
 // which come from the block pool.
 void KeepFreedMemory() {}
 
-bool HeapSlowForMiddleSizedBlocks() { return true; }
-
 void* MapBlock(size_t bytes) { return VirtualAlloc(nullptr, bytes, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE); }
 
 void UnmapBlock(void* block, size_t) { VirtualFree(block, 0, MEM_RELEASE); }
