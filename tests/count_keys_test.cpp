@@ -51,47 +51,78 @@ std::map<std::pair<KeyPath, uint32_t>, uint64_t> ReadBack(const CountTable& tabl
   return counts;
 }
 
-// A part's table keeps every slot where Add put it, across partitions and
-// growth, as the memo's slot indexes need; runs cover its slots in order.
-TEST(PartCountTable, SlotIndexesStayValidAndRunsCoverEverySlotInOrder) {
-  PartCountTable table;
-  std::mt19937 engine(7);
-  const auto random = [&engine] { return static_cast<uint32_t>(engine()); };
-  std::vector<std::pair<KeyPath, uint32_t>> added;
-  for (int i = 0; i < 50000; ++i) {
-    // Mostly long stretches of one first level, as events in time order give.
-    const KeyPath key{static_cast<uint32_t>(i / 5000) + (random() % 50 == 0 ? 100 : 0), random(), random(), random()};
-    const uint32_t group = i % 7 == 0 ? 1 : 0;
-    ASSERT_EQ(table.Add(key, group, 1), added.size());
-    added.emplace_back(key, group);
-  }
-  for (uint32_t i = 0; i < added.size(); i += 3) ASSERT_TRUE(table.slots()[i].TryIncrement());
-  uint32_t begin = 0;
+// Counts of a part's table read back through its runs, checking that the
+// runs cover its slots in order and agree with the partitions' sizes.
+std::map<std::pair<KeyPath, uint32_t>, uint64_t> ReadBack(PartCountTable& table) {
+  std::map<std::pair<KeyPath, uint32_t>, uint64_t> counts;
   std::vector<size_t> per_partition(table.partitions().size());
+  uint32_t begin = 0;
   for (const PartCountTable::Run& run : table.runs()) {
-    ASSERT_GT(run.end, begin);
+    EXPECT_GT(run.end, begin);
     const PartCountTable::Partition& partition = table.partitions()[run.partition];
     for (uint32_t i = begin; i < run.end; ++i) {
-      ASSERT_EQ(partition.lead, added[i].first[0]);
-      ASSERT_EQ(partition.group, added[i].second);
       const CountSlot& slot = table.slots()[i];
-      ASSERT_EQ(slot.rest, (KeyRest{added[i].first[1], added[i].first[2], added[i].first[3]}));
-      ASSERT_EQ(slot.count, i % 3 == 0 ? 2u : 1u);
+      counts[{KeyPath{partition.lead, slot.rest[0], slot.rest[1], slot.rest[2]}, partition.group}] += slot.count;
     }
     per_partition[run.partition] += run.end - begin;
     begin = run.end;
   }
-  EXPECT_EQ(begin, added.size());
+  EXPECT_EQ(begin, table.size());
   for (size_t p = 0; p < per_partition.size(); ++p) EXPECT_EQ(per_partition[p], table.partitions()[p].slots);
+  return counts;
+}
 
-  // Cleared, it counts the next part from scratch in the memory it has.
+// A part's table keeps every count across partitions and growth; the index
+// Add returns counts its key path again, as the memo does; a large part
+// whose key paths repeat has them summed, and a cleared table starts over
+// in the memory it has.
+TEST(PartCountTable, KeepsEveryCountAndSumsTheRepeatsOfALargePart) {
+  PartCountTable table;
+  std::map<std::pair<KeyPath, uint32_t>, uint64_t> expected;
+  std::mt19937 engine(7);
+  const auto random = [&engine] { return static_cast<uint32_t>(engine()); };
+  bool moved_once = false;
+  constexpr uint32_t kEvents = 100000;
+  for (uint32_t i = 0; i < kEvents; ++i) {
+    // Long stretches of one first level, as events in time order give.
+    const KeyPath key{i / 10000 + (random() % 50 == 0 ? 100 : 0), random() % 300, random() % 3, 0xFFFFFFFFu};
+    const uint32_t group = i % 7 == 0 ? 1 : 0;
+    bool moved = false;
+    const uint32_t slot = table.Add(key, group, 1, moved);
+    moved_once |= moved;
+    ASSERT_EQ(table.slots()[slot].rest, (KeyRest{key[1], key[2], key[3]}));
+    ++expected[{key, group}];
+    if (i % 3 == 0) {
+      ASSERT_TRUE(table.slots()[slot].TryIncrement());
+      ++expected[{key, group}];
+    }
+  }
+  EXPECT_TRUE(moved_once);
+  EXPECT_EQ(ReadBack(table), expected);
+  EXPECT_LT(table.size(), kEvents / 2);
+
   const size_t bytes = table.capacity_bytes();
   table.Clear();
   EXPECT_EQ(table.size(), 0u);
   EXPECT_TRUE(table.partitions().empty() && table.runs().empty());
-  EXPECT_EQ(table.Add({5, 6, 7, 8}, 9, 4), 0u);
+  bool moved = false;
+  EXPECT_EQ(table.Add({5, 6, 7, 8}, 9, 4, moved), 0u);
   EXPECT_EQ(table.partitions().size(), 1u);
   EXPECT_EQ(table.capacity_bytes(), bytes);
+}
+
+// Key paths that never repeat are summed once at most, and none is lost.
+TEST(PartCountTable, KeyPathsThatNeverRepeatKeepASlotEach) {
+  PartCountTable table;
+  int moves = 0;
+  for (uint32_t i = 0; i < 200000; ++i) {
+    bool moved = false;
+    table.Add({i / 50000, i, 0, 0}, 0, 1, moved);
+    moves += moved ? 1 : 0;
+  }
+  EXPECT_LE(moves, 1);
+  EXPECT_EQ(table.size(), 200000u);
+  EXPECT_EQ(ReadBack(table).size(), 200000u);
 }
 
 // Parts are counted into tables of their own and absorbed one after
@@ -103,12 +134,13 @@ TEST(CountTable, AbsorbAddsEveryCountOfPartTablesAndMergesFullPartitions) {
   std::mt19937 engine(3);
   const auto random = [&engine] { return static_cast<uint32_t>(engine()); };
   PartCountTable counts;
+  bool moved = false;
   for (int part = 0; part < 60; ++part) {
     for (int i = 0; i < 3000; ++i) {
       const KeyPath key{random() % 4, random() % 500, static_cast<uint32_t>(part % 3), 0xFFFFFFFFu - random() % 2};
       const uint32_t group = random() % 2;
       const uint32_t count = random() % 500 == 0 ? CountSlot::kFull - random() % 3 : 1;
-      counts.Add(key, group, count);
+      counts.Add(key, group, count, moved);
       expected[{key, group}] += count;
     }
     total.Absorb(counts);
@@ -237,6 +269,7 @@ TEST(KeyPacking, SortPackedOrdersKeysOfEveryWidthAndSize) {
 // in both tables.
 void FillHourlyCounts(KeyPools& pools, CountTable& first, CountTable& second) {
   PartCountTable part;
+  bool moved = false;
   const uint32_t security = pools.logs.Intern(u"Security");
   const uint32_t system = pools.logs.Intern(u"System");
   const uint32_t ws7 = pools.computers.Intern(u"WS7");
@@ -244,13 +277,13 @@ void FillHourlyCounts(KeyPools& pools, CountTable& first, CountTable& second) {
   const uint32_t failure = pools.event_ids.Intern(0xC0000005u);  // ordered as a negative number
   const uint32_t logon = pools.event_ids.Intern(4624);
   const uint32_t hour = 1520431200;  // 2018-03-07 14:00 UTC
-  for (int i = 0; i < 3; ++i) part.Add({hour, dc01, security, logon}, security, 1);
-  part.Add({hour, ws7, security, failure}, security, 5);
-  part.Add({hour + 3600, dc01, system, logon}, system, 2);
+  for (int i = 0; i < 3; ++i) part.Add({hour, dc01, security, logon}, security, 1, moved);
+  part.Add({hour, ws7, security, failure}, security, 5, moved);
+  part.Add({hour + 3600, dc01, system, logon}, system, 2, moved);
   first.Absorb(part);
   part.Clear();
-  part.Add({hour, dc01, security, logon}, security, 4);
-  part.Add({hour - 3600, ws7, system, failure}, system, 1);
+  part.Add({hour, dc01, security, logon}, security, 4, moved);
+  part.Add({hour - 3600, ws7, system, failure}, system, 1, moved);
   second.Absorb(part);
 }
 

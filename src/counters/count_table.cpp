@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <span>
 #include <stdexcept>
 #include <utility>
 
@@ -14,10 +15,12 @@ constexpr size_t kInitialCapacity = 16;
 // A partition holding this many slots or more is merged whenever it fills,
 // before it grows; smaller ones are merged only for the report.
 constexpr size_t kMergeFrom = 4096;
+// The same for a part's table as a whole.
+constexpr size_t kSumFrom = 16384;
 
 }  // namespace
 
-void MergeSorted(SlotList& slots) {
+size_t MergeSorted(std::span<CountSlot> slots) {
   size_t kept = 0;
   for (size_t i = 0; i < slots.size(); ++i) {
     if (kept != 0 && SameRest(slots[kept - 1].rest, slots[i].rest) &&
@@ -27,8 +30,10 @@ void MergeSorted(SlotList& slots) {
       slots[kept++] = slots[i];
     }
   }
-  slots.resize(kept);
+  return kept;
 }
+
+void MergeSorted(SlotList& slots) { slots.resize(MergeSorted(std::span<CountSlot>(slots))); }
 
 uint32_t PartitionFinder::FindOrAdd(uint32_t lead, uint32_t group, uint32_t fresh) {
   Recent& recent = recent_[(lead ^ (lead >> 12) ^ group * 0x9E3779B1u) % kRecentPartitions];
@@ -66,9 +71,10 @@ void PartitionFinder::Grow() {
   }
 }
 
-uint32_t PartCountTable::Add(const KeyPath& key, uint32_t group, uint32_t count) {
+uint32_t PartCountTable::Add(const KeyPath& key, uint32_t group, uint32_t count, bool& moved) {
   // A part has at most 2^32 - 1 events, and a slot counts at least one.
   if (slots_.size() >= UINT32_MAX) throw std::length_error("part count table");
+  moved = slots_.size() == slots_.capacity() && MakeRoom();
   const auto fresh = static_cast<uint32_t>(partitions_.size());
   const uint32_t partition = finder_.FindOrAdd(key[0], group, fresh);
   if (partition == fresh) partitions_.push_back(Partition{key[0], group, 0});
@@ -80,16 +86,68 @@ uint32_t PartCountTable::Add(const KeyPath& key, uint32_t group, uint32_t count)
   return index;
 }
 
+bool PartCountTable::MakeRoom() {
+  bool summed = false;
+  if (keep_summing_ && slots_.size() >= kSumFrom) {
+    const size_t before = slots_.size();
+    SumKeyPaths();
+    summed = true;
+    // Key paths that hardly repeat are not worth sorting again.
+    keep_summing_ = slots_.size() < before / 4 * 3;
+    if (slots_.size() * 2 <= slots_.capacity()) return summed;
+  }
+  slots_.reserve(std::bit_ceil(std::max(kInitialCapacity, 2 * slots_.capacity())));
+  return summed;
+}
+
+// Gathers the slots of each partition from its runs, sorts and sums them,
+// and puts them back as one run per partition.
+void PartCountTable::SumKeyPaths() {
+  std::vector<size_t> starts(partitions_.size());
+  size_t at = 0;
+  for (size_t p = 0; p < partitions_.size(); ++p) {
+    starts[p] = at;
+    at += partitions_[p].slots;
+  }
+  gathered_.resize(slots_.size());
+  uint32_t begin = 0;
+  for (const Run& run : runs_) {
+    std::copy(slots_.begin() + begin, slots_.begin() + run.end,
+              gathered_.begin() + static_cast<ptrdiff_t>(starts[run.partition]));
+    starts[run.partition] += run.end - begin;
+    begin = run.end;
+  }
+  slots_.clear();
+  runs_.clear();
+  at = 0;
+  for (size_t p = 0; p < partitions_.size(); ++p) {
+    const std::span<CountSlot> slots(gathered_.data() + at, partitions_[p].slots);
+    at += slots.size();
+    SortSlots(slots, sort_scratch_);
+    const size_t kept = MergeSorted(slots);
+    slots_.insert(slots_.end(), slots.begin(), slots.begin() + static_cast<ptrdiff_t>(kept));
+    partitions_[p].slots = kept;
+    if (kept != 0) runs_.push_back(Run{static_cast<uint32_t>(p), static_cast<uint32_t>(slots_.size())});
+  }
+}
+
 void PartCountTable::Clear() {
   partitions_.clear();
   finder_.Clear();
   runs_.clear();
   slots_.clear();
+  keep_summing_ = true;
+}
+
+void PartCountTable::CopyCounts(const PartCountTable& from) {
+  partitions_.assign(from.partitions_.begin(), from.partitions_.end());
+  runs_.assign(from.runs_.begin(), from.runs_.end());
+  slots_.assign(from.slots_.begin(), from.slots_.end());
 }
 
 size_t PartCountTable::capacity_bytes() const {
   return partitions_.capacity() * sizeof(Partition) + runs_.capacity() * sizeof(Run) +
-         slots_.capacity() * sizeof(CountSlot);
+         (slots_.capacity() + gathered_.capacity() + sort_scratch_.capacity()) * sizeof(CountSlot);
 }
 
 uint32_t CountTable::IndexOf(uint32_t lead, uint32_t group) {
@@ -152,7 +210,7 @@ bool SlotBefore(const CountSlot& x, const CountSlot& y) {
 // spends most of its time on mispredicted branches. A least-significant-digit
 // radix sort has none; digits that are the same in every slot (the high bytes
 // of small ranks, say) are skipped, so most keys take five or six passes.
-void SortSlots(SlotList& slots, SlotList& scratch) {
+void SortSlots(std::span<CountSlot> slots, SlotList& scratch) {
   constexpr size_t kSmall = 256;  // below this the histograms cost more than they save
   if (slots.size() < kSmall) {
     std::sort(slots.begin(), slots.end(), SlotBefore);
@@ -163,14 +221,17 @@ void SortSlots(SlotList& slots, SlotList& scratch) {
     for (size_t digit = 0; digit < kDigits; ++digit) ++histograms[digit][Digit(slot, digit)];
   }
   scratch.resize(slots.size());
+  CountSlot* from = slots.data();
+  CountSlot* to = scratch.data();
   for (size_t digit = 0; digit < kDigits; ++digit) {
     std::array<uint32_t, 256>& histogram = histograms[digit];
-    if (histogram[Digit(slots[0], digit)] == slots.size()) continue;
+    if (histogram[Digit(from[0], digit)] == slots.size()) continue;
     uint32_t start = 0;
     for (uint32_t& bucket : histogram) start += std::exchange(bucket, start);
-    for (const CountSlot& slot : slots) scratch[histogram[Digit(slot, digit)]++] = slot;
-    slots.swap(scratch);
+    for (size_t i = 0; i < slots.size(); ++i) to[histogram[Digit(from[i], digit)]++] = from[i];
+    std::swap(from, to);
   }
+  if (from != slots.data()) std::copy(from, from + slots.size(), slots.data());
 }
 
 }  // namespace tallymere

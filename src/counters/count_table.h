@@ -21,6 +21,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "buffers/block_pool.h"
@@ -95,9 +96,8 @@ class PartitionFinder {
 // walk order. The slots are one list in the order counted, and runs say
 // which partition each stretch of it belongs to: a part's events come in
 // time order, so its key paths fall into few partitions, in long runs. One
-// list rather than one per partition, because a table is used again part
-// after part: once it has grown to the size of a part, counting the next
-// one allocates nothing.
+// list rather than one per partition, so that a table can count part after
+// part without growing again, and its counts be copied out in three blocks.
 class PartCountTable {
  public:
   struct Partition {
@@ -112,11 +112,15 @@ class PartCountTable {
 
   // Adds `count` (1 to kFull) to the count of `key` in a new slot, and
   // returns the slot's index: incrementing that slot later counts the key
-  // path again. Indexes stay valid until Clear; addresses until the next Add.
-  uint32_t Add(const KeyPath& key, uint32_t group, uint32_t count);
+  // path again. Indexes stay valid until Clear, or until an Add that sets
+  // `moved`; addresses until the next Add.
+  uint32_t Add(const KeyPath& key, uint32_t group, uint32_t count, bool& moved);
   CountSlot* slots() { return slots_.data(); }
   // Forgets every count, keeping the memory for the next part.
   void Clear();
+  // Makes this (empty) table hold the counts of `from`, in memory of just
+  // their size, to be read and absorbed, not counted into.
+  void CopyCounts(const PartCountTable& from);
 
   size_t size() const { return slots_.size(); }
   // Bytes held, counted or not.
@@ -126,10 +130,20 @@ class PartCountTable {
   const SlotList& slot_list() const { return slots_; }
 
  private:
+  // Makes room for one more slot. A large part whose key paths repeat
+  // beyond what the caller's memo catches would keep a slot per event, so a
+  // full table of many slots sums the slots of each key path first (and
+  // returns true: every index is void), as the count map does.
+  bool MakeRoom();
+  void SumKeyPaths();
+
   std::vector<Partition> partitions_;
   PartitionFinder finder_;
   std::vector<Run> runs_;
   SlotList slots_;
+  SlotList gathered_;      // working space of SumKeyPaths
+  SlotList sort_scratch_;  // of SortSlots
+  bool keep_summing_ = true;
 };
 
 class CountTable {
@@ -165,9 +179,11 @@ class CountTable {
 
 // Sorts slots by rest[0], then rest[1], then rest[2]. `scratch` is working
 // space, kept by the caller between calls.
-void SortSlots(SlotList& slots, SlotList& scratch);
+void SortSlots(std::span<CountSlot> slots, SlotList& scratch);
 // Sums the counts of neighbouring slots of one key path into the first, as
-// far as 32 bits hold the sum.
+// far as 32 bits hold the sum, and returns how many slots that leaves at the
+// front.
+size_t MergeSorted(std::span<CountSlot> slots);
 void MergeSorted(SlotList& slots);
 
 }  // namespace tallymere

@@ -29,7 +29,7 @@ std::unique_ptr<PartTally> GroupCounter::NewTally() {
     std::lock_guard<std::mutex> lock(shares_mutex_);
     share = &shares_.emplace_back();
   }
-  return std::make_unique<GroupTally>(TallySettings{&family_, &pools_, &spares_, time_filter, fast, heading_, label_}, *share);
+  return std::make_unique<GroupTally>(TallySettings{&family_, &pools_, time_filter, fast, heading_, label_}, *share);
 }
 
 // A failure while counting ends the program: the heading and the keys

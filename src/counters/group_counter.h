@@ -16,7 +16,6 @@
 #include "counters/count_keys.h"
 #include "counters/count_table.h"
 #include "counters/counter_family.h"
-#include "counters/group_tally.h"
 #include "counters/rep_counters.h"
 
 namespace tallymere {
@@ -37,7 +36,6 @@ class GroupCounter : public RepCounters {
   std::string_view heading_;
   FailureLabel label_;
   KeyPools pools_;
-  SpareTables spares_;
   // The count map, in one share per tally: each tally adds counts to its
   // own, so no lock is taken per part; the report reads them all together.
   std::mutex shares_mutex_;

@@ -100,29 +100,6 @@ class ColumnSource {
 
 }  // namespace
 
-PartCountTable SpareTables::Take() {
-  std::lock_guard<platform::Lock> lock(mutex_);
-  if (kept_.empty()) return {};
-  PartCountTable table = std::move(kept_.back());
-  kept_.pop_back();
-  kept_bytes_ -= table.capacity_bytes();
-  return table;
-}
-
-void SpareTables::Give(PartCountTable table) {
-  table.Clear();
-  const size_t bytes = table.capacity_bytes();
-  if (bytes > kMostBytesPerTable) return;  // freed on return
-  std::lock_guard<platform::Lock> lock(mutex_);
-  if (kept_bytes_ + bytes > kMostKeptBytes) return;
-  try {
-    kept_.push_back(std::move(table));
-    kept_bytes_ += bytes;
-  } catch (const std::bad_alloc&) {
-    // not kept
-  }
-}
-
 GroupTally::GroupTally(const TallySettings& settings, CountTable& share)
     : settings_(settings),
       share_(share),
@@ -140,8 +117,8 @@ std::unique_ptr<PartCounts> GroupTally::Count(RepPart& part, const FooterPropInf
                                               const RepPartCount& count) {
   auto counts = std::make_unique<GroupCounts>();
   if (part.events() == nullptr) return counts;
-  counts->table = settings_.spares->Take();
   counts_ = counts.get();
+  working_.Clear();
   try {
     if (settings_.fast) {
       ColumnSource source(part);
@@ -150,6 +127,7 @@ std::unique_ptr<PartCounts> GroupTally::Count(RepPart& part, const FooterPropInf
       DecodedSource source(part);
       CountEvents(source, prop_info, count.ulCount);
     }
+    counts->table.CopyCounts(working_);
   } catch (const std::exception& error) {
     // Reported when these counts are added, in walk order.
     const bool out_of_memory = dynamic_cast<const std::bad_alloc*>(&error) != nullptr;
@@ -167,9 +145,9 @@ std::unique_ptr<PartCounts> GroupTally::Count(RepPart& part, const FooterPropInf
 }
 
 void GroupTally::Add(PartCounts& counts) {
-  PartCountTable& table = static_cast<GroupCounts&>(counts).table;
-  share_.Absorb(table);
-  settings_.spares->Give(std::move(table));
+  GroupCounts& group_counts = static_cast<GroupCounts&>(counts);
+  share_.Absorb(group_counts.table);
+  group_counts.table = PartCountTable();
 }
 
 // The keys that depend only on a table row are derived once per part, so
@@ -285,7 +263,8 @@ void GroupTally::FlushCell(uint32_t cat_row, uint32_t comp_row, RowCell& cell, K
   if (cell.count == 0) return;
   // Any time within the period gives its key.
   BuildKeyPath(cat_row, comp_row, cell.period * period_seconds_, key);
-  counts_->table.Add(key, log_id_, cell.count);
+  bool moved = false;
+  working_.Add(key, log_id_, cell.count, moved);
   cell.count = 0;
 }
 
@@ -299,8 +278,10 @@ void GroupTally::FlushCells(KeyPath& key) {
 void GroupTally::CountNewKeyPath(uint32_t cat_row, uint32_t comp_row, uint32_t time, uint32_t period, KeyPath& key,
                                    MemoEntry& memo) {
   BuildKeyPath(cat_row, comp_row, time, key);
-  const uint32_t slot = counts_->table.Add(key, log_id_, 1);
-  slots_ = counts_->table.slots();
+  bool moved = false;
+  const uint32_t slot = working_.Add(key, log_id_, 1, moved);
+  if (moved) ForgetMemo();
+  slots_ = working_.slots();
   memo = {cat_row, comp_row, period, generation_, slot};
 }
 

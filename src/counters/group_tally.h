@@ -17,7 +17,6 @@
 #include "counters/count_table.h"
 #include "counters/counter_family.h"
 #include "counters/rep_counters.h"
-#include "platform/sync.h"
 #include "window/time_filter.h"
 
 namespace tallymere {
@@ -35,31 +34,10 @@ class GroupCounts final : public PartCounts {
   std::optional<Failure> failure;
 };
 
-// Part tables whose counts were added, kept for the parts still to count:
-// a table is added on another thread than the one that filled it, so the
-// tallies share them.
-class SpareTables {
- public:
-  // An empty table, one used before where there is one.
-  PartCountTable Take();
-  // Keeps an added table's memory, within a bound. Tables of large parts
-  // are not kept: they would make every table in flight as large, and their
-  // blocks are used again through the block pool anyway.
-  void Give(PartCountTable table);
-
- private:
-  static constexpr size_t kMostBytesPerTable = size_t{1} << 20;
-  static constexpr size_t kMostKeptBytes = size_t{16} << 20;
-  platform::Lock mutex_;
-  std::vector<PartCountTable> kept_;
-  size_t kept_bytes_ = 0;
-};
-
 // The settings a tally counts with, fixed for the run.
 struct TallySettings {
   const CounterFamily* family = nullptr;
   KeyPools* pools = nullptr;
-  SpareTables* spares = nullptr;
   TimeFilter time_filter;
   bool fast = false;  // read the columns, not the decoded tables
   std::string_view heading;
@@ -105,7 +83,12 @@ class GroupTally final : public PartTally {
   PoolCache<uint32_t, ValuePool> event_ids_;
   PoolCache<uint32_t, ValuePool> event_types_;
   GroupCounts* counts_ = nullptr;  // of the part being counted
-  CountSlot* slots_ = nullptr;      // of its table, as of its last Add
+  // Counts the part being counted, and is used again for the next part: once
+  // grown to a part's size it allocates nothing more. Its counts are copied
+  // into the part's own table at their size: counts wait for their turn
+  // (those of a whole file, until its parse is known to have succeeded).
+  PartCountTable working_;
+  CountSlot* slots_ = nullptr;  // of working_, as of its last Add
   bool needs_computer_table_ = false;
   // The keys of each category and computer row of the part being counted.
   struct CategoryRowKeys {
@@ -122,7 +105,8 @@ class GroupTally final : public PartTally {
   std::vector<ComputerRowKeys> computer_rows_;
   // Recently counted (rows, period) and their slot in the part's table.
   // Entries of an older generation are void: the generation moves on for
-  // every part (rows mean other things in each).
+  // every part (rows mean other things in each), and when the table sums
+  // its slots (they move).
   struct MemoEntry {
     uint32_t cat_row = 0;
     uint32_t comp_row = 0;
