@@ -143,7 +143,7 @@ TEST(CountTable, AbsorbAddsEveryCountOfPartTablesAndMergesFullPartitions) {
       counts.Add(key, group, count, moved);
       expected[{key, group}] += count;
     }
-    total.Absorb(counts);
+    total.Absorb(HeldCounts(counts));
     counts.Clear();
   }
   EXPECT_EQ(ReadBack(total), expected);
@@ -280,11 +280,11 @@ void FillHourlyCounts(KeyPools& pools, CountTable& first, CountTable& second) {
   for (int i = 0; i < 3; ++i) part.Add({hour, dc01, security, logon}, security, 1, moved);
   part.Add({hour, ws7, security, failure}, security, 5, moved);
   part.Add({hour + 3600, dc01, system, logon}, system, 2, moved);
-  first.Absorb(part);
+  first.Absorb(HeldCounts(part));
   part.Clear();
   part.Add({hour, dc01, security, logon}, security, 4, moved);
   part.Add({hour - 3600, ws7, system, failure}, system, 1, moved);
-  second.Absorb(part);
+  second.Absorb(HeldCounts(part));
 }
 
 // Rows whose ranks would not fit 64 bits are sorted level by level instead

@@ -139,10 +139,15 @@ void PartCountTable::Clear() {
   keep_summing_ = true;
 }
 
-void PartCountTable::CopyCounts(const PartCountTable& from) {
-  partitions_.assign(from.partitions_.begin(), from.partitions_.end());
-  runs_.assign(from.runs_.begin(), from.runs_.end());
-  slots_.assign(from.slots_.begin(), from.slots_.end());
+HeldCounts::HeldCounts(const PartCountTable& table)
+    : partitions_(table.partitions().begin(), table.partitions().end()),
+      runs_(table.runs().begin(), table.runs().end()),
+      size_(table.size()) {
+  pieces_.reserve((size_ + kPieceSlots - 1) / kPieceSlots);
+  for (size_t at = 0; at < size_; at += kPieceSlots) {
+    const CountSlot* first = table.slots() + at;
+    pieces_.emplace_back(first, first + std::min<size_t>(kPieceSlots, size_ - at));
+  }
 }
 
 size_t PartCountTable::capacity_bytes() const {
@@ -173,18 +178,18 @@ void CountTable::MakeRoom(Partition& partition, size_t more) {
 
 // Room is made in every partition first, so that a merge cannot change a
 // partition while its runs are being copied.
-void CountTable::Absorb(const PartCountTable& part) {
+void CountTable::Absorb(const HeldCounts& part) {
   absorbed_into_.clear();
   for (const PartCountTable::Partition& from : part.partitions()) {
     const uint32_t index = IndexOf(from.lead, from.group);
     MakeRoom(partitions_[index], from.slots);
     absorbed_into_.push_back(index);
   }
-  const CountSlot* slots = part.slot_list().data();
   uint32_t begin = 0;
   for (const PartCountTable::Run& run : part.runs()) {
     SlotList& into = partitions_[absorbed_into_[run.partition]].slots;
-    into.insert(into.end(), slots + begin, slots + run.end);
+    part.ForEachStretch(begin, run.end,
+                        [&into](const CountSlot* first, uint32_t count) { into.insert(into.end(), first, first + count); });
     begin = run.end;
   }
   size_ += part.size();

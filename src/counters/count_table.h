@@ -18,6 +18,7 @@
 // up, and for the report.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -116,18 +117,15 @@ class PartCountTable {
   // `moved`; addresses until the next Add.
   uint32_t Add(const KeyPath& key, uint32_t group, uint32_t count, bool& moved);
   CountSlot* slots() { return slots_.data(); }
+  const CountSlot* slots() const { return slots_.data(); }
   // Forgets every count, keeping the memory for the next part.
   void Clear();
-  // Makes this (empty) table hold the counts of `from`, in memory of just
-  // their size, to be read and absorbed, not counted into.
-  void CopyCounts(const PartCountTable& from);
 
   size_t size() const { return slots_.size(); }
   // Bytes held, counted or not.
   size_t capacity_bytes() const;
   const std::vector<Partition>& partitions() const { return partitions_; }
   const std::vector<Run>& runs() const { return runs_; }
-  const SlotList& slot_list() const { return slots_; }
 
  private:
   // Makes room for one more slot. A large part whose key paths repeat
@@ -146,6 +144,40 @@ class PartCountTable {
   bool keep_summing_ = true;
 };
 
+// The counts of one part as they wait for their turn to be added: those
+// of a whole file wait until its parse is known to have succeeded. A copy
+// of a part table's counts in memory of just their size, the slots in
+// pieces of middle size: once the part is added, the count map's lists
+// grow into those pieces, so a large file's waiting counts and the count
+// map they become do not take memory twice.
+class HeldCounts {
+ public:
+  HeldCounts() = default;
+  explicit HeldCounts(const PartCountTable& table);
+
+  size_t size() const { return size_; }
+  const std::vector<PartCountTable::Partition>& partitions() const { return partitions_; }
+  const std::vector<PartCountTable::Run>& runs() const { return runs_; }
+  // Calls visit(first, count) for the slots [begin, end), piece by piece.
+  template <class Visit>
+  void ForEachStretch(uint32_t begin, uint32_t end, Visit&& visit) const {
+    while (begin < end) {
+      const SlotList& piece = pieces_[begin / kPieceSlots];
+      const uint32_t offset = begin % kPieceSlots;
+      const uint32_t count = std::min<uint32_t>(end - begin, kPieceSlots - offset);
+      visit(piece.data() + offset, count);
+      begin += count;
+    }
+  }
+
+ private:
+  static constexpr uint32_t kPieceSlots = 2048;  // 32 KiB
+  std::vector<PartCountTable::Partition> partitions_;
+  std::vector<PartCountTable::Run> runs_;
+  std::vector<SlotList> pieces_;
+  size_t size_ = 0;
+};
+
 class CountTable {
  public:
   // The key paths sharing one first level.
@@ -157,7 +189,7 @@ class CountTable {
 
   // Adds every count of one part. Slots are copied as they are; a key
   // path's slots are summed when its partition fills up, and for the report.
-  void Absorb(const PartCountTable& part);
+  void Absorb(const HeldCounts& part);
 
   // Slots stored (at least the number of distinct key paths).
   size_t size() const { return size_; }

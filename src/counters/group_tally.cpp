@@ -127,11 +127,11 @@ std::unique_ptr<PartCounts> GroupTally::Count(RepPart& part, const FooterPropInf
       DecodedSource source(part);
       CountEvents(source, prop_info, count.ulCount);
     }
-    counts->table.CopyCounts(working_);
+    counts->table = HeldCounts(working_);
   } catch (const std::exception& error) {
     // Reported when these counts are added, in walk order.
     const bool out_of_memory = dynamic_cast<const std::bad_alloc*>(&error) != nullptr;
-    counts->table.Clear();
+    counts->table = HeldCounts();
     counts->failure = GroupCounts::Failure{{}, out_of_memory};
     try {
       counts->failure->text = FailureText();
@@ -147,7 +147,7 @@ std::unique_ptr<PartCounts> GroupTally::Count(RepPart& part, const FooterPropInf
 void GroupTally::Add(PartCounts& counts) {
   GroupCounts& group_counts = static_cast<GroupCounts&>(counts);
   share_.Absorb(group_counts.table);
-  group_counts.table = PartCountTable();
+  group_counts.table = HeldCounts();
 }
 
 // The keys that depend only on a table row are derived once per part, so

@@ -24,7 +24,7 @@ namespace tallymere {
 // What a tally found of one part: its counts, or the failure that stopped it.
 class GroupCounts final : public PartCounts {
  public:
-  PartCountTable table;
+  HeldCounts table;
   // Set when counting failed (memory ran out, say): the diagnostic to print
   // in its turn, after which the program ends.
   struct Failure {
@@ -84,9 +84,8 @@ class GroupTally final : public PartTally {
   PoolCache<uint32_t, ValuePool> event_types_;
   GroupCounts* counts_ = nullptr;  // of the part being counted
   // Counts the part being counted, and is used again for the next part: once
-  // grown to a part's size it allocates nothing more. Its counts are copied
-  // into the part's own table at their size: counts wait for their turn
-  // (those of a whole file, until its parse is known to have succeeded).
+  // grown to a part's size it allocates nothing more. Its counts are then
+  // copied into the part's held counts.
   PartCountTable working_;
   CountSlot* slots_ = nullptr;  // of working_, as of its last Add
   bool needs_computer_table_ = false;
