@@ -71,8 +71,8 @@ class PartitionFinder {
   void Clear();
 
  private:
-  // Open addressing: a table is made for every part counted, and a map of
-  // nodes took one allocation for every partition of every part.
+  // Open addressing: a map of nodes took one allocation for every
+  // partition of every part.
   static constexpr uint32_t kEmpty = UINT32_MAX;
   struct Entry {
     uint64_t key = 0;
@@ -93,12 +93,12 @@ class PartitionFinder {
   std::array<Recent, kRecentPartitions> recent_{};
 };
 
-// The counts of one part, kept until they are added to the count map in
-// walk order. The slots are one list in the order counted, and runs say
-// which partition each stretch of it belongs to: a part's events come in
-// time order, so its key paths fall into few partitions, in long runs. One
-// list rather than one per partition, so that a table can count part after
-// part without growing again, and its counts be copied out in three blocks.
+// The table a thread counts one part into, then the next. The slots are one
+// list in the order counted, and runs say which partition each stretch of
+// it belongs to: a part's events come in time order, so its key paths fall
+// into few partitions, in long runs. One list rather than one per
+// partition, so that the table counts part after part without growing
+// again, and each part's counts are copied out (HeldCounts) in one pass.
 class PartCountTable {
  public:
   struct Partition {
