@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <map>
+#include <optional>
 #include <random>
 
 #include "counters/count_table.h"
@@ -43,11 +44,9 @@ TEST(StringPool, InternsEachTextOnce) {
 // Counts read back per (key path, log), summing the slots of a key path.
 std::map<std::pair<KeyPath, uint32_t>, uint64_t> ReadBack(const CountTable& table) {
   std::map<std::pair<KeyPath, uint32_t>, uint64_t> counts;
-  for (const CountTable::Partition& partition : table.partitions()) {
-    for (const CountSlot& slot : partition.slots) {
-      counts[{KeyPath{partition.lead, slot.rest[0], slot.rest[1], slot.rest[2]}, partition.group}] += slot.count;
-    }
-  }
+  table.ForEachSlot([&](uint32_t lead, uint32_t group, const KeyRest& rest, uint32_t count) {
+    counts[{KeyPath{lead, rest[0], rest[1], rest[2]}, group}] += count;
+  });
   return counts;
 }
 
@@ -127,29 +126,42 @@ TEST(PartCountTable, KeyPathsThatNeverRepeatKeepASlotEach) {
 
 // Parts are counted into tables of their own and absorbed one after
 // another: into an empty map, and into one whose partitions are large
-// enough to be merged while they take the slots in.
+// enough to be merged while they take the slots in. The map stores what
+// its layout says and gives back every level: all three; the computer and
+// event ID of a grouping whose log is its third level and the partition's
+// group; the one level of a two-level grouping.
 TEST(CountTable, AbsorbAddsEveryCountOfPartTablesAndMergesFullPartitions) {
-  CountTable total;
-  std::map<std::pair<KeyPath, uint32_t>, uint64_t> expected;
-  std::mt19937 engine(3);
-  const auto random = [&engine] { return static_cast<uint32_t>(engine()); };
-  PartCountTable counts;
-  bool moved = false;
-  for (int part = 0; part < 60; ++part) {
-    for (int i = 0; i < 3000; ++i) {
-      const KeyPath key{random() % 4, random() % 500, static_cast<uint32_t>(part % 3), 0xFFFFFFFFu - random() % 2};
-      const uint32_t group = random() % 2;
-      const uint32_t count = random() % 500 == 0 ? CountSlot::kFull - random() % 3 : 1;
-      counts.Add(key, group, count, moved);
-      expected[{key, group}] += count;
+  struct Layout {
+    size_t level_count;
+    std::optional<size_t> log;
+    size_t width;
+  };
+  for (const Layout& layout : {Layout{4, std::nullopt, 3}, Layout{4, 2, 2}, Layout{2, std::nullopt, 1}}) {
+    CountTable total(RestLayout(layout.level_count, layout.log));
+    ASSERT_EQ(total.layout().width(), layout.width);
+    std::map<std::pair<KeyPath, uint32_t>, uint64_t> expected;
+    std::mt19937 engine(3);
+    const auto random = [&engine] { return static_cast<uint32_t>(engine()); };
+    PartCountTable counts;
+    bool moved = false;
+    for (int part = 0; part < 60; ++part) {
+      for (int i = 0; i < 3000; ++i) {
+        KeyPath key{random() % 4, random() % 500, static_cast<uint32_t>(part % 3), 0xFFFFFFFFu - random() % 2};
+        const uint32_t group = random() % 2;
+        for (size_t level = layout.level_count; level < kMaxKeyLevels; ++level) key[level] = 0;
+        if (layout.log) key[*layout.log] = group;
+        const uint32_t count = random() % 500 == 0 ? CountSlot::kFull - random() % 3 : 1;
+        counts.Add(key, group, count, moved);
+        expected[{key, group}] += count;
+      }
+      total.Absorb(HeldCounts(counts, total.layout()));
+      counts.Clear();
     }
-    total.Absorb(HeldCounts(counts));
-    counts.Clear();
+    EXPECT_EQ(ReadBack(total), expected) << "width " << layout.width;
+    // 6,000 key paths in 8 partitions: merged as the partitions filled, not
+    // one slot per event.
+    EXPECT_LT(total.size(), 8 * 2 * 8192u);
   }
-  EXPECT_EQ(ReadBack(total), expected);
-  // 6,000 key paths in 8 partitions: merged as the partitions filled, not
-  // one slot per event.
-  EXPECT_LT(total.size(), 8 * 2 * 8192u);
 }
 
 TEST(CountTable, MergeSortedSumsNeighboursOfOneKeyPathWithinThirtyTwoBits) {
@@ -265,8 +277,9 @@ TEST(KeyPacking, SortPackedOrdersKeysOfEveryWidthAndSize) {
 }
 
 // Counts of the hour, computer, log and event ID grouping in two tables (as
-// two tallies' shares hold them), a key path counted in several slots and
-// in both tables.
+// two tallies' shares hold them, without the log level, which is the
+// partition's group), a key path counted in several slots and in both
+// tables.
 void FillHourlyCounts(KeyPools& pools, CountTable& first, CountTable& second) {
   PartCountTable part;
   bool moved = false;
@@ -280,11 +293,11 @@ void FillHourlyCounts(KeyPools& pools, CountTable& first, CountTable& second) {
   for (int i = 0; i < 3; ++i) part.Add({hour, dc01, security, logon}, security, 1, moved);
   part.Add({hour, ws7, security, failure}, security, 5, moved);
   part.Add({hour + 3600, dc01, system, logon}, system, 2, moved);
-  first.Absorb(HeldCounts(part));
+  first.Absorb(HeldCounts(part, first.layout()));
   part.Clear();
   part.Add({hour, dc01, security, logon}, security, 4, moved);
   part.Add({hour - 3600, ws7, system, failure}, system, 1, moved);
-  second.Absorb(HeldCounts(part));
+  second.Absorb(HeldCounts(part, second.layout()));
 }
 
 // Rows whose ranks would not fit 64 bits are sorted level by level instead
@@ -296,7 +309,9 @@ TEST(GroupReport, RowsSortedLevelByLevelPrintAsPackedOnes) {
   uint64_t totals[2] = {};
   for (int way = 0; way < 2; ++way) {
     KeyPools pools;
-    CountTable first, second;
+    CountTable first(RestLayout(family.level_count, family.LogLevel()));
+    CountTable second(first.layout());
+    ASSERT_EQ(first.layout().width(), 2u);
     FillHourlyCounts(pools, first, second);
     test::OutputCapture capture;
     totals[way] = GroupReport(family, pools, {&first, &second}, 0,

@@ -5,26 +5,36 @@
 #include <bit>
 #include <span>
 #include <stdexcept>
+#include <type_traits>
 #include <utility>
+#include <variant>
 
 namespace tallymere {
 
 namespace {
 
-constexpr size_t kInitialCapacity = 16;
+constexpr size_t kInitialBytes = 256;
 // A partition holding this many slots or more is merged whenever it fills,
 // before it grows; smaller ones are merged only for the report.
 constexpr size_t kMergeFrom = 4096;
 // The same for a part's table as a whole.
 constexpr size_t kSumFrom = 16384;
 
+// Room for at least `slots` slots in a power of two of bytes, the sizes
+// the allocator hands out anyway.
+template <size_t W>
+size_t RoundedCapacity(size_t slots) {
+  return std::bit_ceil(std::max(kInitialBytes, slots * sizeof(Slot<W>))) / sizeof(Slot<W>);
+}
+
 }  // namespace
 
-size_t MergeSorted(std::span<CountSlot> slots) {
+template <size_t W>
+size_t MergeSorted(std::span<Slot<W>> slots) {
   size_t kept = 0;
   for (size_t i = 0; i < slots.size(); ++i) {
-    if (kept != 0 && SameRest(slots[kept - 1].rest, slots[i].rest) &&
-        slots[i].count <= CountSlot::kFull - slots[kept - 1].count) {
+    if (kept != 0 && slots[kept - 1].rest == slots[i].rest &&
+        slots[i].count <= Slot<W>::kFull - slots[kept - 1].count) {
       slots[kept - 1].count += slots[i].count;
     } else {
       slots[kept++] = slots[i];
@@ -33,7 +43,38 @@ size_t MergeSorted(std::span<CountSlot> slots) {
   return kept;
 }
 
-void MergeSorted(SlotList& slots) { slots.resize(MergeSorted(std::span<CountSlot>(slots))); }
+RestLayout::RestLayout() : width_(kLevels) {
+  for (size_t level = 0; level < kLevels; ++level) {
+    level_of_word_[level] = static_cast<uint8_t>(level);
+    source_[level] = static_cast<uint8_t>(level);
+  }
+}
+
+RestLayout::RestLayout(size_t level_count, std::optional<size_t> log) {
+  constexpr uint8_t kFromGroup = 0xFE;
+  constexpr uint8_t kAbsent = 0xFF;
+  for (size_t level = 0; level < kLevels; ++level) {
+    const size_t key_level = level + 1;
+    if (key_level >= level_count) {
+      source_[level] = kAbsent;
+    } else if (log == key_level) {
+      source_[level] = kFromGroup;
+    } else {
+      level_of_word_[width_] = static_cast<uint8_t>(level);
+      source_[level] = static_cast<uint8_t>(width_++);
+    }
+  }
+  // A slot keeps at least one word; it then holds whatever its level holds.
+  if (width_ == 0) {
+    level_of_word_[0] = 0;
+    source_[0] = 0;
+    width_ = 1;
+  }
+  for (uint8_t& source : source_) {
+    if (source == kFromGroup) source = static_cast<uint8_t>(width_);
+    if (source == kAbsent) source = static_cast<uint8_t>(width_ + 1);
+  }
+}
 
 uint32_t PartitionFinder::FindOrAdd(uint32_t lead, uint32_t group, uint32_t fresh) {
   Recent& recent = recent_[(lead ^ (lead >> 12) ^ group * 0x9E3779B1u) % kRecentPartitions];
@@ -96,7 +137,7 @@ bool PartCountTable::MakeRoom() {
     keep_summing_ = slots_.size() < before / 4 * 3;
     if (slots_.size() * 2 <= slots_.capacity()) return summed;
   }
-  slots_.reserve(std::bit_ceil(std::max(kInitialCapacity, 2 * slots_.capacity())));
+  slots_.reserve(RoundedCapacity<3>(2 * slots_.capacity()));
   return summed;
 }
 
@@ -139,14 +180,20 @@ void PartCountTable::Clear() {
   keep_summing_ = true;
 }
 
-HeldCounts::HeldCounts(const PartCountTable& table)
+template <size_t W>
+BasicHeldCounts<W>::BasicHeldCounts(const PartCountTable& table, const RestLayout& layout)
     : partitions_(table.partitions().begin(), table.partitions().end()),
       runs_(table.runs().begin(), table.runs().end()),
       size_(table.size()) {
   pieces_.reserve((size_ + kPieceSlots - 1) / kPieceSlots);
   for (size_t at = 0; at < size_; at += kPieceSlots) {
-    const CountSlot* first = table.slots() + at;
-    pieces_.emplace_back(first, first + std::min<size_t>(kPieceSlots, size_ - at));
+    SlotListOf<W>& piece = pieces_.emplace_back();
+    const size_t end = std::min<size_t>(size_, at + kPieceSlots);
+    piece.reserve(end - at);
+    for (size_t i = at; i < end; ++i) {
+      const CountSlot& slot = table.slots()[i];
+      piece.push_back(Slot<W>{layout.Narrow<W>(slot.rest), slot.count});
+    }
   }
 }
 
@@ -155,30 +202,32 @@ size_t PartCountTable::capacity_bytes() const {
          (slots_.capacity() + gathered_.capacity() + sort_scratch_.capacity()) * sizeof(CountSlot);
 }
 
-uint32_t CountTable::IndexOf(uint32_t lead, uint32_t group) {
+template <size_t W>
+uint32_t BasicCountTable<W>::IndexOf(uint32_t lead, uint32_t group) {
   const auto fresh = static_cast<uint32_t>(partitions_.size());
   const uint32_t index = finder_.FindOrAdd(lead, group, fresh);
   if (index == fresh) partitions_.push_back(Partition{lead, group, {}});
   return index;
 }
 
-void CountTable::MakeRoom(Partition& partition, size_t more) {
-  SlotList& slots = partition.slots;
+template <size_t W>
+void BasicCountTable<W>::MakeRoom(Partition& partition, size_t more) {
+  SlotListOf<W>& slots = partition.slots;
   if (slots.capacity() - slots.size() >= more) return;
   if (slots.size() >= kMergeFrom) {
     size_ -= slots.size();
-    SortSlots(slots, scratch_);
+    SortSlots(std::span<Slot<W>>(slots), scratch_);
     MergeSorted(slots);
     size_ += slots.size();
   }
-  // Powers of two, the sizes the allocator hands out anyway.
   const size_t needed = slots.size() + more;
-  if (needed * 2 > slots.capacity()) slots.reserve(std::bit_ceil(std::max({kInitialCapacity, 2 * slots.capacity(), needed})));
+  if (needed * 2 > slots.capacity()) slots.reserve(RoundedCapacity<W>(std::max(2 * slots.capacity(), needed)));
 }
 
 // Room is made in every partition first, so that a merge cannot change a
 // partition while its runs are being copied.
-void CountTable::Absorb(const HeldCounts& part) {
+template <size_t W>
+void BasicCountTable<W>::Absorb(const BasicHeldCounts<W>& part) {
   absorbed_into_.clear();
   for (const PartCountTable::Partition& from : part.partitions()) {
     const uint32_t index = IndexOf(from.lead, from.group);
@@ -187,9 +236,9 @@ void CountTable::Absorb(const HeldCounts& part) {
   }
   uint32_t begin = 0;
   for (const PartCountTable::Run& run : part.runs()) {
-    SlotList& into = partitions_[absorbed_into_[run.partition]].slots;
+    SlotListOf<W>& into = partitions_[absorbed_into_[run.partition]].slots;
     part.ForEachStretch(begin, run.end,
-                        [&into](const CountSlot* first, uint32_t count) { into.insert(into.end(), first, first + count); });
+                        [&into](const Slot<W>* first, uint32_t count) { into.insert(into.end(), first, first + count); });
     begin = run.end;
   }
   size_ += part.size();
@@ -197,16 +246,61 @@ void CountTable::Absorb(const HeldCounts& part) {
 
 namespace {
 
-constexpr size_t kDigits = sizeof(KeyRest);  // one byte each, least significant first
-
-uint8_t Digit(const CountSlot& slot, size_t digit) {
-  return static_cast<uint8_t>(slot.rest[kDigits / 4 - 1 - digit / 4] >> (8 * (digit % 4)));
+// The held counts' alternative of the table's width.
+template <size_t W>
+OfEveryWidth<BasicHeldCounts> HoldInWidth(const PartCountTable& table, const RestLayout& layout) {
+  if (layout.width() == W) return BasicHeldCounts<W>(table, layout);
+  if constexpr (W > 1) {
+    return HoldInWidth<W - 1>(table, layout);
+  } else {
+    throw std::logic_error("count slot width");
+  }
 }
 
-bool SlotBefore(const CountSlot& x, const CountSlot& y) {
-  const uint64_t hx = (uint64_t{x.rest[0]} << 32) | x.rest[1];
-  const uint64_t hy = (uint64_t{y.rest[0]} << 32) | y.rest[1];
-  return hx != hy ? hx < hy : x.rest[2] < y.rest[2];
+template <size_t W>
+OfEveryWidth<BasicCountTable> TableOfWidth(size_t width) {
+  if (width == W) return BasicCountTable<W>();
+  if constexpr (W > 1) {
+    return TableOfWidth<W - 1>(width);
+  } else {
+    throw std::logic_error("count slot width");
+  }
+}
+
+}  // namespace
+
+HeldCounts::HeldCounts(const PartCountTable& table, const RestLayout& layout)
+    : held_(HoldInWidth<RestLayout::kLevels>(table, layout)) {}
+
+size_t HeldCounts::size() const {
+  return std::visit([](const auto& held) { return held.size(); }, held_);
+}
+
+CountTable::CountTable(const RestLayout& layout)
+    : layout_(layout), table_(TableOfWidth<RestLayout::kLevels>(layout.width())) {}
+
+size_t CountTable::size() const {
+  return std::visit([](const auto& table) { return table.size(); }, table_);
+}
+
+// Counts held in another layout are a fault of the caller; none held (a
+// part without events, say) is no count to add.
+void CountTable::Absorb(const HeldCounts& part) {
+  if (part.size() == 0) return;
+  std::visit(
+      [&part](auto& table) {
+        constexpr size_t kWidth = std::remove_cvref_t<decltype(table)>::kWidth;
+        table.Absorb(std::get<BasicHeldCounts<kWidth>>(part.held_));
+      },
+      table_);
+}
+
+namespace {
+
+// One byte each, least significant first.
+template <size_t W>
+uint8_t Digit(const Slot<W>& slot, size_t digit) {
+  return static_cast<uint8_t>(slot.rest[W - 1 - digit / 4] >> (8 * (digit % 4)));
 }
 
 }  // namespace
@@ -215,19 +309,21 @@ bool SlotBefore(const CountSlot& x, const CountSlot& y) {
 // spends most of its time on mispredicted branches. A least-significant-digit
 // radix sort has none; digits that are the same in every slot (the high bytes
 // of small ranks, say) are skipped, so most keys take five or six passes.
-void SortSlots(std::span<CountSlot> slots, SlotList& scratch) {
+template <size_t W>
+void SortSlots(std::span<Slot<W>> slots, SlotListOf<W>& scratch) {
   constexpr size_t kSmall = 256;  // below this the histograms cost more than they save
+  constexpr size_t kDigits = 4 * W;
   if (slots.size() < kSmall) {
-    std::sort(slots.begin(), slots.end(), SlotBefore);
+    std::sort(slots.begin(), slots.end(), [](const Slot<W>& x, const Slot<W>& y) { return x.rest < y.rest; });
     return;
   }
   std::vector<std::array<uint32_t, 256>> histograms(kDigits);
-  for (const CountSlot& slot : slots) {
+  for (const Slot<W>& slot : slots) {
     for (size_t digit = 0; digit < kDigits; ++digit) ++histograms[digit][Digit(slot, digit)];
   }
   scratch.resize(slots.size());
-  CountSlot* from = slots.data();
-  CountSlot* to = scratch.data();
+  Slot<W>* from = slots.data();
+  Slot<W>* to = scratch.data();
   for (size_t digit = 0; digit < kDigits; ++digit) {
     std::array<uint32_t, 256>& histogram = histograms[digit];
     if (histogram[Digit(from[0], digit)] == slots.size()) continue;
@@ -238,5 +334,14 @@ void SortSlots(std::span<CountSlot> slots, SlotList& scratch) {
   }
   if (from != slots.data()) std::copy(from, from + slots.size(), slots.data());
 }
+
+template class BasicHeldCounts<1>;
+template class BasicHeldCounts<2>;
+template class BasicHeldCounts<3>;
+template class BasicCountTable<1>;
+template class BasicCountTable<2>;
+template class BasicCountTable<3>;
+template void SortSlots(std::span<Slot<3>>, SlotListOf<3>&);
+template size_t MergeSorted(std::span<Slot<3>>);
 
 }  // namespace tallymere

@@ -22,7 +22,9 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
+#include <variant>
 #include <vector>
 
 #include "buffers/block_pool.h"
@@ -37,20 +39,16 @@ inline bool SameRest(const KeyRest& a, const KeyRest& b) {
   return ((a[0] ^ b[0]) | (a[1] ^ b[1]) | (a[2] ^ b[2])) == 0;
 }
 
-// One stored key with its count: 16 bytes, so four fit a cache line. A
-// count of 0 marks an empty slot, since a key is only stored together with
-// its first count. A count stops at kFull; the key path then goes on in a
-// new slot, and the report sums the slots of a key path in 64 bits.
-struct CountSlot;
-// Slot lists grow to megabytes and are freed as they are merged and read:
-// their large blocks come from the block pool, so that they are used again
-// rather than given back to the system and faulted in anew.
-using SlotList = std::vector<CountSlot, PooledAllocator<CountSlot>>;
-
-struct CountSlot {
+// One stored key path after its first level, with its count: W words and
+// the count, so that two to four fit a cache line. A count of 0 marks an
+// empty slot, since a key is only stored together with its first count. A
+// count stops at kFull; the key path then goes on in a new slot, and the
+// report sums the slots of a key path in 64 bits.
+template <size_t W>
+struct Slot {
   static constexpr uint32_t kFull = UINT32_MAX;
 
-  KeyRest rest;
+  std::array<uint32_t, W> rest;
   uint32_t count;
 
   bool empty() const { return count == 0; }
@@ -60,6 +58,58 @@ struct CountSlot {
     ++count;
     return true;
   }
+};
+
+// Slot lists grow to megabytes and are freed as they are merged and read:
+// their large blocks come from the block pool, so that they are used again
+// rather than given back to the system and faulted in anew.
+template <size_t W>
+using SlotListOf = std::vector<Slot<W>, PooledAllocator<Slot<W>>>;
+
+// A part's working table and the report's rows hold every level.
+using CountSlot = Slot<kMaxKeyLevels - 1>;
+using SlotList = SlotListOf<kMaxKeyLevels - 1>;
+
+// Which levels after the first the count map stores: not those the grouping
+// lacks (they hold 0), nor the log, which is the group of the partition
+// the slot is in. Most groupings then store one or two words instead of
+// three: the count map, the largest memory of a run, shrinks by a quarter
+// to a half.
+class RestLayout {
+ public:
+  static constexpr size_t kLevels = kMaxKeyLevels - 1;
+  // Every level stored.
+  RestLayout();
+  // The levels after the first of a grouping; `log` is the level holding
+  // the log, if any (0 for the first, which is not stored anyway).
+  RestLayout(size_t level_count, std::optional<size_t> log);
+
+  // Words stored per slot besides the count: 1 to kLevels.
+  size_t width() const { return width_; }
+
+  template <size_t W>
+  std::array<uint32_t, W> Narrow(const KeyRest& rest) const {
+    std::array<uint32_t, W> words;
+    for (size_t word = 0; word < W; ++word) words[word] = rest[level_of_word_[word]];
+    return words;
+  }
+  template <size_t W>
+  KeyRest Widen(const std::array<uint32_t, W>& words, uint32_t group) const {
+    // The stored words, then the group and a 0: each level picks one.
+    std::array<uint32_t, W + 2> sources;
+    std::copy(words.begin(), words.end(), sources.begin());
+    sources[W] = group;
+    sources[W + 1] = 0;
+    KeyRest rest;
+    for (size_t level = 0; level < kLevels; ++level) rest[level] = sources[source_[level]];
+    return rest;
+  }
+
+ private:
+  size_t width_ = 0;
+  std::array<uint8_t, kLevels> level_of_word_{};  // the rest level each stored word holds
+  // Per rest level: a stored word, width_ for the group, width_ + 1 for 0.
+  std::array<uint8_t, kLevels> source_{};
 };
 
 // Finds partitions by first level and group.
@@ -146,14 +196,15 @@ class PartCountTable {
 
 // The counts of one part as they wait for their turn to be added: those
 // of a whole file wait until its parse is known to have succeeded. A copy
-// of a part table's counts in memory of just their size, the slots in
-// pieces of middle size: once the part is added, the count map's lists
-// grow into those pieces, so a large file's waiting counts and the count
-// map they become do not take memory twice.
-class HeldCounts {
+// of a part table's counts in the count map's layout and in memory of just
+// their size, the slots in pieces of middle size: once the part is added,
+// the count map's lists grow into those pieces, so a large file's waiting
+// counts and the count map they become do not take memory twice.
+template <size_t W>
+class BasicHeldCounts {
  public:
-  HeldCounts() = default;
-  explicit HeldCounts(const PartCountTable& table);
+  BasicHeldCounts() = default;
+  BasicHeldCounts(const PartCountTable& table, const RestLayout& layout);
 
   size_t size() const { return size_; }
   const std::vector<PartCountTable::Partition>& partitions() const { return partitions_; }
@@ -162,7 +213,7 @@ class HeldCounts {
   template <class Visit>
   void ForEachStretch(uint32_t begin, uint32_t end, Visit&& visit) const {
     while (begin < end) {
-      const SlotList& piece = pieces_[begin / kPieceSlots];
+      const SlotListOf<W>& piece = pieces_[begin / kPieceSlots];
       const uint32_t offset = begin % kPieceSlots;
       const uint32_t count = std::min<uint32_t>(end - begin, kPieceSlots - offset);
       visit(piece.data() + offset, count);
@@ -171,27 +222,31 @@ class HeldCounts {
   }
 
  private:
-  static constexpr uint32_t kPieceSlots = 2048;  // 32 KiB
+  static constexpr uint32_t kPieceSlots = (32 << 10) / sizeof(Slot<W>);  // 32 KiB or just below
   std::vector<PartCountTable::Partition> partitions_;
   std::vector<PartCountTable::Run> runs_;
-  std::vector<SlotList> pieces_;
+  std::vector<SlotListOf<W>> pieces_;
   size_t size_ = 0;
 };
 
-class CountTable {
+// The key paths sharing one first level and log.
+template <size_t W>
+struct CountPartition {
+  uint32_t lead = 0;   // the first level of its key paths
+  uint32_t group = 0;  // the log of its events
+  SlotListOf<W> slots;  // a key path may have several
+};
+
+template <size_t W>
+class BasicCountTable {
  public:
-  // The key paths sharing one first level.
-  struct Partition {
-    uint32_t lead = 0;   // the first level of its key paths
-    uint32_t group = 0;  // the log of its events
-    SlotList slots;  // a key path may have several
-  };
+  using Partition = CountPartition<W>;
+  static constexpr size_t kWidth = W;
 
   // Adds every count of one part. Slots are copied as they are; a key
   // path's slots are summed when its partition fills up, and for the report.
-  void Absorb(const HeldCounts& part);
+  void Absorb(const BasicHeldCounts<W>& part);
 
-  // Slots stored (at least the number of distinct key paths).
   size_t size() const { return size_; }
   std::vector<Partition>& partitions() { return partitions_; }
   const std::vector<Partition>& partitions() const { return partitions_; }
@@ -205,17 +260,74 @@ class CountTable {
   std::vector<Partition> partitions_;
   PartitionFinder finder_;
   size_t size_ = 0;
-  SlotList scratch_;
+  SlotListOf<W> scratch_;
   std::vector<uint32_t> absorbed_into_;  // per partition of the part being absorbed
 };
 
-// Sorts slots by rest[0], then rest[1], then rest[2]. `scratch` is working
+// Held counts and count tables of every width a grouping may store.
+template <template <size_t> class Of>
+using OfEveryWidth = std::variant<Of<1>, Of<2>, Of<3>>;
+static_assert(RestLayout::kLevels == 3);
+
+class HeldCounts {
+ public:
+  HeldCounts() = default;
+  HeldCounts(const PartCountTable& table, const RestLayout& layout);
+  size_t size() const;
+
+ private:
+  friend class CountTable;
+  OfEveryWidth<BasicHeldCounts> held_;
+};
+
+// The count map of a grouping (or one thread's share of it): the stored
+// levels are the layout's.
+class CountTable {
+ public:
+  explicit CountTable(const RestLayout& layout = RestLayout());
+
+  // Adds every count of one part, held in this table's layout.
+  void Absorb(const HeldCounts& part);
+  // Slots stored (at least the number of distinct key paths).
+  size_t size() const;
+  const RestLayout& layout() const { return layout_; }
+  // Calls visit(partitions) with the table's vector of CountPartition<W>.
+  template <class Visit>
+  void VisitPartitions(Visit&& visit) {
+    std::visit([&visit](auto& table) { visit(table.partitions()); }, table_);
+  }
+  // Calls visit(lead, group, rest, count) for every slot.
+  template <class Visit>
+  void ForEachSlot(Visit&& visit) const {
+    std::visit(
+        [&](const auto& table) {
+          for (const auto& partition : table.partitions()) {
+            for (const auto& slot : partition.slots) {
+              visit(partition.lead, partition.group, layout_.Widen(slot.rest, partition.group), slot.count);
+            }
+          }
+        },
+        table_);
+  }
+
+ private:
+  RestLayout layout_;
+  OfEveryWidth<BasicCountTable> table_;
+};
+
+// Sorts slots by rest[0], then rest[1], and so on. `scratch` is working
 // space, kept by the caller between calls.
-void SortSlots(std::span<CountSlot> slots, SlotList& scratch);
+template <size_t W>
+void SortSlots(std::span<Slot<W>> slots, SlotListOf<W>& scratch);
+inline void SortSlots(SlotList& slots, SlotList& scratch) { SortSlots(std::span<CountSlot>(slots), scratch); }
 // Sums the counts of neighbouring slots of one key path into the first, as
 // far as 32 bits hold the sum, and returns how many slots that leaves at the
 // front.
-size_t MergeSorted(std::span<CountSlot> slots);
-void MergeSorted(SlotList& slots);
+template <size_t W>
+size_t MergeSorted(std::span<Slot<W>> slots);
+template <size_t W>
+void MergeSorted(SlotListOf<W>& slots) {
+  slots.resize(MergeSorted(std::span<Slot<W>>(slots)));
+}
 
 }  // namespace tallymere

@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <array>
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string_view>
 
 #include "counters/count_keys.h"
@@ -26,6 +28,12 @@ struct CounterFamily {
 
   bool Has(KeyKind kind) const {
     return std::find(levels.begin(), levels.begin() + level_count, kind) != levels.begin() + level_count;
+  }
+  // The level holding the log, if any.
+  std::optional<size_t> LogLevel() const {
+    const auto* found = std::find(levels.begin(), levels.begin() + level_count, KeyKind::kLog);
+    if (found == levels.begin() + level_count) return std::nullopt;
+    return static_cast<size_t>(found - levels.begin());
   }
   bool HasPeriod() const { return Has(KeyKind::kDay) || Has(KeyKind::kHour); }
   // The category table supplies the category, the event type and the event ID.

@@ -71,29 +71,26 @@ uint32_t OrderValue(const std::vector<uint32_t>& rank, uint32_t value) {
 
 }  // namespace
 
-void GroupReport::CollectRows(const CountTable::Partition& partition, const Dictionaries& dictionaries,
-                               SlotList& rows) const {
-  for (const CountSlot& slot : partition.slots) {
-    if (slot.empty()) continue;
-    CountSlot& row = rows.emplace_back(slot);
+void GroupReport::CollectRows(const PartitionRef& partition, const Dictionaries& dictionaries, SlotList& rows) const {
+  partition.ForEachRow([&](const KeyRest& rest, uint32_t count) {
+    CountSlot& row = rows.emplace_back(CountSlot{rest, count});
     for (size_t level = 1; level < family_.level_count; ++level) {
       row.rest[level - 1] = OrderValue(dictionaries[level].rank, row.rest[level - 1]);
     }
-  }
+  });
 }
 
-void GroupReport::PackRows(const CountTable::Partition& partition, const Dictionaries& dictionaries,
+void GroupReport::PackRows(const PartitionRef& partition, const Dictionaries& dictionaries,
                             const KeyPacking& packing, PackedRows& rows) const {
   static const std::vector<uint32_t> kAbsent{0};  // a level the grouping lacks holds 0
   std::array<const uint32_t*, std::tuple_size_v<KeyRest>> rank;
   for (size_t level = 1; level < kMaxKeyLevels; ++level) {
     rank[level - 1] = level < family_.level_count ? dictionaries[level].rank.data() : kAbsent.data();
   }
-  for (const CountSlot& slot : partition.slots) {
-    if (slot.empty()) continue;
-    const KeyRest ranks{rank[0][slot.rest[0]], rank[1][slot.rest[1]], rank[2][slot.rest[2]]};
-    rows.push_back({packing.Pack(ranks), slot.count});
-  }
+  partition.ForEachRow([&](const KeyRest& rest, uint32_t count) {
+    const KeyRest ranks{rank[0][rest[0]], rank[1][rest[1]], rank[2][rest[2]]};
+    rows.push_back({packing.Pack(ranks), count});
+  });
 }
 
 std::optional<KeyPacking> GroupReport::PackingFor(const CounterFamily& family, const Dictionaries& dictionaries) {
@@ -206,7 +203,7 @@ constexpr size_t kBatchRows = size_t{1} << 16;
 void GroupReport::FormatBatch(const Order& order,
                                const Dictionaries& dictionaries, const std::optional<KeyPacking>& packing,
                                Batch& batch) {
-  std::vector<CountTable::Partition*>& partitions = partitions_;
+  const std::vector<PartitionRef>& partitions = partitions_;
   std::array<const std::vector<std::string>*, kMaxKeyLevels> texts;
   for (size_t level = 0; level < kMaxKeyLevels; ++level) texts[level] = &dictionaries[level].texts;
   LineFormatter lines(family_, texts);
@@ -218,7 +215,7 @@ void GroupReport::FormatBatch(const Order& order,
     const uint32_t lead = order[first].first;
     size_t slots = 0;
     for (size_t i = first; i < batch.last && order[i].first == lead; ++i) {
-      slots += partitions[order[i].second]->slots.size();
+      slots += partitions[order[i].second].slots();
     }
     // A key path has a slot per log for groupings without a log level, and
     // may have several within one partition: their counts are summed.
@@ -226,12 +223,12 @@ void GroupReport::FormatBatch(const Order& order,
       lines.Append(batch.text, KeyPath{lead, rest[0], rest[1], rest[2]}, count);
       batch.total += count;
     };
-    const auto release = [&](size_t partition) { SlotList().swap(partitions[partition]->slots); };
+    const auto release = [&](size_t partition) { partitions[partition].Release(); };
     if (packing) {
       packed.clear();
       packed.reserve(slots);
       for (; first < batch.last && order[first].first == lead; ++first) {
-        PackRows(*partitions[order[first].second], dictionaries, *packing, packed);
+        PackRows(partitions[order[first].second], dictionaries, *packing, packed);
         release(order[first].second);
       }
       SortPacked(packed, packing->bits(), packed_scratch);
@@ -246,7 +243,7 @@ void GroupReport::FormatBatch(const Order& order,
     rows.clear();
     rows.reserve(slots);
     for (; first < batch.last && order[first].first == lead; ++first) {
-      CollectRows(*partitions[order[first].second], dictionaries, rows);
+      CollectRows(partitions[order[first].second], dictionaries, rows);
       release(order[first].second);
     }
     SortSlots(rows, scratch);
@@ -271,7 +268,7 @@ std::vector<GroupReport::Batch> GroupReport::PlanBatches(
       rows = 0;
     }
     batches.back().last = i + 1;
-    rows += partitions_[order[i].second]->slots.size();
+    rows += partitions_[order[i].second].slots();
   }
   return batches;
 }
@@ -285,12 +282,14 @@ uint64_t GroupReport::Write() {
   // Every table's partitions: those of one first level are sorted together,
   // whichever table they come from.
   for (CountTable* table : tables_) {
-    for (CountTable::Partition& partition : table->partitions()) partitions_.push_back(&partition);
+    table->VisitPartitions([&](auto& partitions) {
+      for (auto& partition : partitions) partitions_.push_back(PartitionRef{&partition, &table->layout()});
+    });
   }
   Order order;
   order.reserve(partitions_.size());
   for (uint32_t i = 0; i < partitions_.size(); ++i) {
-    order.emplace_back(OrderValue(dictionaries[0].rank, partitions_[i]->lead), i);
+    order.emplace_back(OrderValue(dictionaries[0].rank, partitions_[i].lead()), i);
   }
   std::sort(order.begin(), order.end());
   const std::optional<KeyPacking> packing =

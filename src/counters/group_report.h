@@ -9,7 +9,9 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <utility>
+#include <variant>
 #include <vector>
 
 #include "buffers/block_pool.h"
@@ -85,12 +87,38 @@ class GroupReport {
  private:
   Dictionaries RankLevels() const;
   LevelDictionary RankKind(KeyKind kind) const;
+  // A partition of a table of any width, and how its slots are stored.
+  struct PartitionRef {
+    std::variant<CountPartition<1>*, CountPartition<2>*, CountPartition<3>*> partition;
+    const RestLayout* layout = nullptr;
+
+    uint32_t lead() const {
+      return std::visit([](const auto* p) { return p->lead; }, partition);
+    }
+    size_t slots() const {
+      return std::visit([](const auto* p) { return p->slots.size(); }, partition);
+    }
+    // Frees the partition's slots once read.
+    void Release() const {
+      std::visit([](auto* p) { std::remove_reference_t<decltype(p->slots)>().swap(p->slots); }, partition);
+    }
+    // Calls visit(rest, count) for every slot in use, with every level.
+    template <class Visit>
+    void ForEachRow(Visit&& visit) const {
+      std::visit(
+          [&](const auto* p) {
+            for (const auto& slot : p->slots) {
+              if (!slot.empty()) visit(layout->Widen(slot.rest, p->group), slot.count);
+            }
+          },
+          partition);
+    }
+  };
   // Appends the slots of a partition with their levels mapped to ranks:
   // packed, or as they are when the ranks do not fit a packing.
-  void PackRows(const CountTable::Partition& partition, const Dictionaries& dictionaries, const KeyPacking& packing,
+  void PackRows(const PartitionRef& partition, const Dictionaries& dictionaries, const KeyPacking& packing,
                 PackedRows& rows) const;
-  void CollectRows(const CountTable::Partition& partition, const Dictionaries& dictionaries,
-                   SlotList& rows) const;
+  void CollectRows(const PartitionRef& partition, const Dictionaries& dictionaries, SlotList& rows) const;
   // Report lines of the first levels order[first, last): sorted, equal key
   // paths summed, each partition released once read. Safe to run for
   // disjoint ranges at once.
@@ -108,7 +136,7 @@ class GroupReport {
   const CounterFamily& family_;
   const KeyPools& pools_;
   std::vector<CountTable*> tables_;
-  std::vector<CountTable::Partition*> partitions_;  // of every table
+  std::vector<PartitionRef> partitions_;  // of every table
   unsigned threads_;
   Packing packing_;
 };

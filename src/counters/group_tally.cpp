@@ -127,7 +127,7 @@ std::unique_ptr<PartCounts> GroupTally::Count(RepPart& part, const FooterPropInf
       DecodedSource source(part);
       CountEvents(source, prop_info, count.ulCount);
     }
-    counts->table = HeldCounts(working_);
+    counts->table = HeldCounts(working_, share_.layout());
   } catch (const std::exception& error) {
     // Reported when these counts are added, in walk order.
     const bool out_of_memory = dynamic_cast<const std::bad_alloc*>(&error) != nullptr;
