@@ -65,18 +65,27 @@ TEST(BlockPool, KeptBytesNeverExceedTwiceTheMostInUseAtOnce) {
   EXPECT_GT(stats.kept_blocks, 0u);
 }
 
-// Count tables grow by doubling from a few hundred bytes; their freed
-// blocks serve the next tables of the same power of two.
-TEST(BlockPool, MiddleSizedBlocksAreReusedWithinTheirPowerOfTwo) {
+// Count tables grow from a few hundred bytes by powers of two and three
+// quarters of them; their freed blocks serve the next tables of the same
+// size.
+TEST(BlockPool, MiddleSizedBlocksAreReusedWithinTheirSize) {
   if (!block_pool::kEnabled) GTEST_SKIP() << "the heap serves every block under the address sanitizer";
+  const auto reused = [](size_t first, size_t second) {
+    void* block = block_pool::AllocateCached(first);
+    std::memset(block, 0x3C, first);
+    block_pool::ReleaseCached(block, first);
+    void* again = block_pool::AllocateCached(second);
+    std::memset(again, 0xC3, second);
+    block_pool::ReleaseCached(again, second);
+    return again == block;
+  };
   for (size_t bytes = block_pool::kSmallestCached; bytes < block_pool::kSmallest; bytes *= 2) {
-    void* block = block_pool::AllocateCached(bytes + 1);
-    std::memset(block, 0x3C, bytes + 1);
-    block_pool::ReleaseCached(block, bytes + 1);
-    void* again = block_pool::AllocateCached(2 * bytes - 1);
-    EXPECT_EQ(again, block) << bytes;
-    std::memset(again, 0xC3, 2 * bytes - 1);
-    block_pool::ReleaseCached(again, 2 * bytes - 1);
+    // (bytes, 1.5 bytes] from 768 bytes on, then up to 2 bytes.
+    const size_t three_quarters = bytes >= 512 ? bytes / 2 * 3 : bytes;
+    if (three_quarters != bytes) {
+      EXPECT_TRUE(reused(bytes + 1, three_quarters)) << bytes;
+    }
+    EXPECT_TRUE(reused(three_quarters + 1, 2 * bytes)) << bytes;
   }
 }
 

@@ -142,17 +142,34 @@ void Release(void* block) noexcept {
 
 namespace {
 
-// Middle-sized blocks by power of two, 256 bytes to 64 KiB, carved from
-// slabs of a few megabytes. Most of them hold the count map, which grows
-// through the whole run in tens of thousands of small lists: from the heap,
-// its pages were faulted in one by one, while slabs are backed by large
-// pages where the system has them. A freed block is never given back to the
-// system; it waits in the list of its power for the next request, or is
-// split in halves for a smaller one. What is held is then what was once in
-// use at the same time, which the count map's growth decides.
+// Middle-sized blocks, 256 bytes to 64 KiB, carved from slabs of a few
+// megabytes. Most of them hold the count map, which grows through the whole
+// run in tens of thousands of small lists: from the heap, its pages were
+// faulted in one by one, while slabs are backed by large pages where the
+// system has them. The sizes are powers of two and, from 768 bytes, three
+// quarters of them: a list that grows by doubling holds on average a
+// quarter of its bytes unused, and one that steps through both kinds far
+// less. A freed block is never given back to the system; it waits in the
+// list of its size for the next request, or a power of two is split for a
+// smaller one. What is held is then what was once in use at the same time,
+// which the count map's growth decides.
 constexpr unsigned kCachedLowestPower = 8;
 constexpr unsigned kCachedHighestPower = 16;
 constexpr size_t kSlabBytes = size_t{4} << 20;
+
+// A size: 2^power bytes, or three quarters of that.
+struct CachedClass {
+  unsigned power;
+  bool three_quarters;
+
+  size_t bytes() const { return three_quarters ? (size_t{3} << power) / 4 : size_t{1} << power; }
+  unsigned index() const { return 2 * power + (three_quarters ? 0 : 1); }
+};
+
+CachedClass CachedClassOf(size_t bytes) {
+  const unsigned power = std::max(kCachedLowestPower, static_cast<unsigned>(std::bit_width(bytes - 1)));
+  return {power, power >= kCachedLowestPower + 2 && bytes <= (size_t{3} << power) / 4};
+}
 
 // A free block holds the link to the next one of its list.
 struct FreeBlock {
@@ -161,33 +178,39 @@ struct FreeBlock {
 
 struct Cache {
   platform::Lock mutex;
-  std::array<FreeBlock*, kCachedHighestPower + 1> free{};  // by power
+  std::array<FreeBlock*, 2 * (kCachedHighestPower + 1)> free{};  // by class index
   char* slab_rest = nullptr;  // the part of the newest slab not yet carved
   size_t slab_rest_bytes = 0;
   size_t slab_bytes = 0;
   size_t used_bytes = 0;
   size_t most_used_bytes = 0;
 
-  void Push(void* block, unsigned power) {
+  void Push(void* block, CachedClass size_class) {
     auto* free_block = static_cast<FreeBlock*>(block);
-    free_block->next = free[power];
-    free[power] = free_block;
+    free_block->next = free[size_class.index()];
+    free[size_class.index()] = free_block;
   }
-  // A free block of 2^power bytes, split from a larger one if need be.
-  void* TakeFree(unsigned power) {
-    for (unsigned up = power; up <= kCachedHighestPower; ++up) {
-      FreeBlock* block = free[up];
+  FreeBlock* Pop(CachedClass size_class) {
+    FreeBlock* block = free[size_class.index()];
+    if (block != nullptr) free[size_class.index()] = block->next;
+    return block;
+  }
+  // A free block of the class: one of its own, else the head of a power of
+  // two split from a larger free one (the rest goes to the lists).
+  void* TakeFree(CachedClass size_class) {
+    if (void* block = Pop(size_class)) return block;
+    for (unsigned up = size_class.power + (size_class.three_quarters ? 0 : 1); up <= kCachedHighestPower; ++up) {
+      auto* block = reinterpret_cast<char*>(Pop({up, false}));
       if (block == nullptr) continue;
-      free[up] = block->next;
-      for (; up > power; --up) Push(reinterpret_cast<char*>(block) + (size_t{1} << (up - 1)), up - 1);
+      for (; up > size_class.power; --up) Push(block + (size_t{1} << (up - 1)), {up - 1, false});
+      if (size_class.three_quarters) Push(block + size_class.bytes(), {size_class.power - 2, false});
       return block;
     }
     return nullptr;
   }
   // A new block from the slab, after a new slab when the rest is too short
   // (whose blocks go to the free lists first).
-  void* Carve(unsigned power) {
-    const size_t bytes = size_t{1} << power;
+  void* Carve(size_t bytes) {
     if (slab_rest_bytes < bytes) {
       char* slab = static_cast<char*>(platform::MapBlock(kSlabBytes));
       if (slab == nullptr) throw std::bad_alloc();
@@ -201,19 +224,17 @@ struct Cache {
     slab_rest_bytes -= bytes;
     return block;
   }
-  // Carving only takes powers of two of at least 256 bytes, so the rest
-  // splits into such blocks.
+  // Every size carved is a multiple of 256 bytes, so the rest splits into
+  // powers of two of at least that.
   void KeepRestOfSlab() {
     while (slab_rest_bytes >= (size_t{1} << kCachedLowestPower)) {
       const auto power = std::min(kCachedHighestPower, static_cast<unsigned>(std::bit_width(slab_rest_bytes)) - 1);
-      Push(slab_rest, power);
+      Push(slab_rest, {power, false});
       slab_rest += size_t{1} << power;
       slab_rest_bytes -= size_t{1} << power;
     }
   }
 };
-
-unsigned CachedPowerOf(size_t bytes) { return static_cast<unsigned>(std::bit_width(bytes - 1)); }
 
 Cache& TheCache() {
   static Cache* cache = new Cache;  // never destroyed: blocks may be released during exit
@@ -223,22 +244,22 @@ Cache& TheCache() {
 }  // namespace
 
 void* AllocateCached(size_t bytes) {
-  const unsigned power = std::max(kCachedLowestPower, CachedPowerOf(bytes));
+  const CachedClass size_class = CachedClassOf(bytes);
   Cache& cache = TheCache();
   std::lock_guard<platform::Lock> lock(cache.mutex);
-  void* block = cache.TakeFree(power);
-  if (block == nullptr) block = cache.Carve(power);
-  cache.used_bytes += size_t{1} << power;
+  void* block = cache.TakeFree(size_class);
+  if (block == nullptr) block = cache.Carve(size_class.bytes());
+  cache.used_bytes += size_class.bytes();
   cache.most_used_bytes = std::max(cache.most_used_bytes, cache.used_bytes);
   return block;
 }
 
 void ReleaseCached(void* block, size_t bytes) noexcept {
-  const unsigned power = std::max(kCachedLowestPower, CachedPowerOf(bytes));
+  const CachedClass size_class = CachedClassOf(bytes);
   Cache& cache = TheCache();
   std::lock_guard<platform::Lock> lock(cache.mutex);
-  cache.Push(block, power);
-  cache.used_bytes -= size_t{1} << power;
+  cache.Push(block, size_class);
+  cache.used_bytes -= size_class.bytes();
 }
 
 Stats Current() {

@@ -25,7 +25,8 @@ void* Allocate(size_t bytes);
 // Gives back a block that Allocate returned.
 void Release(void* block) noexcept;
 
-// Blocks from kSmallestCached up to kSmallest, by powers of two, come from
+// Blocks from kSmallestCached up to kSmallest, by powers of two and three
+// quarters of them, come from
 // slabs the pool maps itself and keeps. Count tables and short part
 // contents take and free hundreds of thousands of them in a run: the
 // Windows heap looked for a free block of such a size by walking a list,
