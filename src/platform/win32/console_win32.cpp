@@ -4,6 +4,7 @@
 #include <shellapi.h>  // after the Windows headers it builds on
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -63,25 +64,44 @@ bool WriteConsoleText(HANDLE console, std::string_view bytes, std::string& error
   return true;
 }
 
-// Where the next line end lies in `text`, or text.size() if none does.
-// Eight bytes a step: the C library's memchr goes byte by byte in some
-// runtimes, and this scan runs over every byte of the report, on the one
-// thread that writes it.
-size_t LineEndIn(std::string_view text) {
+// Copies `text` into [out, out_end) with every LF as CR LF, as far as the
+// room takes it, and returns the end of what was written; `text` keeps what
+// is left. Eight bytes a step, each stored as it is scanned: this runs over
+// every byte of the report on the one thread that writes it, and a scan for
+// the line end followed by a copy of the line called the C library twice a
+// line.
+char* CopyWithCrLf(std::string_view& text, char* out, char* out_end) {
   constexpr uint64_t kOnes = 0x0101010101010101u;
   constexpr uint64_t kHighs = 0x8080808080808080u;
   constexpr uint64_t kNewlines = kOnes * '\n';
-  size_t at = 0;
-  for (; at + 8 <= text.size(); at += 8) {
+  const char* in = text.data();
+  const char* const in_end = in + text.size();
+  // Room for a whole word and a CR.
+  while (in_end - in >= 8 && out_end - out >= 9) {
     uint64_t word;
-    std::memcpy(&word, text.data() + at, 8);
+    std::memcpy(&word, in, 8);
+    std::memcpy(out, &word, 8);
     const uint64_t x = word ^ kNewlines;  // a zero byte where a newline was
-    if (((x - kOnes) & ~x & kHighs) != 0) break;
+    const uint64_t found = (x - kOnes) & ~x & kHighs;
+    if (found == 0) {
+      in += 8;
+      out += 8;
+      continue;
+    }
+    // The lowest flagged byte is always a newline (bytes are in memory
+    // order, least significant first); flags above it may be false.
+    const auto at = static_cast<size_t>(std::countr_zero(found) / 8);
+    out[at] = '\r';
+    out[at + 1] = '\n';
+    in += at + 1;
+    out += at + 2;
   }
-  for (; at < text.size(); ++at) {
-    if (text[at] == '\n') return at;
+  for (; in < in_end && out_end - out >= 2; ++in) {
+    if (*in == '\n') *out++ = '\r';
+    *out++ = *in;
   }
-  return at;
+  text.remove_prefix(static_cast<size_t>(in - text.data()));
+  return out;
 }
 
 // A file or a pipe gets the text with CR LF line ends, converted piece by
@@ -94,29 +114,18 @@ bool WriteBytesWithCrLf(HANDLE handle, std::string_view text, std::string& error
   constexpr size_t kMostPiece = size_t{1} << 20;
   thread_local std::vector<char> room;
   // Short texts (lines to standard error) need no more than their size.
-  const size_t wanted = std::min(kMostPiece, text.size() + text.size() / 8 + 2);
+  const size_t wanted = std::min(kMostPiece, text.size() + text.size() / 8 + 16);
   if (room.size() < wanted) room.resize(wanted);
   char* const piece = room.data();
-  const size_t piece_size = room.size();
-  size_t used = 0;
+  char* const piece_end = piece + room.size();
+  char* used_end = piece;
   while (!text.empty()) {
-    // Room for a run of bytes and, should a line end follow it, CR LF.
-    if (piece_size - used < 2) {
-      if (!WriteBytes(handle, std::string_view(piece, used), error_text)) return false;
-      used = 0;
-    }
-    const size_t span = std::min(text.size(), piece_size - used - 1);
-    const size_t run = LineEndIn(text.substr(0, span));
-    std::memcpy(piece + used, text.data(), run);
-    used += run;
-    text.remove_prefix(run);
-    if (run < span) {
-      piece[used++] = '\r';
-      piece[used++] = '\n';
-      text.remove_prefix(1);
-    }
+    used_end = CopyWithCrLf(text, used_end, piece_end);
+    if (text.empty()) break;
+    if (!WriteBytes(handle, std::string_view(piece, static_cast<size_t>(used_end - piece)), error_text)) return false;
+    used_end = piece;
   }
-  return used == 0 || WriteBytes(handle, std::string_view(piece, used), error_text);
+  return used_end == piece || WriteBytes(handle, std::string_view(piece, static_cast<size_t>(used_end - piece)), error_text);
 }
 
 }  // namespace
