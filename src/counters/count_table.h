@@ -80,8 +80,8 @@ class RestLayout {
   static constexpr size_t kLevels = kMaxKeyLevels - 1;
   // Every level stored.
   RestLayout();
-  // The levels after the first of a grouping; `log` is the level holding
-  // the log, if any (0 for the first, which is not stored anyway).
+  // The levels of a grouping: `level_count` of them, `log` the one holding
+  // the log if any. The first level is the partition's, never stored.
   RestLayout(size_t level_count, std::optional<size_t> log);
 
   // Words stored per slot besides the count: 1 to kLevels.
