@@ -129,14 +129,16 @@ TEST(PartCountTable, KeyPathsThatNeverRepeatKeepASlotEach) {
 // enough to be merged while they take the slots in. The map stores what
 // its layout says and gives back every level: all three; the computer and
 // event ID of a grouping whose log is its third level and the partition's
-// group; the one level of a two-level grouping.
+// group; the one level of a two-level grouping; and that level when it is
+// the log (a slot keeps one word).
 TEST(CountTable, AbsorbAddsEveryCountOfPartTablesAndMergesFullPartitions) {
   struct Layout {
     size_t level_count;
     std::optional<size_t> log;
     size_t width;
   };
-  for (const Layout& layout : {Layout{4, std::nullopt, 3}, Layout{4, 2, 2}, Layout{2, std::nullopt, 1}}) {
+  for (const Layout& layout :
+       {Layout{4, std::nullopt, 3}, Layout{4, 2, 2}, Layout{2, std::nullopt, 1}, Layout{2, 1, 1}}) {
     CountTable total(RestLayout(layout.level_count, layout.log));
     ASSERT_EQ(total.layout().width(), layout.width);
     std::map<std::pair<KeyPath, uint32_t>, uint64_t> expected;
