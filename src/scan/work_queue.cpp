@@ -56,7 +56,9 @@ void WorkQueue::Wait(Job& job, PartTally* tally) {
     job.state_ = Job::State::kDone;
     return;
   }
+  job.awaited_ = true;
   done_.Wait(mutex_, [&job] { return job.state_ == Job::State::kDone; });
+  job.awaited_ = false;
 }
 
 void WorkQueue::WorkerLoop(PartTally* tally) {
@@ -71,7 +73,10 @@ void WorkQueue::WorkerLoop(PartTally* tally) {
     if (!job->abandoned) job->Run(tally);
     lock.lock();
     job->state_ = Job::State::kDone;
-    done_.NotifyAll();
+    // Only a job someone waits for wakes anyone: the waiting thread waits
+    // for the oldest job, and waking it for each of the others done before
+    // it cost a sleep, a wake-up and an interrupt between processors.
+    if (job->awaited_) done_.NotifyAll();
   }
 }
 

@@ -32,6 +32,7 @@ class Job {
   friend class WorkQueue;
   enum class State { kNew, kQueued, kRunning, kDone };
   State state_ = State::kNew;
+  bool awaited_ = false;  // a thread waits for it to be done
 };
 
 class WorkQueue {
