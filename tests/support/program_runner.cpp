@@ -62,11 +62,13 @@ ProgramResult RunProgramRaw(const std::vector<std::string>& args, const fs::path
   const fs::path capture = UniqueTempPath("tallymere-run-");
   fs::create_directories(capture);
   ProgramResult result;
-  result.status = RunCaptured(ProgramPath(), args, working_folder, capture / "out", capture / "err");
-  if (result.status != -1) {
-    result.out = ReadText(capture / "out");
-    result.err = ReadText(capture / "err");
-  }
+  std::string failure;
+  result.status = RunCaptured(ProgramPath(), args, working_folder, capture / "out", capture / "err", failure);
+  // What the program wrote before the runner lost it is read all the same,
+  // and the runner's own failure is added where an assertion shows it.
+  result.out = ReadText(capture / "out");
+  result.err = ReadText(capture / "err");
+  if (!failure.empty()) result.err += "[test runner] " + failure + "\n";
   fs::remove_all(capture);
   return result;
 }

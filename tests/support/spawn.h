@@ -10,10 +10,12 @@ namespace tallymere::test {
 
 // Runs the program with the arguments in the working folder (the current one
 // when empty), with empty standard input and standard output and error into
-// the two files. Returns the exit status, or -1 when it could not be run.
+// the two files. Returns the exit status, or -1 when it could not be run or
+// followed to its end; `failure` then says which step failed and why, so that
+// a failing test shows it.
 int RunCaptured(const std::string& program, const std::vector<std::string>& args,
                 const std::filesystem::path& working_folder, const std::filesystem::path& out,
-                const std::filesystem::path& err);
+                const std::filesystem::path& err, std::string& failure);
 
 // Sets an environment variable for the programs started afterwards; an empty
 // value removes it.

@@ -1,6 +1,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <string>
 
 #include "support/spawn.h"
 
@@ -30,7 +31,8 @@ void SetInheritedEnvironment(const std::string& name, const std::string& value) 
 }
 
 int RunCaptured(const std::string& program, const std::vector<std::string>& args,
-                const fs::path& working_folder, const fs::path& out, const fs::path& err) {
+                const fs::path& working_folder, const fs::path& out, const fs::path& err,
+                std::string& failure) {
   const fs::path status_file = out.parent_path() / "status";
   std::string command;
   if (!working_folder.empty()) command += "cd " + Quote(working_folder.string()) + " && ";
@@ -38,10 +40,14 @@ int RunCaptured(const std::string& program, const std::vector<std::string>& args
   for (const auto& arg : args) command += " " + Quote(arg);
   command += " >" + Quote(out.string()) + " 2>" + Quote(err.string()) + " </dev/null; echo $? >" +
              Quote(status_file.string());
-  if (std::system(command.c_str()) != 0) return -1;
+  const int shell = std::system(command.c_str());
+  if (shell != 0) {
+    failure = "the shell that runs the program ended with " + std::to_string(shell);
+    return -1;
+  }
   std::ifstream status(status_file);
   int value = -1;
-  status >> value;
+  if (!(status >> value)) failure = "no exit status in " + status_file.string();
   return value;
 }
 

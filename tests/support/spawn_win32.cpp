@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "platform/output.h"
+#include "platform/platform.h"
 #include "support/spawn.h"
 
 namespace tallymere::test {
@@ -64,12 +65,24 @@ void SetInheritedEnvironment(const std::string& name, const std::string& value) 
   SetEnvironmentVariableW(Wide(name).c_str(), value.empty() ? nullptr : Wide(value).c_str());
 }
 
+namespace {
+
+int Failed(std::string& failure, const std::string& step) {
+  failure = step + ": " + platform::LastErrorText();
+  return -1;
+}
+
+}  // namespace
+
 int RunCaptured(const std::string& program, const std::vector<std::string>& args,
-                const fs::path& working_folder, const fs::path& out, const fs::path& err) {
+                const fs::path& working_folder, const fs::path& out, const fs::path& err,
+                std::string& failure) {
   const UniqueHandle input = OpenInheritable(L"NUL", GENERIC_READ, OPEN_EXISTING);
+  if (!input) return Failed(failure, "opening NUL for standard input");
   const UniqueHandle output = OpenInheritable(out.wstring(), GENERIC_WRITE, CREATE_ALWAYS);
+  if (!output) return Failed(failure, "creating " + out.string());
   const UniqueHandle error = OpenInheritable(err.wstring(), GENERIC_WRITE, CREATE_ALWAYS);
-  if (!input || !output || !error) return -1;
+  if (!error) return Failed(failure, "creating " + err.string());
 
   std::wstring command_line = QuoteArgument(Wide(program));
   for (const auto& arg : args) command_line += L" " + QuoteArgument(Wide(arg));
@@ -83,16 +96,21 @@ int RunCaptured(const std::string& program, const std::vector<std::string>& args
   PROCESS_INFORMATION process{};
   if (!CreateProcessW(Wide(program).c_str(), command_line.data(), nullptr, nullptr, TRUE, 0, nullptr,
                       folder.empty() ? nullptr : folder.c_str(), &startup, &process)) {
-    return -1;
+    return Failed(failure, "starting " + program);
   }
   const UniqueHandle process_handle(process.hProcess);
   const UniqueHandle thread_handle(process.hThread);
-  if (WaitForSingleObject(process.hProcess, kTimeoutMilliseconds) != WAIT_OBJECT_0) {
+  const DWORD waited = WaitForSingleObject(process.hProcess, kTimeoutMilliseconds);
+  if (waited != WAIT_OBJECT_0) {
+    if (waited == WAIT_TIMEOUT) failure = "no end within 5 minutes";
+    else Failed(failure, "waiting for " + program);
     TerminateProcess(process.hProcess, 1);
     return -1;
   }
   DWORD status = 0;
-  if (!GetExitCodeProcess(process.hProcess, &status)) return -1;
+  if (!GetExitCodeProcess(process.hProcess, &status)) return Failed(failure, "reading the exit code");
+  // An exit code of all ones would read as the runner's own -1.
+  if (status == 0xFFFFFFFFu) failure = "the program exited with code 0xFFFFFFFF";
   return static_cast<int>(status);
 }
 
