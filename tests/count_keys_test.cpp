@@ -129,17 +129,19 @@ TEST(PartCountTable, KeyPathsThatNeverRepeatKeepASlotEach) {
 // enough to be merged while they take the slots in. The map stores what
 // its layout says and gives back every level: all three; the computer and
 // event ID of a grouping whose log is its third level and the partition's
-// group; the one level of a two-level grouping; and that level when it is
-// the log (a slot keeps one word).
+// group; two levels of a grouping grouped by its last (as by event type);
+// the one level of a two-level grouping; and that level when it is the log
+// (a slot keeps one word). The group changes from key path to key path, so
+// each part's table has nearly a run per slot.
 TEST(CountTable, AbsorbAddsEveryCountOfPartTablesAndMergesFullPartitions) {
   struct Layout {
     size_t level_count;
-    std::optional<size_t> log;
+    std::optional<size_t> group;
     size_t width;
   };
-  for (const Layout& layout :
-       {Layout{4, std::nullopt, 3}, Layout{4, 2, 2}, Layout{2, std::nullopt, 1}, Layout{2, 1, 1}}) {
-    CountTable total(RestLayout(layout.level_count, layout.log));
+  for (const Layout& layout : {Layout{4, std::nullopt, 3}, Layout{4, 2, 2}, Layout{4, 3, 2},
+                               Layout{2, std::nullopt, 1}, Layout{2, 1, 1}}) {
+    CountTable total(RestLayout(layout.level_count, layout.group));
     ASSERT_EQ(total.layout().width(), layout.width);
     std::map<std::pair<KeyPath, uint32_t>, uint64_t> expected;
     std::mt19937 engine(3);
@@ -151,7 +153,7 @@ TEST(CountTable, AbsorbAddsEveryCountOfPartTablesAndMergesFullPartitions) {
         KeyPath key{random() % 4, random() % 500, static_cast<uint32_t>(part % 3), 0xFFFFFFFFu - random() % 2};
         const uint32_t group = random() % 2;
         for (size_t level = layout.level_count; level < kMaxKeyLevels; ++level) key[level] = 0;
-        if (layout.log) key[*layout.log] = group;
+        if (layout.group) key[*layout.group] = group;
         const uint32_t count = random() % 500 == 0 ? CountSlot::kFull - random() % 3 : 1;
         counts.Add(key, group, count, moved);
         expected[{key, group}] += count;
@@ -311,7 +313,7 @@ TEST(GroupReport, RowsSortedLevelByLevelPrintAsPackedOnes) {
   uint64_t totals[2] = {};
   for (int way = 0; way < 2; ++way) {
     KeyPools pools;
-    CountTable first(RestLayout(family.level_count, family.LogLevel()));
+    CountTable first(RestLayout(family.level_count, family.GroupLevel()));
     CountTable second(first.layout());
     ASSERT_EQ(first.layout().width(), 2u);
     FillHourlyCounts(pools, first, second);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <numeric>
 #include <span>
 #include <stdexcept>
 #include <type_traits>
@@ -55,14 +56,14 @@ RestLayout::RestLayout() : width_(kLevels) {
   }
 }
 
-RestLayout::RestLayout(size_t level_count, std::optional<size_t> log) {
+RestLayout::RestLayout(size_t level_count, std::optional<size_t> group) {
   constexpr uint8_t kFromGroup = 0xFE;
   constexpr uint8_t kAbsent = 0xFF;
   for (size_t level = 0; level < kLevels; ++level) {
     const size_t key_level = level + 1;
     if (key_level >= level_count) {
       source_[level] = kAbsent;
-    } else if (log == key_level) {
+    } else if (group == key_level) {
       source_[level] = kFromGroup;
     } else {
       level_of_word_[width_] = static_cast<uint8_t>(level);
@@ -185,20 +186,45 @@ void PartCountTable::Clear() {
   keep_summing_ = true;
 }
 
+namespace {
+
+// The indexes of a table's runs, those of each partition together and in
+// their order.
+std::vector<uint32_t> RunsByPartition(const PartCountTable& table) {
+  const std::vector<PartCountTable::Run>& runs = table.runs();
+  std::vector<uint32_t> next(table.partitions().size() + 1, 0);
+  for (const PartCountTable::Run& run : runs) ++next[run.partition + 1];
+  std::partial_sum(next.begin(), next.end(), next.begin());
+  std::vector<uint32_t> order(runs.size());
+  for (uint32_t r = 0; r < runs.size(); ++r) order[next[runs[r].partition]++] = r;
+  return order;
+}
+
+}  // namespace
+
+// The copy has one run per partition. A table's runs alternate between
+// partitions when neighbouring key paths differ in their group (their event
+// types, say): nearly a run per slot, each a step for the count map to add.
 template <size_t W>
 BasicHeldCounts<W>::BasicHeldCounts(const PartCountTable& table, const RestLayout& layout)
-    : partitions_(table.partitions().begin(), table.partitions().end()),
-      runs_(table.runs().begin(), table.runs().end()),
-      size_(table.size()) {
+    : partitions_(table.partitions().begin(), table.partitions().end()), size_(table.size()) {
   pieces_.reserve((size_ + kPieceSlots - 1) / kPieceSlots);
-  for (size_t at = 0; at < size_; at += kPieceSlots) {
-    SlotListOf<W>& piece = pieces_.emplace_back();
-    const size_t end = std::min<size_t>(size_, at + kPieceSlots);
-    piece.reserve(end - at);
-    for (size_t i = at; i < end; ++i) {
-      const CountSlot& slot = table.slots()[i];
-      piece.push_back(Slot<W>{layout.Narrow<W>(slot.rest), slot.count});
+  runs_.reserve(partitions_.size());
+  uint32_t copied = 0;
+  for (const uint32_t r : RunsByPartition(table)) {
+    const PartCountTable::Run& run = table.runs()[r];
+    for (uint32_t i = r == 0 ? 0 : table.runs()[r - 1].end; i < run.end;) {
+      if (copied % kPieceSlots == 0) pieces_.emplace_back().reserve(std::min<size_t>(kPieceSlots, size_ - copied));
+      SlotListOf<W>& piece = pieces_.back();
+      const uint32_t stretch = std::min<uint32_t>(run.end - i, kPieceSlots - copied % kPieceSlots);
+      for (const CountSlot& slot : std::span(table.slots() + i, stretch)) {
+        piece.push_back(Slot<W>{layout.Narrow<W>(slot.rest), slot.count});
+      }
+      i += stretch;
+      copied += stretch;
     }
+    if (runs_.empty() || runs_.back().partition != run.partition) runs_.push_back({run.partition, 0});
+    runs_.back().end = copied;
   }
 }
 

@@ -2,7 +2,8 @@
 //
 // A run may count tens of millions of events into millions of distinct key
 // paths. The key paths are split by their first level (the day or hour in the
-// period groupings, else the log) and by the log of the events: repository
+// period groupings, else the log) and by a group: the log of the events, or
+// their event type in the groupings that have one but no log. Repository
 // files hold their events in time order and the walk visits one log's folder
 // after another, so the events of a stretch of time land in the few
 // partitions of their periods, and the report sorts one first level at a
@@ -71,18 +72,19 @@ using CountSlot = Slot<kMaxKeyLevels - 1>;
 using SlotList = SlotListOf<kMaxKeyLevels - 1>;
 
 // Which levels after the first the count map stores: not those the grouping
-// lacks (they hold 0), nor the log, which is the group of the partition
-// the slot is in. Most groupings then store one or two words instead of
-// three: the count map, the largest memory of a run, shrinks by a quarter
-// to a half.
+// lacks (they hold 0), nor the one whose value is the group of the
+// partition the slot is in (the log, or the event type). Every grouping then
+// stores one or two words instead of three: the count map, the largest
+// memory of a run, shrinks by a quarter to a half.
 class RestLayout {
  public:
   static constexpr size_t kLevels = kMaxKeyLevels - 1;
   // Every level stored.
   RestLayout();
-  // The levels of a grouping: `level_count` of them, `log` the one holding
-  // the log if any. The first level is the partition's, never stored.
-  RestLayout(size_t level_count, std::optional<size_t> log);
+  // The levels of a grouping: `level_count` of them, `group` the one whose
+  // value is the partition's group, if any. The first level is the
+  // partition's too, never stored.
+  RestLayout(size_t level_count, std::optional<size_t> group);
 
   // Words stored per slot besides the count: 1 to kLevels.
   size_t width() const { return width_; }
@@ -229,11 +231,11 @@ class BasicHeldCounts {
   size_t size_ = 0;
 };
 
-// The key paths sharing one first level and log.
+// The key paths sharing one first level and group.
 template <size_t W>
 struct CountPartition {
   uint32_t lead = 0;   // the first level of its key paths
-  uint32_t group = 0;  // the log of its events
+  uint32_t group = 0;  // the log of its events, or their event type
   SlotListOf<W> slots;  // a key path may have several
 };
 

@@ -29,11 +29,20 @@ struct CounterFamily {
   bool Has(KeyKind kind) const {
     return std::find(levels.begin(), levels.begin() + level_count, kind) != levels.begin() + level_count;
   }
-  // The level holding the log, if any.
-  std::optional<size_t> LogLevel() const {
-    const auto* found = std::find(levels.begin(), levels.begin() + level_count, KeyKind::kLog);
+  // The level of the given kind, if the grouping has one.
+  std::optional<size_t> LevelOf(KeyKind kind) const {
+    const auto* found = std::find(levels.begin(), levels.begin() + level_count, kind);
     if (found == levels.begin() + level_count) return std::nullopt;
     return static_cast<size_t>(found - levels.begin());
+  }
+  // The level whose value groups the count map's partitions, so that their
+  // slots need not store it: the log, whose events a file holds together;
+  // else the event type, which has few values. Without either, the
+  // partitions are grouped by log all the same, for that locality, and a
+  // key path may then have a slot in the partition of each log.
+  std::optional<size_t> GroupLevel() const {
+    const std::optional<size_t> log = LevelOf(KeyKind::kLog);
+    return log ? log : LevelOf(KeyKind::kEventType);
   }
   bool HasPeriod() const { return Has(KeyKind::kDay) || Has(KeyKind::kHour); }
   // The category table supplies the category, the event type and the event ID.

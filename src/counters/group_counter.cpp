@@ -27,7 +27,7 @@ std::unique_ptr<PartTally> GroupCounter::NewTally() {
   CountTable* share = nullptr;
   {
     std::lock_guard<std::mutex> lock(shares_mutex_);
-    share = &shares_.emplace_back(RestLayout(family_.level_count, family_.LogLevel()));
+    share = &shares_.emplace_back(RestLayout(family_.level_count, family_.GroupLevel()));
   }
   return std::make_unique<GroupTally>(TallySettings{&family_, &pools_, time_filter, fast, heading_, label_}, *share);
 }

@@ -217,8 +217,9 @@ void GroupReport::FormatBatch(const Order& order,
     for (size_t i = first; i < batch.last && order[i].first == lead; ++i) {
       slots += partitions[order[i].second].slots();
     }
-    // A key path has a slot per log for groupings without a log level, and
-    // may have several within one partition: their counts are summed.
+    // A key path has a slot per log for groupings without a log or event
+    // type level, and may have several within one partition: their counts
+    // are summed.
     const auto emit = [&](const KeyRest& rest, uint64_t count) {
       lines.Append(batch.text, KeyPath{lead, rest[0], rest[1], rest[2]}, count);
       batch.total += count;

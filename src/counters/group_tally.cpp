@@ -111,7 +111,8 @@ GroupTally::GroupTally(const TallySettings& settings, CountTable& share)
       event_types_(settings.pools->event_types),
       period_seconds_(family_.Has(KeyKind::kDay) ? 86400 : family_.Has(KeyKind::kHour) ? 3600 : 0),
       memo_category_mask_(family_.ReadsCategories() ? UINT32_MAX : 0),
-      memo_computer_mask_(family_.Has(KeyKind::kComputer) ? UINT32_MAX : 0) {}
+      memo_computer_mask_(family_.Has(KeyKind::kComputer) ? UINT32_MAX : 0),
+      group_level_(family_.GroupLevel()) {}
 
 std::unique_ptr<PartCounts> GroupTally::Count(RepPart& part, const FooterPropInfo& prop_info,
                                               const RepPartCount& count) {
@@ -264,7 +265,7 @@ void GroupTally::FlushCell(uint32_t cat_row, uint32_t comp_row, RowCell& cell, K
   // Any time within the period gives its key.
   BuildKeyPath(cat_row, comp_row, cell.period * period_seconds_, key);
   bool moved = false;
-  working_.Add(key, log_id_, cell.count, moved);
+  working_.Add(key, GroupOf(key), cell.count, moved);
   cell.count = 0;
 }
 
@@ -279,7 +280,7 @@ void GroupTally::CountNewKeyPath(uint32_t cat_row, uint32_t comp_row, uint32_t t
                                    MemoEntry& memo) {
   BuildKeyPath(cat_row, comp_row, time, key);
   bool moved = false;
-  const uint32_t slot = working_.Add(key, log_id_, 1, moved);
+  const uint32_t slot = working_.Add(key, GroupOf(key), 1, moved);
   if (moved) ForgetMemo();
   slots_ = working_.slots();
   memo = {cat_row, comp_row, period, generation_, slot};

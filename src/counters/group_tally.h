@@ -70,6 +70,7 @@ class GroupTally final : public PartTally {
   // count in cells; if so, sets out an empty cell for each pair of them.
   bool UsesCells(uint32_t records);
   void BuildKeyPath(uint32_t cat_row, uint32_t comp_row, uint32_t time, KeyPath& key);
+  uint32_t GroupOf(const KeyPath& key) const { return group_level_ ? key[*group_level_] : log_id_; }
   void ForgetMemo();
   // The heading and the label's line, naming the keys derived last.
   std::string FailureText() const;
@@ -132,6 +133,9 @@ class GroupTally final : public PartTally {
   uint32_t memo_category_mask_;  // 0 where the key path does not depend on the row
   uint32_t memo_computer_mask_;
   uint32_t log_id_ = 0;
+  // The key level whose value groups the count map's partitions; the log
+  // when the grouping has none.
+  std::optional<size_t> group_level_;
   uint32_t event_id_mask_ = 0xFFFF;
   // The keys derived last, for the failure path.
   uint32_t last_event_id_ = 0;
