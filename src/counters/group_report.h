@@ -87,9 +87,11 @@ class GroupReport {
  private:
   Dictionaries RankLevels() const;
   LevelDictionary RankKind(KeyKind kind) const;
+  template <size_t W>
+  using PartitionPointer = CountPartition<W>*;
   // A partition of a table of any width, and how its slots are stored.
   struct PartitionRef {
-    std::variant<CountPartition<1>*, CountPartition<2>*, CountPartition<3>*> partition;
+    OfEveryWidth<PartitionPointer> partition;
     const RestLayout* layout = nullptr;
 
     uint32_t lead() const {
