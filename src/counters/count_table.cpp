@@ -76,17 +76,26 @@ RestLayout::RestLayout(size_t level_count, std::optional<size_t> group) {
     source_[0] = 0;
     width_ = 1;
   }
+  // Two levels share the one word; Widen puts both back together.
+  if (width_ == 2) {
+    paired_ = true;
+    source_[level_of_word_[1]] = kAbsent;
+    width_ = 1;
+  }
   for (uint8_t& source : source_) {
     if (source == kFromGroup) source = static_cast<uint8_t>(width_);
     if (source == kAbsent) source = static_cast<uint8_t>(width_ + 1);
   }
 }
 
-uint32_t PartitionFinder::FindOrAdd(uint32_t lead, uint32_t group, uint32_t fresh) {
-  Recent& recent = recent_[(lead ^ (lead >> 12) ^ group * 0x9E3779B1u) % kRecentPartitions];
+uint32_t PartitionFinder::FindOrAdd(uint32_t lead, PartitionGroup group, uint32_t fresh) {
+  // The high bits of products: periods are multiples of 3600 s, whose low
+  // bits never change, and a part's groups (event types) are neighbours.
+  const uint32_t mixed = lead * 0x9E3779B1u ^ static_cast<uint32_t>(group ^ (group >> 32)) * 0x85EBCA77u;
+  Recent& recent = recent_[mixed >> (32 - kRecentBits)];
   if (recent.index != kEmpty && recent.lead == lead && recent.group == group) return recent.index;
-  const uint32_t index = FindOrAddInIndex((uint64_t{lead} << 32) | group, fresh);
-  recent = {lead, group, index};
+  const uint32_t index = FindOrAddInIndex(lead, group, fresh);
+  recent = {group, lead, index};
   return index;
 }
 
@@ -96,17 +105,18 @@ void PartitionFinder::Clear() {
   recent_.fill(Recent{});
 }
 
-uint32_t PartitionFinder::FindOrAddInIndex(uint64_t key, uint32_t fresh) {
+uint32_t PartitionFinder::FindOrAddInIndex(uint32_t lead, PartitionGroup group, uint32_t fresh) {
   if (2 * (used_ + 1) > entries_.size()) Grow();
   const size_t mask = entries_.size() - 1;
+  const uint64_t key = ((uint64_t{lead} << 32) | static_cast<uint32_t>(group)) ^ (group >> 32) * 0xC2B2AE3D27D4EB4Fu;
   for (size_t at = static_cast<size_t>((key * 0x9E3779B97F4A7C15u) >> 32) & mask;; at = (at + 1) & mask) {
     Entry& entry = entries_[at];
     if (entry.index == kEmpty) {
-      entry = {key, fresh};
+      entry = {group, lead, fresh};
       ++used_;
       return fresh;
     }
-    if (entry.key == key) return entry.index;
+    if (entry.lead == lead && entry.group == group) return entry.index;
   }
 }
 
@@ -114,7 +124,7 @@ void PartitionFinder::Grow() {
   std::vector<Entry> old = std::exchange(entries_, std::vector<Entry>(std::max<size_t>(16, 2 * entries_.size())));
   used_ = 0;
   for (const Entry& entry : old) {
-    if (entry.index != kEmpty) FindOrAddInIndex(entry.key, entry.index);
+    if (entry.index != kEmpty) FindOrAddInIndex(entry.lead, entry.group, entry.index);
   }
 }
 
@@ -123,11 +133,13 @@ uint32_t PartCountTable::Add(const KeyPath& key, uint32_t group, uint32_t count,
   if (slots_.size() >= UINT32_MAX) throw std::length_error("part count table");
   moved = slots_.size() == slots_.capacity() && MakeRoom();
   const auto fresh = static_cast<uint32_t>(partitions_.size());
-  const uint32_t partition = finder_.FindOrAdd(key[0], group, fresh);
-  if (partition == fresh) partitions_.push_back(Partition{key[0], group, 0});
+  const KeyRest rest{key[1], key[2], key[3]};
+  const PartitionGroup partition_group = layout_.GroupOf(rest, group);
+  const uint32_t partition = finder_.FindOrAdd(key[0], partition_group, fresh);
+  if (partition == fresh) partitions_.push_back(Partition{key[0], partition_group, 0});
   if (runs_.empty() || runs_.back().partition != partition) runs_.push_back(Run{partition, 0});
   const auto index = static_cast<uint32_t>(slots_.size());
-  slots_.push_back(CountSlot{{key[1], key[2], key[3]}, count});
+  slots_.push_back(CountSlot{rest, count});
   ++partitions_[partition].slots;
   runs_.back().end = index + 1;
   return index;
@@ -206,8 +218,9 @@ std::vector<uint32_t> RunsByPartition(const PartCountTable& table) {
 // partitions when neighbouring key paths differ in their group (their event
 // types, say): nearly a run per slot, each a step for the count map to add.
 template <size_t W>
-BasicHeldCounts<W>::BasicHeldCounts(const PartCountTable& table, const RestLayout& layout)
+BasicHeldCounts<W>::BasicHeldCounts(const PartCountTable& table)
     : partitions_(table.partitions().begin(), table.partitions().end()), size_(table.size()) {
+  const RestLayout& layout = table.layout();
   pieces_.reserve((size_ + kPieceSlots - 1) / kPieceSlots);
   runs_.reserve(partitions_.size());
   uint32_t copied = 0;
@@ -234,7 +247,7 @@ size_t PartCountTable::capacity_bytes() const {
 }
 
 template <size_t W>
-uint32_t BasicCountTable<W>::IndexOf(uint32_t lead, uint32_t group) {
+uint32_t BasicCountTable<W>::IndexOf(uint32_t lead, PartitionGroup group) {
   const auto fresh = static_cast<uint32_t>(partitions_.size());
   const uint32_t index = finder_.FindOrAdd(lead, group, fresh);
   if (index == fresh) partitions_.push_back(Partition{lead, group, {}});
@@ -281,10 +294,10 @@ namespace {
 
 // The held counts' alternative of the table's width.
 template <size_t W>
-OfEveryWidth<BasicHeldCounts> HoldInWidth(const PartCountTable& table, const RestLayout& layout) {
-  if (layout.width() == W) return BasicHeldCounts<W>(table, layout);
+OfEveryWidth<BasicHeldCounts> HoldInWidth(const PartCountTable& table) {
+  if (table.layout().width() == W) return BasicHeldCounts<W>(table);
   if constexpr (W > 1) {
-    return HoldInWidth<W - 1>(table, layout);
+    return HoldInWidth<W - 1>(table);
   } else {
     throw std::logic_error("count slot width");
   }
@@ -302,8 +315,7 @@ OfEveryWidth<BasicCountTable> TableOfWidth(size_t width) {
 
 }  // namespace
 
-HeldCounts::HeldCounts(const PartCountTable& table, const RestLayout& layout)
-    : held_(HoldInWidth<RestLayout::kLevels>(table, layout)) {}
+HeldCounts::HeldCounts(const PartCountTable& table) : held_(HoldInWidth<RestLayout::kLevels>(table)) {}
 
 size_t HeldCounts::size() const {
   return std::visit([](const auto& held) { return held.size(); }, held_);

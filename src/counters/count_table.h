@@ -71,15 +71,23 @@ using SlotListOf = std::vector<Slot<W>, PooledAllocator<Slot<W>>>;
 using CountSlot = Slot<kMaxKeyLevels - 1>;
 using SlotList = SlotListOf<kMaxKeyLevels - 1>;
 
+// What a partition's slots share besides the first level: the group's
+// value (the log, or the event type) in the low 32 bits, and in the high
+// 32 bits the high halves of the two levels its slots pair in one word.
+using PartitionGroup = uint64_t;
+
 // Which levels after the first the count map stores: not those the grouping
 // lacks (they hold 0), nor the one whose value is the group of the
-// partition the slot is in (the log, or the event type). Every grouping then
-// stores one or two words instead of three: the count map, the largest
-// memory of a run, shrinks by a quarter to a half.
+// partition the slot is in (the log, or the event type). Two levels left
+// share one word: their low halves are stored, their high halves are part
+// of the partition's group. Pool ids count up from 0, so nearly every key
+// path of a real repository lies in the partitions whose high halves are 0.
+// Every grouping then stores one word instead of three: the count map, the
+// largest memory of a run, takes half of what it took.
 class RestLayout {
  public:
   static constexpr size_t kLevels = kMaxKeyLevels - 1;
-  // Every level stored.
+  // Every level stored, one word each.
   RestLayout();
   // The levels of a grouping: `level_count` of them, `group` the one whose
   // value is the partition's group, if any. The first level is the
@@ -89,27 +97,46 @@ class RestLayout {
   // Words stored per slot besides the count: 1 to kLevels.
   size_t width() const { return width_; }
 
+  // The partition group of a key path whose group's value is `value`.
+  PartitionGroup GroupOf(const KeyRest& rest, uint32_t value) const {
+    if (!paired_) return value;
+    const uint32_t high = (rest[level_of_word_[0]] & 0xFFFF0000u) | (rest[level_of_word_[1]] >> 16);
+    return (PartitionGroup{high} << 32) | value;
+  }
   template <size_t W>
   std::array<uint32_t, W> Narrow(const KeyRest& rest) const {
     std::array<uint32_t, W> words;
     for (size_t word = 0; word < W; ++word) words[word] = rest[level_of_word_[word]];
+    if constexpr (W == 1) {
+      if (paired_) words[0] = (words[0] << 16) | (rest[level_of_word_[1]] & 0xFFFFu);
+    }
     return words;
   }
   template <size_t W>
-  KeyRest Widen(const std::array<uint32_t, W>& words, uint32_t group) const {
-    // The stored words, then the group and a 0: each level picks one.
+  KeyRest Widen(const std::array<uint32_t, W>& words, PartitionGroup group) const {
+    // The stored words, then the group's value and a 0: each level picks one.
     std::array<uint32_t, W + 2> sources;
     std::copy(words.begin(), words.end(), sources.begin());
-    sources[W] = group;
+    sources[W] = static_cast<uint32_t>(group);
     sources[W + 1] = 0;
     KeyRest rest;
     for (size_t level = 0; level < kLevels; ++level) rest[level] = sources[source_[level]];
+    if constexpr (W == 1) {
+      if (paired_) {
+        const auto high = static_cast<uint32_t>(group >> 32);
+        rest[level_of_word_[0]] = (high & 0xFFFF0000u) | (words[0] >> 16);
+        rest[level_of_word_[1]] = (high << 16) | (words[0] & 0xFFFFu);
+      }
+    }
     return rest;
   }
 
  private:
   size_t width_ = 0;
-  std::array<uint8_t, kLevels> level_of_word_{};  // the rest level each stored word holds
+  bool paired_ = false;  // two levels in the one word
+  // The rest level each stored word holds; with paired_, the word's high
+  // half holds the first and its low half the second.
+  std::array<uint8_t, kLevels> level_of_word_{};
   // Per rest level: a stored word, width_ for the group, width_ + 1 for 0.
   std::array<uint8_t, kLevels> source_{};
 };
@@ -118,7 +145,7 @@ class RestLayout {
 class PartitionFinder {
  public:
   // The index recorded for (lead, group); else records `fresh` and returns it.
-  uint32_t FindOrAdd(uint32_t lead, uint32_t group, uint32_t fresh);
+  uint32_t FindOrAdd(uint32_t lead, PartitionGroup group, uint32_t fresh);
   // Forgets every partition, keeping the memory.
   void Clear();
 
@@ -127,22 +154,23 @@ class PartitionFinder {
   // partition of every part.
   static constexpr uint32_t kEmpty = UINT32_MAX;
   struct Entry {
-    uint64_t key = 0;
+    PartitionGroup group = 0;
+    uint32_t lead = 0;
     uint32_t index = kEmpty;
   };
-  uint32_t FindOrAddInIndex(uint64_t key, uint32_t fresh);
+  uint32_t FindOrAddInIndex(uint32_t lead, PartitionGroup group, uint32_t fresh);
   void Grow();
   std::vector<Entry> entries_;  // a power of two, at most half full
   size_t used_ = 0;
   // The partitions found lately: most key paths go to one of the few
   // periods of the part being counted.
   struct Recent {
+    PartitionGroup group = 0;
     uint32_t lead = 0;
-    uint32_t group = 0;
     uint32_t index = kEmpty;
   };
-  static constexpr size_t kRecentPartitions = 64;
-  std::array<Recent, kRecentPartitions> recent_{};
+  static constexpr int kRecentBits = 6;
+  std::array<Recent, size_t{1} << kRecentBits> recent_{};
 };
 
 // The table a thread counts one part into, then the next. The slots are one
@@ -153,9 +181,12 @@ class PartitionFinder {
 // again, and each part's counts are copied out (HeldCounts) in one pass.
 class PartCountTable {
  public:
+  // Partitions as the count map that takes its counts has them.
+  explicit PartCountTable(const RestLayout& layout = RestLayout()) : layout_(layout) {}
+
   struct Partition {
     uint32_t lead = 0;
-    uint32_t group = 0;
+    PartitionGroup group = 0;
     size_t slots = 0;  // in all of its runs
   };
   struct Run {
@@ -167,6 +198,7 @@ class PartCountTable {
   // returns the slot's index: incrementing that slot later counts the key
   // path again. Indexes stay valid until Clear, or until an Add that sets
   // `moved`; addresses until the next Add.
+  // `group` is the value of the grouping's group level (or the log).
   uint32_t Add(const KeyPath& key, uint32_t group, uint32_t count, bool& moved);
   CountSlot* slots() { return slots_.data(); }
   const CountSlot* slots() const { return slots_.data(); }
@@ -178,6 +210,7 @@ class PartCountTable {
   size_t capacity_bytes() const;
   const std::vector<Partition>& partitions() const { return partitions_; }
   const std::vector<Run>& runs() const { return runs_; }
+  const RestLayout& layout() const { return layout_; }
 
  private:
   // Makes room for one more slot. A large part whose key paths repeat
@@ -187,6 +220,7 @@ class PartCountTable {
   bool MakeRoom();
   void SumKeyPaths();
 
+  RestLayout layout_;
   std::vector<Partition> partitions_;
   PartitionFinder finder_;
   std::vector<Run> runs_;
@@ -206,7 +240,8 @@ template <size_t W>
 class BasicHeldCounts {
  public:
   BasicHeldCounts() = default;
-  BasicHeldCounts(const PartCountTable& table, const RestLayout& layout);
+  // In the table's layout.
+  explicit BasicHeldCounts(const PartCountTable& table);
 
   size_t size() const { return size_; }
   const std::vector<PartCountTable::Partition>& partitions() const { return partitions_; }
@@ -235,7 +270,7 @@ class BasicHeldCounts {
 template <size_t W>
 struct CountPartition {
   uint32_t lead = 0;   // the first level of its key paths
-  uint32_t group = 0;  // the log of its events, or their event type
+  PartitionGroup group = 0;
   SlotListOf<W> slots;  // a key path may have several
 };
 
@@ -254,7 +289,7 @@ class BasicCountTable {
   const std::vector<Partition>& partitions() const { return partitions_; }
 
  private:
-  uint32_t IndexOf(uint32_t lead, uint32_t group);
+  uint32_t IndexOf(uint32_t lead, PartitionGroup group);
   // Makes room for `more` slots at the partition's end, summing the slots of
   // a large partition before it grows.
   void MakeRoom(Partition& partition, size_t more);
@@ -274,7 +309,7 @@ static_assert(RestLayout::kLevels == 3);
 class HeldCounts {
  public:
   HeldCounts() = default;
-  HeldCounts(const PartCountTable& table, const RestLayout& layout);
+  explicit HeldCounts(const PartCountTable& table);
   size_t size() const;
 
  private:
@@ -298,14 +333,15 @@ class CountTable {
   void VisitPartitions(Visit&& visit) {
     std::visit([&visit](auto& table) { visit(table.partitions()); }, table_);
   }
-  // Calls visit(lead, group, rest, count) for every slot.
+  // Calls visit(lead, group's value, rest, count) for every slot.
   template <class Visit>
   void ForEachSlot(Visit&& visit) const {
     std::visit(
         [&](const auto& table) {
           for (const auto& partition : table.partitions()) {
             for (const auto& slot : partition.slots) {
-              visit(partition.lead, partition.group, layout_.Widen(slot.rest, partition.group), slot.count);
+              visit(partition.lead, static_cast<uint32_t>(partition.group),
+                    layout_.Widen(slot.rest, partition.group), slot.count);
             }
           }
         },

@@ -109,6 +109,7 @@ GroupTally::GroupTally(const TallySettings& settings, CountTable& share)
       categories_(settings.pools->categories),
       event_ids_(settings.pools->event_ids),
       event_types_(settings.pools->event_types),
+      working_(share.layout()),
       period_seconds_(family_.Has(KeyKind::kDay) ? 86400 : family_.Has(KeyKind::kHour) ? 3600 : 0),
       memo_category_mask_(family_.ReadsCategories() ? UINT32_MAX : 0),
       memo_computer_mask_(family_.Has(KeyKind::kComputer) ? UINT32_MAX : 0),
@@ -128,7 +129,7 @@ std::unique_ptr<PartCounts> GroupTally::Count(RepPart& part, const FooterPropInf
       DecodedSource source(part);
       CountEvents(source, prop_info, count.ulCount);
     }
-    counts->table = HeldCounts(working_, share_.layout());
+    counts->table = HeldCounts(working_);
   } catch (const std::exception& error) {
     // Reported when these counts are added, in walk order.
     const bool out_of_memory = dynamic_cast<const std::bad_alloc*>(&error) != nullptr;
