@@ -293,36 +293,26 @@ void BasicCountTable<W>::Absorb(const BasicHeldCounts<W>& part) {
 namespace {
 
 // The held counts' alternative of the table's width.
-template <size_t W>
 OfEveryWidth<BasicHeldCounts> HoldInWidth(const PartCountTable& table) {
-  if (table.layout().width() == W) return BasicHeldCounts<W>(table);
-  if constexpr (W > 1) {
-    return HoldInWidth<W - 1>(table);
-  } else {
-    throw std::logic_error("count slot width");
-  }
+  if (table.layout().width() == 1) return BasicHeldCounts<1>(table);
+  return BasicHeldCounts<RestLayout::kLevels>(table);
 }
 
-template <size_t W>
 OfEveryWidth<BasicCountTable> TableOfWidth(size_t width) {
-  if (width == W) return BasicCountTable<W>();
-  if constexpr (W > 1) {
-    return TableOfWidth<W - 1>(width);
-  } else {
-    throw std::logic_error("count slot width");
-  }
+  if (width == 1) return BasicCountTable<1>();
+  return BasicCountTable<RestLayout::kLevels>();
 }
 
 }  // namespace
 
-HeldCounts::HeldCounts(const PartCountTable& table) : held_(HoldInWidth<RestLayout::kLevels>(table)) {}
+HeldCounts::HeldCounts(const PartCountTable& table) : held_(HoldInWidth(table)) {}
 
 size_t HeldCounts::size() const {
   return std::visit([](const auto& held) { return held.size(); }, held_);
 }
 
 CountTable::CountTable(const RestLayout& layout)
-    : layout_(layout), table_(TableOfWidth<RestLayout::kLevels>(layout.width())) {}
+    : layout_(layout), table_(TableOfWidth(layout.width())) {}
 
 size_t CountTable::size() const {
   return std::visit([](const auto& table) { return table.size(); }, table_);
@@ -381,10 +371,8 @@ void SortSlots(std::span<Slot<W>> slots, SlotListOf<W>& scratch) {
 }
 
 template class BasicHeldCounts<1>;
-template class BasicHeldCounts<2>;
 template class BasicHeldCounts<3>;
 template class BasicCountTable<1>;
-template class BasicCountTable<2>;
 template class BasicCountTable<3>;
 template void SortSlots(std::span<Slot<3>>, SlotListOf<3>&);
 template size_t MergeSorted(std::span<Slot<3>>);

@@ -41,7 +41,7 @@ inline bool SameRest(const KeyRest& a, const KeyRest& b) {
 }
 
 // One stored key path after its first level, with its count: W words and
-// the count, so that two to four fit a cache line. A count of 0 marks an
+// the count, so that four or eight fit a cache line. A count of 0 marks an
 // empty slot, since a key is only stored together with its first count. A
 // count stops at kFull; the key path then goes on in a new slot, and the
 // report sums the slots of a key path in 64 bits.
@@ -94,7 +94,8 @@ class RestLayout {
   // partition's too, never stored.
   RestLayout(size_t level_count, std::optional<size_t> group);
 
-  // Words stored per slot besides the count: 1 to kLevels.
+  // Words stored per slot besides the count: 1, or kLevels when every
+  // level after the first is stored.
   size_t width() const { return width_; }
 
   // The partition group of a key path whose group's value is `value`.
@@ -301,9 +302,10 @@ class BasicCountTable {
   std::vector<uint32_t> absorbed_into_;  // per partition of the part being absorbed
 };
 
-// Held counts and count tables of every width a grouping may store.
+// Held counts and count tables of every width a layout has: one word, or
+// every level (three stored levels cannot pair).
 template <template <size_t> class Of>
-using OfEveryWidth = std::variant<Of<1>, Of<2>, Of<3>>;
+using OfEveryWidth = std::variant<Of<1>, Of<3>>;
 static_assert(RestLayout::kLevels == 3);
 
 class HeldCounts {
