@@ -266,7 +266,7 @@ void GroupTally::FlushCell(uint32_t cat_row, uint32_t comp_row, RowCell& cell, K
   // Any time within the period gives its key.
   BuildKeyPath(cat_row, comp_row, cell.period * period_seconds_, key);
   bool moved = false;
-  working_.Add(key, GroupOf(key), cell.count, moved);
+  working_.Add(key, GroupValueOf(key), cell.count, moved);
   cell.count = 0;
 }
 
@@ -281,7 +281,7 @@ void GroupTally::CountNewKeyPath(uint32_t cat_row, uint32_t comp_row, uint32_t t
                                    MemoEntry& memo) {
   BuildKeyPath(cat_row, comp_row, time, key);
   bool moved = false;
-  const uint32_t slot = working_.Add(key, GroupOf(key), 1, moved);
+  const uint32_t slot = working_.Add(key, GroupValueOf(key), 1, moved);
   if (moved) ForgetMemo();
   slots_ = working_.slots();
   memo = {cat_row, comp_row, period, generation_, slot};

@@ -70,7 +70,7 @@ class GroupTally final : public PartTally {
   // count in cells; if so, sets out an empty cell for each pair of them.
   bool UsesCells(uint32_t records);
   void BuildKeyPath(uint32_t cat_row, uint32_t comp_row, uint32_t time, KeyPath& key);
-  uint32_t GroupOf(const KeyPath& key) const { return group_level_ ? key[*group_level_] : log_id_; }
+  uint32_t GroupValueOf(const KeyPath& key) const { return group_level_ ? key[*group_level_] : log_id_; }
   void ForgetMemo();
   // The heading and the label's line, naming the keys derived last.
   std::string FailureText() const;
