@@ -178,7 +178,8 @@ TEST(Events, IncompleteRecordsFailParse) {
 }
 
 // Records of every list shape: W words as the size rule takes them, the last
-// one the end marker when the list stops short of its count.
+// one the end marker when the list stops short of its count, and data that
+// may begin with the marker's bytes.
 std::vector<repwriter::EventRecord> ListShapes(uint32_t seed, size_t count) {
   uint64_t state = seed;
   const auto below = [&state](uint32_t n) {
@@ -201,6 +202,9 @@ std::vector<repwriter::EventRecord> ListShapes(uint32_t seed, size_t count) {
     const uint32_t words = 1 + below(r.ref_count);
     for (uint32_t w = 0; w + 1 < words; ++w) r.ref_words.push_back(0x01000000u * below(2) + below(1000));
     r.ref_words.push_back(words < r.ref_count || below(2) == 0 ? 0x02000000u : 7u);
+    // A marker right after a list that ends at its count belongs to the
+    // data, not to the list.
+    if (below(3) == 0) r.data.insert(r.data.begin(), {0x00, 0x00, 0x00, 0x02});
   }
   return records;
 }

@@ -74,15 +74,18 @@ inline uint32_t EndMarkerBits(const uint8_t* words) {
 // W of a record whose fixed part and the kWindowWords words after it lie
 // inside the bytes, or kUnknownWords when the list may run past the window
 // (a count above kWindowWords without an end marker in it). No branch
-// depends on the words: lists of every shape follow each other
-// unpredictably.
+// depends on the words or the count: lists of every shape follow each other
+// unpredictably. Below the marker bits, shifted up by one, a sentinel bit at
+// the count (at most kWindowWords + 1) makes the lowest set bit the answer:
+// the first marker's position plus one when a marker lies before the count,
+// else the count itself.
 constexpr uint32_t kUnknownWords = UINT32_MAX;
 inline uint32_t WindowWordCount(const uint8_t* record) {
   const uint16_t n = LoadLE16(record + EventField::kRefCount);
-  const uint32_t limit = (n & 0x8000) != 0 ? 1 : n;  // counts of 32768 and more cover one word
-  const uint32_t found = EndMarkerBits(record + kFixedSize) & ((uint32_t{1} << std::min(limit, kWindowWords)) - 1);
-  const uint32_t words = found != 0 ? static_cast<uint32_t>(std::countr_zero(found)) + 1 : limit;
-  return found == 0 && limit > kWindowWords ? kUnknownWords : words;
+  // Counts of 32768 and more cover one word.
+  const uint32_t limit = (n & 0x8000) != 0 ? 1 : std::min<uint32_t>(n, kWindowWords + 1);
+  const uint32_t words = static_cast<uint32_t>(std::countr_zero(EndMarkerBits(record + kFixedSize) << 1 | uint32_t{1} << limit));
+  return words > kWindowWords ? kUnknownWords : words;
 }
 
 }  // namespace
