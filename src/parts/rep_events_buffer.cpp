@@ -138,11 +138,12 @@ Bytes RepEventsBuffer::RefWords(uint32_t i) const { return Tail(i).words; }
 
 Bytes RepEventsBuffer::DataBytes(uint32_t i) const { return Tail(i).data; }
 
+namespace {
+
 // The count of words read bounds every load: each word is read only after
-// the loop has found it below the count.
-size_t DecodeReferences(Bytes words, uint16_t ref_count, RefPair* out) {
-  const uint8_t* at = words.data();
-  const uint64_t count = words.size() / 4;
+// the loop has found it below the count. Inlined into the decode loops,
+// where most lists are a word or two long.
+inline size_t DecodeReferenceWords(const uint8_t* at, uint64_t count, uint16_t ref_count, RefPair* out) {
   size_t written = 0;
   uint32_t index = 0;
   uint64_t k = 0;
@@ -159,6 +160,12 @@ size_t DecodeReferences(Bytes words, uint16_t ref_count, RefPair* out) {
     if (static_cast<int32_t>(index) >= static_cast<int32_t>(ref_count)) break;
   }
   return written;
+}
+
+}  // namespace
+
+size_t DecodeReferences(Bytes words, uint16_t ref_count, RefPair* out) {
+  return DecodeReferenceWords(words.data(), words.size() / 4, ref_count, out);
 }
 
 // Parse proved, when it built the columns, that every record's fixed part,
@@ -179,6 +186,9 @@ void RepEventsBuffer::Decode() {
   }
 }
 
+// Each entry is built whole and stored once: an entry constructed in the
+// table and then filled would be written twice, and the table is as large
+// as the part.
 void RepEventsBuffer::DecodeParsed(RefPair* next) {
   const uint8_t* base = bytes().data();
   uint32_t time = 0;
@@ -186,27 +196,26 @@ void RepEventsBuffer::DecodeParsed(RefPair* next) {
   for (uint32_t i = 0; i < ulCount; ++i) {
     if (i + kPrefetchRecords < ulCount) PrefetchForRead(base + offsets_[i + kPrefetchRecords]);
     const uint64_t start = offsets_[i];
+    const uint64_t end = RecordEnd(i);
     const uint8_t* record = base + start;
     time += LoadLE32(record + EventField::kTimeDelta);
     sum += LoadLE32(record + EventField::kDelta32);
-    RepEventEntry& entry = table.emplace_back();
-    entry.field_4 = LoadLE32(record + EventField::kField4);
-    entry.cat_index = LoadLE32(record + EventField::kCatIndex);
-    entry.comp_index = LoadLE32(record + EventField::kCompIndex);
-    entry.field_16 = LoadLE32(record + EventField::kField16);
-    entry.field_20 = LoadLE32(record + EventField::kField20);
-    entry.ref_count = LoadLE16(record + EventField::kRefCount);
-    entry.field_26 = LoadLE16(record + EventField::kField26);
-    entry.time = time;
-    entry.sum_32 = sum;
-    const uint64_t data_start = RecordEnd(i) - LoadLE32(record + EventField::kDataLen);
-    if (entry.ref_count != 0) {
-      const size_t pairs = DecodeReferences(Bytes(record + kFixedSize, data_start - start - kFixedSize),
-                                            entry.ref_count, next);
-      entry.refs = {next, pairs};
-      next += pairs;
-    }
-    entry.data = Bytes(base + data_start, RecordEnd(i) - data_start);
+    const uint16_t ref_count = LoadLE16(record + EventField::kRefCount);
+    const uint64_t data_start = end - LoadLE32(record + EventField::kDataLen);
+    size_t pairs = 0;
+    if (ref_count != 0) pairs = DecodeReferenceWords(record + kFixedSize, (data_start - start - kFixedSize) / 4, ref_count, next);
+    table.push_back({.field_4 = LoadLE32(record + EventField::kField4),
+                     .cat_index = LoadLE32(record + EventField::kCatIndex),
+                     .comp_index = LoadLE32(record + EventField::kCompIndex),
+                     .field_16 = LoadLE32(record + EventField::kField16),
+                     .field_20 = LoadLE32(record + EventField::kField20),
+                     .ref_count = ref_count,
+                     .field_26 = LoadLE16(record + EventField::kField26),
+                     .time = time,
+                     .sum_32 = sum,
+                     .refs = {next, pairs},
+                     .data = Bytes(base + data_start, end - data_start)});
+    next += pairs;
   }
 }
 
