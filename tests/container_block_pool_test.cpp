@@ -126,6 +126,65 @@ TEST(BlockPool, MiddleSizedBlocksNeverOverlap) {
   for (const Held& block : held) block_pool::ReleaseCached(block.data, block.bytes);
 }
 
+// The slab bytes mapped while `work` runs.
+template <class Work>
+size_t SlabBytesAdded(Work&& work) {
+  const size_t before = block_pool::Current().slab_bytes;
+  work();
+  return block_pool::Current().slab_bytes - before;
+}
+
+// Blocks that lists outgrow merge back into large ones: small blocks of
+// every size, freed in any order, serve as many bytes of the largest size.
+TEST(BlockPool, FreedMiddleSizedBlocksMergeIntoLargerOnes) {
+  if (!block_pool::kEnabled) GTEST_SKIP() << "the heap serves every block under the address sanitizer";
+  constexpr size_t kBytes = 32 * kMiB;
+  constexpr size_t kLargest = block_pool::kSmallest - 1;
+  std::mt19937 engine(5);
+  std::vector<std::pair<void*, size_t>> small;
+  for (size_t total = 0; total < kBytes;) {
+    const size_t bytes = block_pool::kSmallestCached + engine() % 3000;
+    small.emplace_back(block_pool::AllocateCached(bytes), bytes);
+    std::memset(small.back().first, 0x77, bytes);
+    total += bytes;
+  }
+  std::shuffle(small.begin(), small.end(), engine);
+  for (const auto& [block, bytes] : small) block_pool::ReleaseCached(block, bytes);
+  std::vector<void*> large;
+  const size_t added = SlabBytesAdded([&] {
+    while (large.size() * kLargest < kBytes) large.push_back(block_pool::AllocateCached(kLargest));
+  });
+  EXPECT_LE(added, 4 * kMiB) << "at most a slab, for blocks that were in use before the test";
+  for (void* block : large) block_pool::ReleaseCached(block, kLargest);
+}
+
+// Count maps grow tens of thousands of lists side by side, each through
+// every size, a new block taken before the old one is given back. The
+// slabs hold little more than what is in use at once.
+TEST(BlockPool, ListsGrowingSideBySideHoldLittleMoreThanTheyUse) {
+  if (!block_pool::kEnabled) GTEST_SKIP() << "the heap serves every block under the address sanitizer";
+  constexpr size_t kLists = 400;
+  std::vector<std::pair<void*, size_t>> lists(kLists, {nullptr, 0});
+  size_t in_use = 0;
+  size_t most_in_use = 0;
+  const size_t added = SlabBytesAdded([&] {
+    for (size_t bytes = block_pool::kSmallestCached; bytes < block_pool::kSmallest; bytes += bytes / 4) {
+      for (auto& [block, held] : lists) {
+        void* grown = block_pool::AllocateCached(bytes);
+        if (block != nullptr) std::memcpy(grown, block, held);
+        std::memset(static_cast<char*>(grown) + held, 0x42, bytes - held);
+        if (block != nullptr) block_pool::ReleaseCached(block, held);
+        in_use += bytes - held;
+        most_in_use = std::max(most_in_use, in_use);
+        block = grown;
+        held = bytes;
+      }
+    }
+  });
+  EXPECT_LE(added, most_in_use * 3 / 2 + 4 * kMiB) << "most in use " << most_in_use;
+  for (const auto& [block, held] : lists) block_pool::ReleaseCached(block, held);
+}
+
 TEST(BlockPool, UnpackedBuffersGrowAndShrinkThroughThePool) {
   ByteBuffer buffer;
   for (const size_t size : {size_t{100}, 3 * kMiB, size_t{70000}, 9 * kMiB, size_t{0}}) {
