@@ -209,6 +209,24 @@ std::vector<repwriter::EventRecord> ListShapes(uint32_t seed, size_t count) {
   return records;
 }
 
+// The pairs of a record's words by the rules, one word at a time.
+Pairs ExpectedPairs(const repwriter::EventRecord& record) {
+  Pairs pairs;
+  const auto& words = record.ref_words;
+  uint32_t index = 0;
+  for (size_t k = 0; k < words.size() && static_cast<int32_t>(index) < int32_t{record.ref_count}; ++index) {
+    uint32_t value = words[k++];
+    if (value == 0x02000000) break;
+    if ((value & 0x01000000) != 0 && value != 0xFFFFFFFF) {
+      if (k == words.size()) break;
+      index = words[k++];
+      value &= ~0x01000000u;
+    }
+    pairs.emplace_back(index, value);
+  }
+  return pairs;
+}
+
 TEST(Events, WalkMeasuresEveryListShapeAndStopsAtEveryCut) {
   for (uint32_t seed = 1; seed <= 20; ++seed) {
     const auto records = ListShapes(seed, 200);
@@ -219,6 +237,12 @@ TEST(Events, WalkMeasuresEveryListShapeAndStopsAtEveryCut) {
       ASSERT_EQ(events->CatIndex(i), i);
       ASSERT_EQ(events->RefWords(i).size(), 4 * records[i].ref_words.size()) << "seed " << seed << " record " << i;
       ASSERT_EQ(events->DataBytes(i).size(), records[i].data.size());
+    }
+    events->Decode();
+    for (uint32_t i = 0; i < records.size(); ++i) {
+      const RepEventEntry& entry = events->table[i];
+      ASSERT_EQ(Pairs(entry.refs.begin(), entry.refs.end()), ExpectedPairs(records[i])) << "seed " << seed << " record " << i;
+      ASSERT_EQ(entry.data.size(), records[i].data.size());
     }
   }
   // Every prefix of a short run parses exactly when it ends on a record

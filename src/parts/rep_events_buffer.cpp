@@ -71,6 +71,28 @@ inline uint32_t EndMarkerBits(const uint8_t* words) {
 #endif
 }
 
+// Bit k set when word k of the window carries an explicit index: bit 24
+// set, and not the all-ones plain value.
+inline uint32_t ExplicitIndexBits(const uint8_t* words) {
+#if defined(__SSE2__)
+  const __m128i flag = _mm_set1_epi32(static_cast<int>(kExplicitIndex));
+  const __m128i all = _mm_set1_epi32(-1);
+  const auto bits = [&](const uint8_t* at) {
+    const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+    const __m128i flagged = _mm_cmpeq_epi32(_mm_and_si128(w, flag), flag);
+    return _mm_movemask_ps(_mm_castsi128_ps(_mm_andnot_si128(_mm_cmpeq_epi32(w, all), flagged)));
+  };
+  return static_cast<uint32_t>(bits(words) | bits(words + 16) << 4);
+#else
+  uint32_t found = 0;
+  for (uint32_t k = 0; k < kWindowWords; ++k) {
+    const uint32_t word = LoadLE32(words + 4 * k);
+    found |= uint32_t{(word & kExplicitIndex) != 0 && word != kPlainAll} << k;
+  }
+  return found;
+#endif
+}
+
 // W of a record whose fixed part and the kWindowWords words after it lie
 // inside the bytes, or kUnknownWords when the list may run past the window
 // (a count above kWindowWords without an end marker in it). No branch
@@ -175,8 +197,10 @@ size_t DecodeReferences(Bytes words, uint16_t ref_count, RefPair* out) {
 void RepEventsBuffer::Decode() {
   table.reserve(table.size() + ulCount);
   // Pairs never outnumber the reference words, and those fill at most the
-  // bytes after the fixed part of every record.
-  const uint64_t most_words = (buffer_len - std::min<uint64_t>(buffer_len, 36 * uint64_t{ulCount})) / 4;
+  // bytes after the fixed part of every record; a window's pairs may be
+  // written past the last one.
+  const uint64_t most_words =
+      (buffer_len - std::min<uint64_t>(buffer_len, 36 * uint64_t{ulCount})) / 4 + kWindowWords;
   RefPair* next =
       ref_blocks_.emplace_back(PooledAllocator<RefPair>().allocate(most_words), RefBlockDeleter{most_words}).get();
   if (offsets_.size() == ulCount) {
@@ -184,6 +208,24 @@ void RepEventsBuffer::Decode() {
   } else {
     DecodeChecked(next);
   }
+}
+
+// The pairs of a record's W words, as the walk measured them. A list of
+// plain words inside the walk's window, the usual kind, is decoded without
+// a branch on the words: W' pairs (index k, word k), where W' leaves out a
+// last word that is the end marker (the walk stopped at the first one, and
+// W never exceeds the count, so the count cannot stop the list earlier).
+// A record without a list has W = 0 and goes the same way.
+// All window words are written, into room the block keeps past its end.
+size_t RepEventsBuffer::DecodeParsedReferences(const uint8_t* at, uint64_t words, uint64_t start, uint16_t ref_count,
+                                               RefPair* out) const {
+  if (words > kWindowWords || !RangeFits(start + kFixedSize, 4 * kWindowWords, buffer_len) ||
+      (ExplicitIndexBits(at) & ((uint32_t{1} << words) - 1)) != 0) {
+    return DecodeReferenceWords(at, words, ref_count, out);
+  }
+  for (uint32_t k = 0; k < kWindowWords; ++k) std::construct_at(out + k, k, LoadLE32(at + 4 * k));
+  const bool ends_in_marker = words != 0 && LoadLE32(at + 4 * (words - 1)) == kEndMarker;
+  return words - (ends_in_marker ? 1 : 0);
 }
 
 // Each entry is built whole and stored once: an entry constructed in the
@@ -202,8 +244,8 @@ void RepEventsBuffer::DecodeParsed(RefPair* next) {
     sum += LoadLE32(record + EventField::kDelta32);
     const uint16_t ref_count = LoadLE16(record + EventField::kRefCount);
     const uint64_t data_start = end - LoadLE32(record + EventField::kDataLen);
-    size_t pairs = 0;
-    if (ref_count != 0) pairs = DecodeReferenceWords(record + kFixedSize, (data_start - start - kFixedSize) / 4, ref_count, next);
+    const uint64_t words = (data_start - start - kFixedSize) / 4;
+    const size_t pairs = DecodeParsedReferences(record + kFixedSize, words, start, ref_count, next);
     table.push_back({.field_4 = LoadLE32(record + EventField::kField4),
                      .cat_index = LoadLE32(record + EventField::kCatIndex),
                      .comp_index = LoadLE32(record + EventField::kCompIndex),

@@ -119,6 +119,8 @@ class RepEventsBuffer final : public RepPartBuffer {
   // Decode over records Parse proved, and over any others.
   void DecodeParsed(RefPair* next);
   void DecodeChecked(RefPair* next);
+  size_t DecodeParsedReferences(const uint8_t* at, uint64_t words, uint64_t start, uint16_t ref_count,
+                                RefPair* out) const;
   // The reference words and the data of record i, which fill the record
   // after its fixed part; empty for i >= ulCount.
   struct RecordTail {
