@@ -216,11 +216,11 @@ Pairs ExpectedPairs(const repwriter::EventRecord& record) {
   uint32_t index = 0;
   for (size_t k = 0; k < words.size() && static_cast<int32_t>(index) < int32_t{record.ref_count}; ++index) {
     uint32_t value = words[k++];
-    if (value == 0x02000000) break;
-    if ((value & 0x01000000) != 0 && value != 0xFFFFFFFF) {
+    if (value == repwriter::kReferenceEndMarker) break;
+    if ((value & repwriter::kExplicitIndexFlag) != 0 && value != 0xFFFFFFFF) {
       if (k == words.size()) break;
       index = words[k++];
-      value &= ~0x01000000u;
+      value &= ~repwriter::kExplicitIndexFlag;
     }
     pairs.emplace_back(index, value);
   }

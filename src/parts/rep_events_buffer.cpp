@@ -162,9 +162,11 @@ Bytes RepEventsBuffer::DataBytes(uint32_t i) const { return Tail(i).data; }
 
 namespace {
 
-// The count of words read bounds every load: each word is read only after
-// the loop has found it below the count. Inlined into the decode loops,
-// where most lists are a word or two long.
+// The (index, value) pairs of a record's `count` reference words,
+// constructed in `out` (room for one pair per word); returns how many were
+// written. The count of words read bounds every load: each word is read
+// only after the loop has found it below the count. Inlined into the decode
+// loops, where most lists are a word or two long.
 inline size_t DecodeReferenceWords(const uint8_t* at, uint64_t count, uint16_t ref_count, RefPair* out) {
   size_t written = 0;
   uint32_t index = 0;
@@ -185,10 +187,6 @@ inline size_t DecodeReferenceWords(const uint8_t* at, uint64_t count, uint16_t r
 }
 
 }  // namespace
-
-size_t DecodeReferences(Bytes words, uint16_t ref_count, RefPair* out) {
-  return DecodeReferenceWords(words.data(), words.size() / 4, ref_count, out);
-}
 
 // Parse proved, when it built the columns, that every record's fixed part,
 // reference words and data fill the bytes from its start to the next
@@ -281,7 +279,7 @@ void RepEventsBuffer::DecodeChecked(RefPair* next) {
     entry.sum_32 = sum;
     const RecordTail tail = Tail(i);
     if (entry.ref_count != 0) {
-      const size_t pairs = DecodeReferences(tail.words, entry.ref_count, next);
+      const size_t pairs = DecodeReferenceWords(tail.words.data(), tail.words.size() / 4, entry.ref_count, next);
       entry.refs = {next, pairs};
       next += pairs;
     }

@@ -141,9 +141,4 @@ class RepEventsBuffer final : public RepPartBuffer {
   std::vector<std::unique_ptr<RefPair[], RefBlockDeleter>> ref_blocks_;
 };
 
-// The (index, value) pairs of a record's reference words, read within the
-// record's W words only, constructed in `out` (room for one pair per word);
-// returns how many were written.
-size_t DecodeReferences(Bytes words, uint16_t ref_count, RefPair* out);
-
 }  // namespace tallymere
