@@ -34,6 +34,8 @@ class PartJob final : public Job {
   PartJob(const RepFileBuffer& image, const PartTask& task, CountingPlan plan, Progress* progress)
       : image_(image), task_(task), plan_(plan), progress_(progress) {}
   void Run(PartTally* tally) override;
+  // Reads its buffers' headers only (no kind of its buffers is selected).
+  bool light() const override { return task_.selected_bytes == 0; }
 
   PartBuild build;
   std::optional<uint32_t> events;       // the record count of its events buffer, if it has one

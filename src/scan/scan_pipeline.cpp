@@ -91,7 +91,8 @@ bool ScanPipeline::Step() {
   if (!pending_.empty() && in_flight_.size() < window_) {
     Job* job = pending_.top().job;
     pending_.pop();
-    queue_.Submit(*job);
+    if (job->light()) queue_.Wait(*job, main_tally_.get());
+    else queue_.Submit(*job);
     in_flight_.push_back(job);
     most_in_flight_ = std::max(most_in_flight_, in_flight_.size());
     return true;

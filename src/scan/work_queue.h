@@ -22,6 +22,10 @@ class Job {
   // when the counter counts no parts). Reports its failures in its result;
   // nothing may escape.
   virtual void Run(PartTally* tally) = 0;
+  // A job that unpacks nothing costs less than handing it to a worker (a
+  // wake-up, an interrupt between processors): it runs where it is handed
+  // out.
+  virtual bool light() const { return false; }
 
   // Set by the one who waited for the job once its result is taken in.
   bool consumed = false;
