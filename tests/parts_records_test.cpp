@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -227,12 +228,42 @@ Pairs ExpectedPairs(const repwriter::EventRecord& record) {
   return pairs;
 }
 
+// What a parse that visits the records hands over: each record's
+// (cat_index, comp_index, time_delta), its status and its record count.
+struct Visited {
+  std::vector<std::array<uint32_t, 3>> fields;
+  int status = 0;
+  uint32_t records = 0;
+};
+
+Visited VisitWhileParsing(const Buffer& content) {
+  RepEventsBuffer events(ByteBuffer(content.begin(), content.end()));
+  Visited visited;
+  visited.status = events.ParseVisitingKeyFields(
+      [&](uint32_t cat, uint32_t comp, uint32_t delta) { visited.fields.push_back({cat, comp, delta}); });
+  visited.records = events.ulCount;
+  return visited;
+}
+
+std::vector<std::array<uint32_t, 3>> ColumnFields(const RepEventsBuffer& events) {
+  std::vector<std::array<uint32_t, 3>> fields;
+  for (uint32_t i = 0; i < events.ulCount; ++i) {
+    fields.push_back({events.CatIndex(i), events.CompIndex(i), events.TimeDelta(i)});
+  }
+  return fields;
+}
+
 TEST(Events, WalkMeasuresEveryListShapeAndStopsAtEveryCut) {
   for (uint32_t seed = 1; seed <= 20; ++seed) {
     const auto records = ListShapes(seed, 200);
     const Buffer bytes = EventBytes(records);
     auto events = Parsed<RepEventsBuffer>(bytes);
     ASSERT_EQ(events->ulCount, records.size());
+    // A parse that counts as it walks meets the same records as the columns.
+    const Visited visited = VisitWhileParsing(bytes);
+    EXPECT_EQ(visited.status, 0);
+    EXPECT_EQ(visited.records, events->ulCount);
+    ASSERT_EQ(visited.fields, ColumnFields(*events)) << "seed " << seed;
     for (uint32_t i = 0; i < records.size(); ++i) {
       ASSERT_EQ(events->CatIndex(i), i);
       ASSERT_EQ(events->RefWords(i).size(), 4 * records[i].ref_words.size()) << "seed " << seed << " record " << i;
@@ -253,11 +284,18 @@ TEST(Events, WalkMeasuresEveryListShapeAndStopsAtEveryCut) {
   for (const auto& r : records) boundaries.push_back(boundaries.back() + EventBytes({r}).size());
   for (size_t length = 1; length <= bytes.size(); ++length) {
     const auto at = std::find(boundaries.begin(), boundaries.end(), length);
-    auto events = Parsed<RepEventsBuffer>(Buffer(bytes.begin(), bytes.begin() + length),
-                                          at != boundaries.end() ? 0 : -1);
+    const Buffer prefix(bytes.begin(), bytes.begin() + length);
+    auto events = Parsed<RepEventsBuffer>(prefix, at != boundaries.end() ? 0 : -1);
     if (at != boundaries.end()) {
       EXPECT_EQ(events->ulCount, static_cast<uint32_t>(at - boundaries.begin()));
     }
+    // The visiting parse agrees on the status and on how far the walk went,
+    // and hands over only records whose fixed part lies inside the bytes.
+    const Visited visited = VisitWhileParsing(prefix);
+    EXPECT_EQ(visited.status, events->Parse()) << length;
+    EXPECT_EQ(visited.records, events->ulCount) << length;
+    ASSERT_EQ(visited.fields.size(), visited.records) << length;
+    for (size_t i = 0; i < visited.fields.size(); ++i) ASSERT_EQ(visited.fields[i][0], i) << length;
   }
 }
 

@@ -58,7 +58,7 @@ void RepFileBuffer::PlanParts(RepFooter& footer, uint32_t footer_index) {
   footer.reachable = footer.entries.size();
 }
 
-void RepFileBuffer::Build(const PartTask& task, PartBuild& build) const {
+bool RepFileBuffer::Build(const PartTask& task, PartBuild& build, bool parse_slots) const {
   const RepFooter& footer = footers[task.footer];
   build.part.index = footer.parts[task.part].index;
   build.entries.reserve(task.entries.size());
@@ -70,11 +70,12 @@ void RepFileBuffer::Build(const PartTask& task, PartBuild& build) const {
                     build.read_bytes)) {
       build.entries.pop_back();
       build.cut_short = true;
-      return;
+      return false;
     }
-    if (!built.well_formed) return;
+    if (!built.well_formed) return false;
   }
-  ParseSlots(build.part, build.slot_status);
+  if (parse_slots) ParseSlots(build.part, build.slot_status);
+  return true;
 }
 
 bool RepFileBuffer::Spend(uint64_t bytes) {

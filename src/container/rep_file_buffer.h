@@ -140,8 +140,10 @@ class RepFileBuffer : public RepBuffer {
   // The first step: fills every footer's read results and the tasks.
   void ReadFooters();
   const std::vector<PartTask>& tasks() const { return tasks_; }
-  // Builds the task's part from the source (see PartBuild).
-  void Build(const PartTask& task, PartBuild& build) const;
+  // Builds the task's part from the source (see PartBuild). True when every
+  // buffer was built well formed: the slots are then parsed, unless
+  // `parse_slots` leaves that to the caller.
+  bool Build(const PartTask& task, PartBuild& build, bool parse_slots = true) const;
   // The last step, with builds[i] made for tasks()[i]: 0 or -1, the kind, the
   // nested references and damaged_content set, everything reported into the
   // notes. With `keep_parts` the built slots move into the footers' parts.

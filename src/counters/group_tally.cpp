@@ -92,10 +92,35 @@ class ColumnSource {
     return text_;
   }
 
+  std::u16string text_;
+
+ protected:
   RepEventsBuffer& events_;
   RepCatBuffer* categories_;
   RepCompBuffer* computers_;
-  std::u16string text_;
+};
+
+// Fast variants walking the records as the events buffer is parsed: the
+// columns source's fields, from the walk instead of the columns. The count
+// of records is not known before the walk; the bound Records() gives only
+// chooses how the part is counted.
+class WalkingSource : public ColumnSource {
+ public:
+  using ColumnSource::ColumnSource;
+
+  uint32_t Records() const { return static_cast<uint32_t>(events_.buffer_len / event_walk::kFixedSize); }
+  template <class Visit>
+  void ForEachRecord(uint32_t, Visit&& visit) {
+    uint32_t running_time = 0;
+    status_ = events_.ParseVisitingKeyFields([&](uint32_t cat_index, uint32_t comp_index, uint32_t time_delta) {
+      running_time += time_delta;
+      visit(cat_index, comp_index, running_time);
+    });
+  }
+  int status() const { return status_; }
+
+ private:
+  int status_ = -1;
 };
 
 }  // namespace
@@ -115,20 +140,15 @@ GroupTally::GroupTally(const TallySettings& settings, CountTable& share)
       memo_computer_mask_(family_.Has(KeyKind::kComputer) ? UINT32_MAX : 0),
       group_level_(family_.GroupLevel()) {}
 
-std::unique_ptr<PartCounts> GroupTally::Count(RepPart& part, const FooterPropInfo& prop_info,
-                                              const RepPartCount& count) {
+
+template <class Source>
+std::unique_ptr<GroupCounts> GroupTally::CountThrough(Source& source, const FooterPropInfo& prop_info,
+                                                      uint32_t count) {
   auto counts = std::make_unique<GroupCounts>();
-  if (part.events() == nullptr) return counts;
   counts_ = counts.get();
   working_.Clear();
   try {
-    if (settings_.fast) {
-      ColumnSource source(part);
-      CountEvents(source, prop_info, count.ulCount);
-    } else {
-      DecodedSource source(part);
-      CountEvents(source, prop_info, count.ulCount);
-    }
+    CountEvents(source, prop_info, count);
     counts->table = HeldCounts(working_);
   } catch (const std::exception& error) {
     // Reported when these counts are added, in walk order.
@@ -143,6 +163,32 @@ std::unique_ptr<PartCounts> GroupTally::Count(RepPart& part, const FooterPropInf
   }
   counts_ = nullptr;
   slots_ = nullptr;
+  return counts;
+}
+
+std::unique_ptr<PartCounts> GroupTally::Count(RepPart& part, const FooterPropInfo& prop_info,
+                                              const RepPartCount& count) {
+  if (part.events() == nullptr) return std::make_unique<GroupCounts>();
+  if (settings_.fast) {
+    ColumnSource source(part);
+    return CountThrough(source, prop_info, count.ulCount);
+  }
+  DecodedSource source(part);
+  return CountThrough(source, prop_info, count.ulCount);
+}
+
+std::unique_ptr<PartCounts> GroupTally::ParseAndCount(RepPart& part, const FooterPropInfo& prop_info,
+                                                      int& events_status) {
+  if (!settings_.fast) return PartTally::ParseAndCount(part, prop_info, events_status);
+  WalkingSource source(part);
+  std::unique_ptr<GroupCounts> counts = CountThrough(source, prop_info, source.Records());
+  events_status = source.status();
+  if (counts->failure) {
+    // Counting stopped before the walk ended: the walk alone says whether
+    // the part parses, and a part that does not is not counted at all.
+    events_status = part.events()->Parse();
+  }
+  if (events_status != 0) return nullptr;
   return counts;
 }
 

@@ -50,9 +50,17 @@ class GroupTally final : public PartTally {
   GroupTally(const TallySettings& settings, CountTable& share);
   std::unique_ptr<PartCounts> Count(RepPart& part, const FooterPropInfo& prop_info,
                                     const RepPartCount& count) override;
+  // The Fast variants count each record as the parse's walk meets it: the
+  // records are walked once, and their counting overlaps the walk's chain
+  // of loads.
+  std::unique_ptr<PartCounts> ParseAndCount(RepPart& part, const FooterPropInfo& prop_info,
+                                            int& events_status) override;
   void Add(PartCounts& counts) override;
 
  private:
+  // Counts the part through `source`; a failure is kept in the counts.
+  template <class Source>
+  std::unique_ptr<GroupCounts> CountThrough(Source& source, const FooterPropInfo& prop_info, uint32_t count);
   template <class Source>
   void CountEvents(Source& source, const FooterPropInfo& prop_info, uint32_t count);
   template <class Source>

@@ -1,8 +1,18 @@
 #include "counters/rep_counters.h"
 
 #include "counters/counter_classes.h"
+#include "parts/rep_events_buffer.h"
+#include "parts/rep_part.h"
 
 namespace tallymere {
+
+std::unique_ptr<PartCounts> PartTally::ParseAndCount(RepPart& part, const FooterPropInfo& prop_info,
+                                                     int& events_status) {
+  RepEventsBuffer& events = *part.events();
+  events_status = events.Parse();
+  if (events_status != 0) return nullptr;
+  return Count(part, prop_info, RepPartCount{events.ulCount});
+}
 
 int RepCounters::CountPart(RepPart& part, const FooterPropInfo& prop_info, const RepPartCount& count) {
   if (!own_tally_) own_tally_ = NewTally();

@@ -4,16 +4,13 @@
 #include <bit>
 #include <memory>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 namespace tallymere {
 
 namespace {
 
-constexpr uint64_t kFixedSize = 36;
-constexpr uint32_t kEndMarker = 0x02000000;
+using event_walk::kEndMarker;
+using event_walk::kFixedSize;
+using event_walk::kWindowWords;
 constexpr uint32_t kPlainAll = 0xFFFFFFFF;     // a plain value despite bit 24
 constexpr uint32_t kExplicitIndex = 0x01000000;  // the next word is the index
 
@@ -50,27 +47,6 @@ std::optional<uint64_t> RepEventsBuffer::RecordSize(uint64_t offset) const {
 
 namespace {
 
-// Words of the window read at once by the walk: longer lists are rare.
-constexpr uint32_t kWindowWords = 8;
-constexpr uint64_t kWindowSize = kFixedSize + 4 * kWindowWords;
-constexpr uint64_t kPrefetchAhead = 512;
-
-// Bit k set when word k of the window is the end marker.
-inline uint32_t EndMarkerBits(const uint8_t* words) {
-#if defined(__SSE2__)
-  const __m128i marker = _mm_set1_epi32(static_cast<int>(kEndMarker));
-  const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(words));
-  const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(words + 16));
-  const int low_bits = _mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(low, marker)));
-  const int high_bits = _mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(high, marker)));
-  return static_cast<uint32_t>(low_bits | high_bits << 4);
-#else
-  uint32_t found = 0;
-  for (uint32_t k = 0; k < kWindowWords; ++k) found |= uint32_t{LoadLE32(words + 4 * k) == kEndMarker} << k;
-  return found;
-#endif
-}
-
 // Bit k set when word k of the window carries an explicit index: bit 24
 // set, and not the all-ones plain value.
 inline uint32_t ExplicitIndexBits(const uint8_t* words) {
@@ -93,52 +69,16 @@ inline uint32_t ExplicitIndexBits(const uint8_t* words) {
 #endif
 }
 
-// W of a record whose fixed part and the kWindowWords words after it lie
-// inside the bytes, or kUnknownWords when the list may run past the window
-// (a count above kWindowWords without an end marker in it). No branch
-// depends on the words or the count: lists of every shape follow each other
-// unpredictably. Below the marker bits, shifted up by one, a sentinel bit at
-// the count (at most kWindowWords + 1) makes the lowest set bit the answer:
-// the first marker's position plus one when a marker lies before the count,
-// else the count itself.
-constexpr uint32_t kUnknownWords = UINT32_MAX;
-inline uint32_t WindowWordCount(const uint8_t* record) {
-  const uint16_t n = LoadLE16(record + EventField::kRefCount);
-  // Counts of 32768 and more cover one word.
-  const uint32_t limit = (n & 0x8000) != 0 ? 1 : std::min<uint32_t>(n, kWindowWords + 1);
-  const uint32_t words = static_cast<uint32_t>(std::countr_zero(EndMarkerBits(record + kFixedSize) << 1 | uint32_t{1} << limit));
-  return words > kWindowWords ? kUnknownWords : words;
-}
-
 }  // namespace
 
 uint64_t RepEventsBuffer::CountRecords() {
   OffsetList& starts = WalkedOffsets();
-  starts.resize(buffer_len / kFixedSize + 1);  // no record is shorter
+  starts.resize(buffer_len / event_walk::kFixedSize + 1);  // no record is shorter
   uint32_t* next_start = starts.data();
-  const uint8_t* base = bytes().data();
-  const uint64_t end = buffer_len;
-  uint64_t offset = 0;
-  while (offset < end) {
-    uint64_t size = 0;
-    // The records come from the second-level cache; asking for the lines a
-    // few records ahead takes their fetch off the walk's chain of loads.
-    PrefetchForRead(base + std::min(offset + kPrefetchAhead, end - 1));
-    const uint32_t words = RangeFits(offset, kWindowSize, end) ? WindowWordCount(base + offset) : kUnknownWords;
-    if (words != kUnknownWords) {
-      size = kFixedSize + 4 * uint64_t{words} + LoadLE32(base + offset + EventField::kDataLen);
-    } else {
-      // Long lists, and records near the end: word by word, within the bytes.
-      const std::optional<uint64_t> measured = RecordSize(offset);
-      if (!measured) break;
-      size = *measured;
-    }
-    *next_start++ = static_cast<uint32_t>(offset);
-    offset += size;
-  }
+  const uint64_t reached = WalkRecords([&](uint64_t offset) { *next_start++ = static_cast<uint32_t>(offset); });
   starts.resize(static_cast<size_t>(next_start - starts.data()));
   ulCount = static_cast<uint32_t>(starts.size());
-  return offset;
+  return reached;
 }
 
 uint64_t RepEventsBuffer::RecordEnd(uint32_t i) const {

@@ -27,23 +27,10 @@
 #include <utility>
 #include <vector>
 
+#include "parts/event_walk.h"
 #include "parts/rep_part_buffer.h"
 
 namespace tallymere {
-
-// Byte offsets of the fixed fields of an event record (the layout above).
-struct EventField {
-  static constexpr uint32_t kDataLen = 0;
-  static constexpr uint32_t kField4 = 4;
-  static constexpr uint32_t kCatIndex = 8;
-  static constexpr uint32_t kCompIndex = 12;
-  static constexpr uint32_t kField16 = 16;
-  static constexpr uint32_t kField20 = 20;
-  static constexpr uint32_t kRefCount = 24;
-  static constexpr uint32_t kField26 = 26;
-  static constexpr uint32_t kTimeDelta = 28;
-  static constexpr uint32_t kDelta32 = 32;
-};
 
 using RefPair = std::pair<uint32_t, uint32_t>;
 
@@ -108,11 +95,60 @@ class RepEventsBuffer final : public RepPartBuffer {
   // largest; the same rules as RecordSize.
   uint64_t CountRecords() override;
 
+  // Parse for a part counted as it is parsed and released after: the same
+  // walk and status, without the columns (nothing reads them). Each record
+  // the walk meets goes to visit(cat_index, comp_index, time_delta) at once,
+  // while its bytes are at hand; the caller drops what it made of them when
+  // the status is not 0.
+  template <class Visit>
+  int ParseVisitingKeyFields(Visit&& visit) {
+    if (buffer_len > UINT32_MAX) return -1;  // as Parse: offsets are 32 bits
+    const uint8_t* base = bytes().data();
+    uint32_t records = 0;
+    const uint64_t reached = WalkRecords([&](uint64_t offset) {
+      ++records;
+      const uint8_t* record = base + offset;
+      visit(LoadLE32(record + EventField::kCatIndex), LoadLE32(record + EventField::kCompIndex),
+            LoadLE32(record + EventField::kTimeDelta));
+    });
+    ulCount = records;
+    return reached == buffer_len ? 0 : -1;
+  }
+
  protected:
   std::optional<uint64_t> RecordSize(uint64_t offset) const override;
 
  private:
   static constexpr uint32_t kPrefetchRecords = 8;
+
+  // Walks the records from the start, calling on_record(offset) for each
+  // one whose size is known (its fixed part lies inside the bytes); returns
+  // the offset reached, buffer_len when the records fit exactly.
+  template <class OnRecord>
+  uint64_t WalkRecords(OnRecord&& on_record) const {
+    using namespace event_walk;
+    const uint8_t* base = bytes().data();
+    const uint64_t end = buffer_len;
+    uint64_t offset = 0;
+    while (offset < end) {
+      uint64_t size = 0;
+      // The records come from the second-level cache; asking for the lines a
+      // few records ahead takes their fetch off the walk's chain of loads.
+      PrefetchForRead(base + std::min(offset + kPrefetchAhead, end - 1));
+      const uint32_t words = RangeFits(offset, kWindowSize, end) ? WindowWordCount(base + offset) : kUnknownWords;
+      if (words != kUnknownWords) {
+        size = kFixedSize + 4 * uint64_t{words} + LoadLE32(base + offset + EventField::kDataLen);
+      } else {
+        // Long lists, and records near the end: word by word, within the bytes.
+        const std::optional<uint64_t> measured = RepEventsBuffer::RecordSize(offset);
+        if (!measured) break;
+        size = *measured;
+      }
+      on_record(offset);
+      offset += size;
+    }
+    return offset;
+  }
 
   // Where record i ends: the next one's start, or the end of the bytes.
   uint64_t RecordEnd(uint32_t i) const;

@@ -39,13 +39,20 @@ void CountBuiltPart(RepPart& part, const CountingPlan& plan, PartTally* tally, s
 
 void PartJob::Run(PartTally* tally) {
   try {
-    image_.Build(task_, build);
+    // A part counted from its columns is counted as its events are parsed.
+    const bool count_in_parse = tally != nullptr && plan_.prop_info != nullptr && !plan_.decode;
+    const bool whole = image_.Build(task_, build, !count_in_parse);
     if (progress_ != nullptr) {
       progress_->AddRead(build.read_bytes);
       progress_->AddUnpacked(UnpackedBytes(build));
     }
     // A part cut short is finished, and counted, in its turn.
     if (build.cut_short) return;
+    if (count_in_parse && whole) {
+      ParseAndCount(*tally);
+      ReleaseSlots(build.part);
+      return;
+    }
     CountingPlan plan = plan_;
     if (!AllSlotsParsed(build)) plan.prop_info = nullptr;  // the image fails: nothing of it is counted
     CountBuiltPart(build.part, plan, tally, events, counts);
@@ -55,6 +62,22 @@ void PartJob::Run(PartTally* tally) {
     ReleaseSlots(build.part);
     counts.reset();
   }
+}
+
+void PartJob::ParseAndCount(PartTally& tally) {
+  RepPart& part = build.part;
+  RepEventsBuffer* events_buffer = part.events();
+  for (int32_t id = 0; id < kPartKinds; ++id) {
+    if (id != kEventsBufferId && part.slots[id]) build.slot_status[id] = part.slots[id]->Parse();
+  }
+  if (events_buffer == nullptr) return;
+  int& events_status = build.slot_status[kEventsBufferId];
+  if (AllSlotsParsed(build)) {
+    counts = tally.ParseAndCount(part, *plan_.prop_info, events_status);
+  } else {
+    events_status = events_buffer->Parse();  // the image fails: nothing of it is counted
+  }
+  events = events_buffer->ulCount;
 }
 
 void NestedJob::Run(PartTally*) {

@@ -45,6 +45,10 @@ class PartJob final : public Job {
   const CountingPlan& plan() const { return plan_; }
 
  private:
+  // Parses the built slots, the events buffer through the tally, which may
+  // count its records as it walks them.
+  void ParseAndCount(PartTally& tally);
+
   const RepFileBuffer& image_;
   const PartTask& task_;
   CountingPlan plan_;
