@@ -6,6 +6,7 @@
 #include <array>
 #include <stdexcept>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "container/rep_file_buffer.h"
@@ -270,10 +271,22 @@ TEST(Events, WalkMeasuresEveryListShapeAndStopsAtEveryCut) {
       ASSERT_EQ(events->DataBytes(i).size(), records[i].data.size());
     }
     events->Decode();
+    // A parse that decodes as it walks builds the same table.
+    RepEventsBuffer walked(ByteBuffer(bytes.begin(), bytes.end()));
+    ASSERT_EQ(walked.ParseDecoding(), 0);
+    ASSERT_EQ(walked.ulCount, records.size());
+    ASSERT_EQ(walked.table.size(), records.size());
     for (uint32_t i = 0; i < records.size(); ++i) {
       const RepEventEntry& entry = events->table[i];
       ASSERT_EQ(Pairs(entry.refs.begin(), entry.refs.end()), ExpectedPairs(records[i])) << "seed " << seed << " record " << i;
       ASSERT_EQ(entry.data.size(), records[i].data.size());
+      const RepEventEntry& other = walked.table[i];
+      ASSERT_EQ(Pairs(other.refs.begin(), other.refs.end()), ExpectedPairs(records[i])) << "seed " << seed << " record " << i;
+      ASSERT_TRUE(std::ranges::equal(other.data, entry.data));
+      ASSERT_EQ(std::tie(other.field_4, other.cat_index, other.comp_index, other.field_16, other.field_20,
+                         other.ref_count, other.field_26, other.time, other.sum_32),
+                std::tie(entry.field_4, entry.cat_index, entry.comp_index, entry.field_16, entry.field_20,
+                         entry.ref_count, entry.field_26, entry.time, entry.sum_32));
     }
   }
   // Every prefix of a short run parses exactly when it ends on a record
@@ -296,6 +309,14 @@ TEST(Events, WalkMeasuresEveryListShapeAndStopsAtEveryCut) {
     EXPECT_EQ(visited.records, events->ulCount) << length;
     ASSERT_EQ(visited.fields.size(), visited.records) << length;
     for (size_t i = 0; i < visited.fields.size(); ++i) ASSERT_EQ(visited.fields[i][0], i) << length;
+    // So does the decoding parse, which decodes no record that runs past
+    // the bytes.
+    RepEventsBuffer decoded(ByteBuffer(prefix.begin(), prefix.end()));
+    EXPECT_EQ(decoded.ParseDecoding(), visited.status) << length;
+    EXPECT_EQ(decoded.ulCount, visited.records) << length;
+    for (const RepEventEntry& entry : decoded.table) {
+      ASSERT_LE(entry.data.data() + entry.data.size(), decoded.bytes().data() + decoded.buffer_len) << length;
+    }
   }
 }
 

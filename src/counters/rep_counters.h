@@ -47,9 +47,10 @@ class PartTally {
   virtual std::unique_ptr<PartCounts> Count(RepPart& part, const FooterPropInfo& prop_info,
                                             const RepPartCount& count) = 0;
   // Parses the part's events buffer (its other slots parsed without fault)
-  // and counts the part: `events_status` gets what the buffer's Parse
-  // returns, and nothing is counted (null) unless that is 0. A tally may
-  // count each record as the parse's walk meets it.
+  // and counts the part, as Parse then Count would: `events_status` gets
+  // what the buffer's Parse returns, and nothing is counted (null) unless
+  // that is 0. A tally that reads the columns may count each record as the
+  // parse's walk meets it.
   virtual std::unique_ptr<PartCounts> ParseAndCount(RepPart& part, const FooterPropInfo& prop_info,
                                                     int& events_status);
   // Adds accepted counts, made by any tally of the same counter, to the

@@ -75,7 +75,8 @@ uint64_t RepEventsBuffer::CountRecords() {
   OffsetList& starts = WalkedOffsets();
   starts.resize(buffer_len / event_walk::kFixedSize + 1);  // no record is shorter
   uint32_t* next_start = starts.data();
-  const uint64_t reached = WalkRecords([&](uint64_t offset) { *next_start++ = static_cast<uint32_t>(offset); });
+  const uint64_t reached =
+      WalkRecords([&](uint64_t offset, uint64_t) { *next_start++ = static_cast<uint32_t>(offset); });
   starts.resize(static_cast<size_t>(next_start - starts.data()));
   ulCount = static_cast<uint32_t>(starts.size());
   return reached;
@@ -135,17 +136,20 @@ inline size_t DecodeReferenceWords(const uint8_t* at, uint64_t count, uint16_t r
 void RepEventsBuffer::Decode() {
   table.reserve(table.size() + ulCount);
   // Pairs never outnumber the reference words, and those fill at most the
-  // bytes after the fixed part of every record; a window's pairs may be
-  // written past the last one.
-  const uint64_t most_words =
-      (buffer_len - std::min<uint64_t>(buffer_len, 36 * uint64_t{ulCount})) / 4 + kWindowWords;
-  RefPair* next =
-      ref_blocks_.emplace_back(PooledAllocator<RefPair>().allocate(most_words), RefBlockDeleter{most_words}).get();
+  // bytes after the fixed part of every record.
+  RefPair* next = NewRefBlock((buffer_len - std::min<uint64_t>(buffer_len, kFixedSize * ulCount)) / 4);
   if (offsets_.size() == ulCount) {
     DecodeParsed(next);
   } else {
     DecodeChecked(next);
   }
+}
+
+// A window's pairs may be written past the last one: the block keeps room
+// for them.
+RefPair* RepEventsBuffer::NewRefBlock(uint64_t most_pairs) {
+  const uint64_t room = most_pairs + kWindowWords;
+  return ref_blocks_.emplace_back(PooledAllocator<RefPair>().allocate(room), RefBlockDeleter{room}).get();
 }
 
 // The pairs of a record's W words, as the walk measured them. A list of
@@ -168,34 +172,56 @@ size_t RepEventsBuffer::DecodeParsedReferences(const uint8_t* at, uint64_t words
 
 // Each entry is built whole and stored once: an entry constructed in the
 // table and then filled would be written twice, and the table is as large
-// as the part.
+// as the part. The record's fixed part, words and data fill [start, end).
+// Inlined into both loops, whatever its size: called, it would pass the
+// running sums and the pair pointer through memory, a store and a load on
+// the chain from each record to the next.
+[[gnu::always_inline]] inline void RepEventsBuffer::DecodeRecord(uint64_t start, uint64_t end, DecodeSums& sums, RefPair*& next) {
+  const uint8_t* record = bytes().data() + start;
+  sums.time += LoadLE32(record + EventField::kTimeDelta);
+  sums.sum_32 += LoadLE32(record + EventField::kDelta32);
+  const uint16_t ref_count = LoadLE16(record + EventField::kRefCount);
+  const uint64_t data_start = end - LoadLE32(record + EventField::kDataLen);
+  const uint64_t words = (data_start - start - kFixedSize) / 4;
+  const size_t pairs = DecodeParsedReferences(record + kFixedSize, words, start, ref_count, next);
+  table.push_back({.field_4 = LoadLE32(record + EventField::kField4),
+                   .cat_index = LoadLE32(record + EventField::kCatIndex),
+                   .comp_index = LoadLE32(record + EventField::kCompIndex),
+                   .field_16 = LoadLE32(record + EventField::kField16),
+                   .field_20 = LoadLE32(record + EventField::kField20),
+                   .ref_count = ref_count,
+                   .field_26 = LoadLE16(record + EventField::kField26),
+                   .time = sums.time,
+                   .sum_32 = sums.sum_32,
+                   .refs = {next, pairs},
+                   .data = Bytes(bytes().data() + data_start, end - data_start)});
+  next += pairs;
+}
+
+int RepEventsBuffer::ParseDecoding() {
+  if (buffer_len > UINT32_MAX) return -1;  // as Parse: offsets are 32 bits
+  // The record count is known only once the walk is done: room for as many
+  // records as the bytes could hold, and for a pair per word after them.
+  table.reserve(table.size() + buffer_len / kFixedSize);
+  RefPair* next = NewRefBlock(buffer_len / 4);
+  DecodeSums sums;
+  uint32_t records = 0;
+  const uint64_t reached = WalkRecords([&](uint64_t start, uint64_t size) {
+    ++records;
+    // A record that runs past the bytes ends the walk short: the part fails
+    // and its table is not used, so it is not decoded.
+    if (size <= buffer_len - start) DecodeRecord(start, start + size, sums, next);
+  });
+  ulCount = records;
+  return reached == buffer_len ? 0 : -1;
+}
+
 void RepEventsBuffer::DecodeParsed(RefPair* next) {
   const uint8_t* base = bytes().data();
-  uint32_t time = 0;
-  uint32_t sum = 0;
+  DecodeSums sums;
   for (uint32_t i = 0; i < ulCount; ++i) {
     if (i + kPrefetchRecords < ulCount) PrefetchForRead(base + offsets_[i + kPrefetchRecords]);
-    const uint64_t start = offsets_[i];
-    const uint64_t end = RecordEnd(i);
-    const uint8_t* record = base + start;
-    time += LoadLE32(record + EventField::kTimeDelta);
-    sum += LoadLE32(record + EventField::kDelta32);
-    const uint16_t ref_count = LoadLE16(record + EventField::kRefCount);
-    const uint64_t data_start = end - LoadLE32(record + EventField::kDataLen);
-    const uint64_t words = (data_start - start - kFixedSize) / 4;
-    const size_t pairs = DecodeParsedReferences(record + kFixedSize, words, start, ref_count, next);
-    table.push_back({.field_4 = LoadLE32(record + EventField::kField4),
-                     .cat_index = LoadLE32(record + EventField::kCatIndex),
-                     .comp_index = LoadLE32(record + EventField::kCompIndex),
-                     .field_16 = LoadLE32(record + EventField::kField16),
-                     .field_20 = LoadLE32(record + EventField::kField20),
-                     .ref_count = ref_count,
-                     .field_26 = LoadLE16(record + EventField::kField26),
-                     .time = time,
-                     .sum_32 = sum,
-                     .refs = {next, pairs},
-                     .data = Bytes(base + data_start, end - data_start)});
-    next += pairs;
+    DecodeRecord(offsets_[i], RecordEnd(i), sums, next);
   }
 }
 

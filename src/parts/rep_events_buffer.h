@@ -105,7 +105,7 @@ class RepEventsBuffer final : public RepPartBuffer {
     if (buffer_len > UINT32_MAX) return -1;  // as Parse: offsets are 32 bits
     const uint8_t* base = bytes().data();
     uint32_t records = 0;
-    const uint64_t reached = WalkRecords([&](uint64_t offset) {
+    const uint64_t reached = WalkRecords([&](uint64_t offset, uint64_t) {
       ++records;
       const uint8_t* record = base + offset;
       visit(LoadLE32(record + EventField::kCatIndex), LoadLE32(record + EventField::kCompIndex),
@@ -114,6 +114,11 @@ class RepEventsBuffer final : public RepPartBuffer {
     ulCount = records;
     return reached == buffer_len ? 0 : -1;
   }
+  // Parse for a part decoded as it is parsed and released after counting:
+  // the same walk and status, decoding each record (as Decode does) as the
+  // walk meets it instead of noting the columns. The table is not to be
+  // used when the status is not 0.
+  int ParseDecoding();
 
  protected:
   std::optional<uint64_t> RecordSize(uint64_t offset) const override;
@@ -121,9 +126,10 @@ class RepEventsBuffer final : public RepPartBuffer {
  private:
   static constexpr uint32_t kPrefetchRecords = 8;
 
-  // Walks the records from the start, calling on_record(offset) for each
-  // one whose size is known (its fixed part lies inside the bytes); returns
-  // the offset reached, buffer_len when the records fit exactly.
+  // Walks the records from the start, calling on_record(offset, size) for
+  // each one whose size is known (its fixed part lies inside the bytes, the
+  // rest may not); returns the offset reached, buffer_len when the records
+  // fit exactly.
   template <class OnRecord>
   uint64_t WalkRecords(OnRecord&& on_record) const {
     using namespace event_walk;
@@ -144,7 +150,7 @@ class RepEventsBuffer final : public RepPartBuffer {
         if (!measured) break;
         size = *measured;
       }
-      on_record(offset);
+      on_record(offset, size);
       offset += size;
     }
     return offset;
@@ -153,6 +159,12 @@ class RepEventsBuffer final : public RepPartBuffer {
   // Where record i ends: the next one's start, or the end of the bytes.
   uint64_t RecordEnd(uint32_t i) const;
   // Decode over records Parse proved, and over any others.
+  struct DecodeSums {
+    uint32_t time = 0;
+    uint32_t sum_32 = 0;
+  };
+  void DecodeRecord(uint64_t start, uint64_t end, DecodeSums& sums, RefPair*& next);
+  RefPair* NewRefBlock(uint64_t most_pairs);
   void DecodeParsed(RefPair* next);
   void DecodeChecked(RefPair* next);
   size_t DecodeParsedReferences(const uint8_t* at, uint64_t words, uint64_t start, uint16_t ref_count,

@@ -20,6 +20,13 @@ void RepPart::DecodeSlots() {
   decoded = true;
 }
 
+void RepPart::DecodeSlotsAfterEvents() {
+  for (int32_t id = 0; id < kPartKinds; ++id) {
+    if (id != kEventsBufferId && slots[id]) slots[id]->Decode();
+  }
+  decoded = true;
+}
+
 void RepPart::Dump(TextOut& out) const {
   out << "Part index: " << index << "\n";
   for (int32_t s = 0; s < kPartKinds; ++s) {

@@ -24,6 +24,9 @@ struct RepPart {
   bool decoded = false;
 
   void DecodeSlots();
+  // Decodes every slot but the events buffer, which was decoded as it was
+  // parsed.
+  void DecodeSlotsAfterEvents();
 
   // The typed slots 0, 1 and 3, or null.
   RepCatBuffer* categories() const;

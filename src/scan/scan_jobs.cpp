@@ -39,8 +39,9 @@ void CountBuiltPart(RepPart& part, const CountingPlan& plan, PartTally* tally, s
 
 void PartJob::Run(PartTally* tally) {
   try {
-    // A part counted from its columns is counted as its events are parsed.
-    const bool count_in_parse = tally != nullptr && plan_.prop_info != nullptr && !plan_.decode;
+    // A part that will be counted is decoded or counted as its events are
+    // parsed: the records are walked once.
+    const bool count_in_parse = tally != nullptr && plan_.prop_info != nullptr;
     const bool whole = image_.Build(task_, build, !count_in_parse);
     if (progress_ != nullptr) {
       progress_->AddRead(build.read_bytes);
@@ -72,10 +73,13 @@ void PartJob::ParseAndCount(PartTally& tally) {
   }
   if (events_buffer == nullptr) return;
   int& events_status = build.slot_status[kEventsBufferId];
-  if (AllSlotsParsed(build)) {
-    counts = tally.ParseAndCount(part, *plan_.prop_info, events_status);
-  } else {
+  if (!AllSlotsParsed(build)) {
     events_status = events_buffer->Parse();  // the image fails: nothing of it is counted
+  } else if (!plan_.decode) {
+    counts = tally.ParseAndCount(part, *plan_.prop_info, events_status);
+  } else if ((events_status = events_buffer->ParseDecoding()) == 0) {
+    part.DecodeSlotsAfterEvents();
+    counts = tally.Count(part, *plan_.prop_info, RepPartCount{events_buffer->ulCount});
   }
   events = events_buffer->ulCount;
 }

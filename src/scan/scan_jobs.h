@@ -45,8 +45,9 @@ class PartJob final : public Job {
   const CountingPlan& plan() const { return plan_; }
 
  private:
-  // Parses the built slots, the events buffer through the tally, which may
-  // count its records as it walks them.
+  // Parses the built slots and counts the part. The events records are
+  // walked once: decoded as the parse meets them when the counting reads
+  // the tables, else counted through the tally as it walks them.
   void ParseAndCount(PartTally& tally);
 
   const RepFileBuffer& image_;
