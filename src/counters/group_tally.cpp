@@ -140,7 +140,6 @@ GroupTally::GroupTally(const TallySettings& settings, CountTable& share)
       memo_computer_mask_(family_.Has(KeyKind::kComputer) ? UINT32_MAX : 0),
       group_level_(family_.GroupLevel()) {}
 
-
 template <class Source>
 std::unique_ptr<GroupCounts> GroupTally::CountThrough(Source& source, const FooterPropInfo& prop_info,
                                                       uint32_t count) {

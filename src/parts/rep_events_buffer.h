@@ -158,13 +158,16 @@ class RepEventsBuffer final : public RepPartBuffer {
 
   // Where record i ends: the next one's start, or the end of the bytes.
   uint64_t RecordEnd(uint32_t i) const;
-  // Decode over records Parse proved, and over any others.
+  // The running sums of a decode, from 0 at its first record.
   struct DecodeSums {
     uint32_t time = 0;
     uint32_t sum_32 = 0;
   };
+  // Appends the entry of the record whose bytes are [start, end).
   void DecodeRecord(uint64_t start, uint64_t end, DecodeSums& sums, RefPair*& next);
+  // Room for a decode's pairs, kept as long as the buffer.
   RefPair* NewRefBlock(uint64_t most_pairs);
+  // Decode over records Parse proved, and over any others.
   void DecodeParsed(RefPair* next);
   void DecodeChecked(RefPair* next);
   size_t DecodeParsedReferences(const uint8_t* at, uint64_t words, uint64_t start, uint16_t ref_count,
