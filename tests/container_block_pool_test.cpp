@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 #include <random>
+#include <thread>
 #include <vector>
 
 #include "buffers/byte_reader.h"
@@ -38,6 +39,25 @@ TEST(BlockPool, AFreedBlockServesItsClassAndSmallerRequestsWithinTwice) {
   void* much_smaller = block_pool::Allocate(12 * kMiB);
   EXPECT_NE(much_smaller, first) << "a block over twice the size is not handed out";
   block_pool::Release(much_smaller);
+}
+
+// A block is written by the thread that takes it: one this thread freed
+// has its lines in this processor's caches, one another thread freed last
+// has them in that one's.
+TEST(BlockPool, AThreadGetsBackABlockItFreedBeforeOneAnotherThreadFreedLater) {
+  const size_t bytes = 56 * kMiB;
+  void* mine = block_pool::Allocate(bytes);
+  void* theirs = nullptr;
+  std::thread([&] { theirs = block_pool::Allocate(bytes); }).join();
+  block_pool::Release(mine);
+  std::thread([&] { block_pool::Release(theirs); }).join();
+
+  void* again = block_pool::Allocate(bytes);
+  EXPECT_EQ(again, mine);
+  void* next = block_pool::Allocate(bytes);
+  EXPECT_EQ(next, theirs) << "the other one still serves";
+  block_pool::Release(next);
+  block_pool::Release(again);
 }
 
 TEST(BlockPool, KeptBytesNeverExceedTwiceTheMostInUseAtOnce) {

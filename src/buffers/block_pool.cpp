@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <bit>
 #include <cstdint>
 #include <deque>
@@ -27,6 +28,9 @@ constexpr unsigned kClasses = kStepsPerDoubling * (kLargestPower + 1);
 // a request rather than a new one: its pages are in memory already.
 constexpr unsigned kClassesUp = kStepsPerDoubling;
 constexpr size_t kKeptPerUsed = 2;
+// Blocks freed last in a class that are looked through for one the asking
+// thread freed: about as many as threads free blocks at once.
+constexpr size_t kOwnLookout = 4;
 
 struct SizeClass {
   unsigned id;
@@ -52,6 +56,7 @@ struct Pool {
   struct Kept {
     void* block;
     uint64_t freed;  // order of release
+    unsigned thread;  // ThisThread() of the one that freed it
   };
   platform::Lock mutex;
   std::array<std::deque<Kept>, kClasses> free;
@@ -61,16 +66,37 @@ struct Pool {
   size_t used_bytes = 0;
   size_t most_used_bytes = 0;
 
-  // The most recently freed block of the smallest class that serves.
+  // The most recently freed block of the smallest class that serves, or,
+  // among the few freed last in that class, one this thread freed: its
+  // lines are still in this processor's caches. A block another processor
+  // wrote last has every line fetched from that processor as it is
+  // written again; unpacking into one cost a tenth more time (mode 0 over
+  // 300 files, two worker threads).
   void* TakeKept(unsigned id) {
+    const unsigned thread = ThisThread();
     for (unsigned up = id; up <= std::min(id + kClassesUp, kClasses - 1); ++up) {
-      if (free[up].empty()) continue;
-      void* block = free[up].back().block;
-      free[up].pop_back();
+      std::deque<Kept>& blocks = free[up];
+      if (blocks.empty()) continue;
+      auto pick = blocks.end() - 1;
+      const auto lookout = blocks.end() - static_cast<std::ptrdiff_t>(std::min(blocks.size(), kOwnLookout));
+      for (auto kept = blocks.end(); kept != lookout;) {
+        if ((--kept)->thread == thread) {
+          pick = kept;
+          break;
+        }
+      }
+      void* block = pick->block;
+      blocks.erase(pick);
       kept_bytes -= sizes[block];
       return block;
     }
     return nullptr;
+  }
+  // A small number for each thread that frees blocks, from 1.
+  static unsigned ThisThread() {
+    static std::atomic<unsigned> next{1};
+    thread_local const unsigned number = next++;
+    return number;
   }
   void GiveBackOldest() {
     std::deque<Kept>* oldest = nullptr;
@@ -128,7 +154,7 @@ void Release(void* block) noexcept {
   const SizeClass size_class = ClassOf(mapped);
   if (size_class.id < kClasses) {
     try {
-      pool.free[size_class.id].push_back({block, ++pool.releases});
+      pool.free[size_class.id].push_back({block, ++pool.releases, Pool::ThisThread()});
       pool.kept_bytes += mapped;
       while (pool.kept_bytes > kKeptPerUsed * pool.most_used_bytes) pool.GiveBackOldest();
       return;
