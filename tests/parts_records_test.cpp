@@ -281,7 +281,8 @@ TEST(Events, WalkMeasuresEveryListShapeAndStopsAtEveryCut) {
       ASSERT_EQ(Pairs(entry.refs.begin(), entry.refs.end()), ExpectedPairs(records[i])) << "seed " << seed << " record " << i;
       ASSERT_EQ(entry.data.size(), records[i].data.size());
       const RepEventEntry& other = walked.table[i];
-      ASSERT_EQ(Pairs(other.refs.begin(), other.refs.end()), ExpectedPairs(records[i])) << "seed " << seed << " record " << i;
+      ASSERT_EQ(Pairs(other.refs.begin(), other.refs.end()), ExpectedPairs(records[i]))
+          << "seed " << seed << " record " << i;
       ASSERT_TRUE(std::ranges::equal(other.data, entry.data));
       ASSERT_EQ(std::tie(other.field_4, other.cat_index, other.comp_index, other.field_16, other.field_20,
                          other.ref_count, other.field_26, other.time, other.sum_32),

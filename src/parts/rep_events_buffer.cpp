@@ -73,7 +73,7 @@ inline uint32_t ExplicitIndexBits(const uint8_t* words) {
 
 uint64_t RepEventsBuffer::CountRecords() {
   OffsetList& starts = WalkedOffsets();
-  starts.resize(buffer_len / event_walk::kFixedSize + 1);  // no record is shorter
+  starts.resize(buffer_len / kFixedSize + 1);  // no record is shorter
   uint32_t* next_start = starts.data();
   const uint64_t reached =
       WalkRecords([&](uint64_t offset, uint64_t) { *next_start++ = static_cast<uint32_t>(offset); });
@@ -176,7 +176,8 @@ size_t RepEventsBuffer::DecodeParsedReferences(const uint8_t* at, uint64_t words
 // Inlined into both loops, whatever its size: called, it would pass the
 // running sums and the pair pointer through memory, a store and a load on
 // the chain from each record to the next.
-[[gnu::always_inline]] inline void RepEventsBuffer::DecodeRecord(uint64_t start, uint64_t end, DecodeSums& sums, RefPair*& next) {
+[[gnu::always_inline]] inline void RepEventsBuffer::DecodeRecord(uint64_t start, uint64_t end, DecodeSums& sums,
+                                                                  RefPair*& next) {
   const uint8_t* record = bytes().data() + start;
   sums.time += LoadLE32(record + EventField::kTimeDelta);
   sums.sum_32 += LoadLE32(record + EventField::kDelta32);
