@@ -1,6 +1,7 @@
 #include "driver/run.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <memory>
 #include <optional>
@@ -114,11 +115,16 @@ bool StatsAsked() {
   return asked != nullptr && *asked != '\0';
 }
 
-void ReportSerialWork(uint64_t parallel_work_here) {
+void ReportSerialWork(uint64_t parallel_work_here, std::chrono::steady_clock::duration scan,
+                      std::chrono::steady_clock::duration report) {
   if (!StatsAsked()) return;
   const uint64_t serial = platform::ThreadCpuNanoseconds() - parallel_work_here;
   const block_pool::Stats blocks = block_pool::Current();
-  Err() << "serial CPU ms: " << serial / 1000000 << "\nblocks in use at most KiB: " << blocks.most_used_bytes / 1024
+  const auto ms = [](std::chrono::steady_clock::duration d) {
+    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(d).count());
+  };
+  Err() << "serial CPU ms: " << serial / 1000000 << "\nscan wall ms: " << ms(scan) << ", report wall ms: " << ms(report)
+        << "\nblocks in use at most KiB: " << blocks.most_used_bytes / 1024
         << ", kept KiB: " << blocks.kept_bytes / 1024 << "\nmiddle blocks in use at most KiB: "
         << blocks.most_cached_bytes / 1024 << ", slabs KiB: " << blocks.slab_bytes / 1024 << "\n";
 }
@@ -162,6 +168,7 @@ RunOutcome Run(int argc, const char* const* argv) {
 
   VisitedEntries visited;
   RunState run;
+  const auto started = std::chrono::steady_clock::now();
   uint64_t parallel_work_here = 0;  // jobs this thread ran instead of a worker
   std::unique_ptr<Progress> progress = Progress::ForTerminal();
   const RepositoryRoot hot_root(path_argument, kHotRoot);
@@ -182,6 +189,7 @@ RunOutcome Run(int argc, const char* const* argv) {
     return Refuse(argv0);
   }
 
+  const auto scanned = std::chrono::steady_clock::now();
   if (options.verbose) Out() << path_argument << "\n\n";
   counter.Report();
   CheckTotals(counter, run);
@@ -191,7 +199,7 @@ RunOutcome Run(int argc, const char* const* argv) {
     Out() << "\n";
   }
   FlushOutput();
-  ReportSerialWork(parallel_work_here);
+  ReportSerialWork(parallel_work_here, scanned - started, std::chrono::steady_clock::now() - scanned);
   return {run.incomplete ? kExitIncomplete : kExitOk, true, options.verbose};
 }
 
