@@ -124,6 +124,49 @@ TEST(PartCountTable, KeyPathsThatNeverRepeatKeepASlotEach) {
   EXPECT_EQ(ReadBack(table).size(), 200000u);
 }
 
+// A part whose key paths repeat out of order is summed down to a slot per
+// key path before it is held, every count kept. A part whose key paths do
+// not repeat is left as counted, and so are the parts after it until the
+// sort is tried again: those pay for nothing.
+TEST(PartCountTable, SumRepeatsSumsPartsWhoseKeyPathsRepeatAndBacksOffElsewhere) {
+  PartCountTable table;
+  bool moved = false;
+  const auto count_repeating_part = [&] {
+    table.Clear();
+    std::map<std::pair<KeyPath, uint32_t>, uint64_t> expected;
+    for (uint32_t i = 0; i < 3000; ++i) {
+      const KeyPath key{i / 1000, i % 40, i % 7, 0};
+      table.Add(key, 0, 1, moved);
+      ++expected[{key, 0}];
+    }
+    return expected;
+  };
+  const auto count_unique_part = [&] {
+    table.Clear();
+    for (uint32_t i = 0; i < 3000; ++i) table.Add({i / 1000, i, 0, 0}, 0, 1, moved);
+  };
+
+  std::map<std::pair<KeyPath, uint32_t>, uint64_t> expected = count_repeating_part();
+  table.SumRepeats();
+  EXPECT_EQ(ReadBack(table), expected);
+  EXPECT_EQ(table.size(), expected.size());  // 3 first levels x 280 key paths
+
+  count_unique_part();
+  table.SumRepeats();
+  EXPECT_EQ(table.size(), 3000u);
+  EXPECT_EQ(ReadBack(table).size(), 3000u);
+  for (uint32_t part = 0; part < PartCountTable::kPartsBetweenTries; ++part) {
+    expected = count_repeating_part();
+    table.SumRepeats();
+    ASSERT_EQ(table.size(), 3000u) << "part " << part;
+    ASSERT_EQ(ReadBack(table), expected);
+  }
+  expected = count_repeating_part();
+  table.SumRepeats();
+  EXPECT_EQ(table.size(), expected.size());
+  EXPECT_EQ(ReadBack(table), expected);
+}
+
 // Parts are counted into tables of their own and absorbed one after
 // another: into an empty map, and into one whose partitions are large
 // enough to be merged while they take the slots in. The map stores what

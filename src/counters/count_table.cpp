@@ -20,6 +20,8 @@ constexpr size_t kInitialBytes = 256;
 constexpr size_t kMergeFrom = 4096;
 // The same for a part's table as a whole.
 constexpr size_t kSumFrom = 16384;
+// A part of fewer slots is held as counted: too few to repeat much.
+constexpr size_t kSumRepeatsFrom = 64;
 
 // Room for at least `slots` slots in the smallest block of 2^k or 3 * 2^(k-2)
 // bytes that holds them: block sizes the allocator hands out whole. The
@@ -188,6 +190,17 @@ void PartCountTable::SumKeyPaths() {
     partitions_[p].slots = kept;
     if (kept != 0) runs_.push_back(Run{static_cast<uint32_t>(p), static_cast<uint32_t>(slots_.size())});
   }
+}
+
+void PartCountTable::SumRepeats() {
+  if (slots_.size() < kSumRepeatsFrom) return;
+  if (parts_until_try_ != 0) {
+    --parts_until_try_;
+    return;
+  }
+  const size_t before = slots_.size();
+  SumKeyPaths();
+  if (slots_.size() > before / 16 * 15) parts_until_try_ = kPartsBetweenTries;
 }
 
 void PartCountTable::Clear() {

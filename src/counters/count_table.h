@@ -205,6 +205,15 @@ class PartCountTable {
   const CountSlot* slots() const { return slots_.data(); }
   // Forgets every count, keeping the memory for the next part.
   void Clear();
+  // Sums the slots of each key path of the part counted, when that has paid
+  // lately; every index is void afterwards. A part keeps a slot for every
+  // event the caller's memo misses, and where a part's events repeat their
+  // key paths out of order (by computer and category, say), summing them
+  // here leaves a half to a quarter of the slots to hold, add and keep.
+  // Where key paths hardly repeat, the sort is tried again only every
+  // kPartsBetweenTries parts.
+  void SumRepeats();
+  static constexpr uint32_t kPartsBetweenTries = 32;
 
   size_t size() const { return slots_.size(); }
   // Bytes held, counted or not.
@@ -229,6 +238,7 @@ class PartCountTable {
   SlotList gathered_;      // working space of SumKeyPaths
   SlotList sort_scratch_;  // of SortSlots
   bool keep_summing_ = true;
+  uint32_t parts_until_try_ = 0;  // of SumRepeats; kept by Clear
 };
 
 // The counts of one part as they wait for their turn to be added: those

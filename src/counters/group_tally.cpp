@@ -148,6 +148,7 @@ std::unique_ptr<GroupCounts> GroupTally::CountThrough(Source& source, const Foot
   working_.Clear();
   try {
     CountEvents(source, prop_info, count);
+    working_.SumRepeats();
     counts->table = HeldCounts(working_);
   } catch (const std::exception& error) {
     // Reported when these counts are added, in walk order.
