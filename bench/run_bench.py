@@ -8,17 +8,24 @@ import subprocess
 import sys
 import time
 
-# (label, program key, mode, options, floor mode, reference label)
+# The groupings measured on one thread too; the others with the default
+# worker threads only.
+ONE_THREAD_MODES = (0, 1, 4, 8, 12)
+OTHER_MODES = (2, 3, 5, 6, 7, 9, 10, 11)
+
+
+# (label, program key, mode, options, floor mode, reference label, one-thread runs too)
 def cases(all_cases):
-    out = [("-1", "lib", -1, [], 20, None)]
-    for mode in (0, 1, 4, 8, 12):
-        out.append((str(mode), "lib", mode, [], mode, None))
-        out.append((str(mode + 20), "lib", mode + 20, [], mode, str(mode)))
+    out = [("-1", "lib", -1, [], 20, None, True)]
+    for mode in ONE_THREAD_MODES + OTHER_MODES:
+        one_thread = mode in ONE_THREAD_MODES
+        out.append((str(mode), "lib", mode, [], mode, None, one_thread))
+        out.append((str(mode + 20), "lib", mode + 20, [], mode, str(mode), one_thread))
     if all_cases:
-        out.append(("20 -f 20180701", "lib", 20, ["-f", "20180701"], 20, None))
-        out.append(("0 zlib", "zlib", 0, [], 0, "0"))
-        out.append(("20 zlib", "zlib", 20, [], 20, "0"))
-        out.append(("20 -f 20180701 zlib", "zlib", 20, ["-f", "20180701"], 20, "20 -f 20180701"))
+        out.append(("20 -f 20180701", "lib", 20, ["-f", "20180701"], 20, None, True))
+        out.append(("0 zlib", "zlib", 0, [], 0, "0", False))
+        out.append(("20 zlib", "zlib", 20, [], 20, "0", False))
+        out.append(("20 -f 20180701 zlib", "zlib", 20, ["-f", "20180701"], 20, "20 -f 20180701", False))
     return out
 
 
@@ -112,7 +119,7 @@ def run_shape(args, shape, repo, events, runs, all_cases, report_path):
     """The table of one repository shape, and each case's figures for the targets."""
     programs = {"lib": args.program, "zlib": args.zlib_program}
     rows, digests, failures, figures = [], {}, [], {}
-    for label, key, mode, options, floor_mode, reference in cases(all_cases):
+    for label, key, mode, options, floor_mode, reference, one_thread in cases(all_cases):
         command = [programs[key], "-m", str(mode), *options, repo]
         floor = [args.floor, str(floor_mode), repo]
         run = measure(command, runs, report_path, floor=floor)
@@ -122,6 +129,8 @@ def run_shape(args, shape, repo, events, runs, all_cases, report_path):
         cpu_ratio = run["cpu"] / run["wall"] * run["ratio"]
         one = ("-", "-", "-")
         if key == "lib":
+            figures[label] = {**run, "one_ratio": None, "one_peak": None}
+        if key == "lib" and one_thread:
             alone = measure(command, runs, report_path, ONE_THREAD, floor)
             if alone["digest"] != run["digest"]:
                 same = "NO"

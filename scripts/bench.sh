@@ -6,11 +6,12 @@
 # million events), 30 files of 10 to 20 MB (the same events), and a single
 # file of over 400 MB (a tenth more events). Builds the program with the
 # libdeflate and with the zlib inflate backend and the floor program, runs
-# every case several times and prints a table per shape of median wall
+# every mode several times and prints a table per shape of median wall
 # time, CPU time, the serial share (processor time of the work only the main
 # thread can do, over the run's), peak memory, events per second and the
-# ratio to the floor, with the default worker threads and on the main thread
-# alone, and whether each target is met. Every run's report must equal the
+# ratio to the floor, with the default worker threads (and for modes -1, 0,
+# 1, 4, 8, 12 and their Fast modes on the main thread alone too), and
+# whether each target is met. Every run's report must equal the
 # reference report of its grouping. Then it compares the peak memory over
 # 100 and 1,000 files of the same size. The tables are also written to
 # bench/results.md.
