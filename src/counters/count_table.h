@@ -209,7 +209,7 @@ class PartCountTable {
   // lately; every index is void afterwards. A part keeps a slot for every
   // event the caller's memo misses, and where a part's events repeat their
   // key paths out of order (by computer and category, say), summing them
-  // here leaves a half to a quarter of the slots to hold, add and keep.
+  // here leaves two thirds to a quarter of the slots to hold, add and keep.
   // Where key paths hardly repeat, the sort is tried again only every
   // kPartsBetweenTries parts.
   void SumRepeats();
