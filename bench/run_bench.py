@@ -127,15 +127,14 @@ def run_shape(args, shape, repo, events, runs, all_cases, report_path):
         same = "yes" if reference is None or digests[reference] == run["digest"] else "NO"
         # CPU time against the floor's wall time: the floor is one busy thread.
         cpu_ratio = run["cpu"] / run["wall"] * run["ratio"]
-        one = ("-", "-", "-")
-        if key == "lib":
-            figures[label] = {**run, "one_ratio": None, "one_peak": None}
+        one, alone = ("-", "-", "-"), None
         if key == "lib" and one_thread:
             alone = measure(command, runs, report_path, ONE_THREAD, floor)
             if alone["digest"] != run["digest"]:
                 same = "NO"
             one = (f"{alone['wall']:.3f}", f"{alone['ratio']:.2f}", f"{alone['peak']:.0f}")
-            figures[label] = {**run, "one_ratio": alone["ratio"], "one_peak": alone["peak"]}
+        if key == "lib":
+            figures[label] = {**run, "one_ratio": alone["ratio"] if alone else None}
         if same == "NO":
             failures.append(f"{shape}: {label}")
         serial = "-" if run["serial"] is None else f"{run['serial'] * 100:.1f}"
