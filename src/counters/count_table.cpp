@@ -134,17 +134,27 @@ uint32_t PartCountTable::Add(const KeyPath& key, uint32_t group, uint32_t count,
   // A part has at most 2^32 - 1 events, and a slot counts at least one.
   if (slots_.size() >= UINT32_MAX) throw std::length_error("part count table");
   moved = slots_.size() == slots_.capacity() && MakeRoom();
-  const auto fresh = static_cast<uint32_t>(partitions_.size());
   const KeyRest rest{key[1], key[2], key[3]};
   const PartitionGroup partition_group = layout_.GroupOf(rest, group);
-  const uint32_t partition = finder_.FindOrAdd(key[0], partition_group, fresh);
-  if (partition == fresh) partitions_.push_back(Partition{key[0], partition_group, 0});
-  if (runs_.empty() || runs_.back().partition != partition) runs_.push_back(Run{partition, 0});
+  // Events come in time order, so most go on in the partition of the run
+  // before: only a change of partition needs the finder.
+  if (runs_.empty() || partitions_[runs_.back().partition].lead != key[0] ||
+      partitions_[runs_.back().partition].group != partition_group) {
+    StartRun(key[0], partition_group);
+  }
+  Run& run = runs_.back();
   const auto index = static_cast<uint32_t>(slots_.size());
   slots_.push_back(CountSlot{rest, count});
-  ++partitions_[partition].slots;
-  runs_.back().end = index + 1;
+  ++partitions_[run.partition].slots;
+  run.end = index + 1;
   return index;
+}
+
+void PartCountTable::StartRun(uint32_t lead, PartitionGroup group) {
+  const auto fresh = static_cast<uint32_t>(partitions_.size());
+  const uint32_t partition = finder_.FindOrAdd(lead, group, fresh);
+  if (partition == fresh) partitions_.push_back(Partition{lead, group, 0});
+  runs_.push_back(Run{partition, 0});
 }
 
 bool PartCountTable::MakeRoom() {

@@ -228,6 +228,8 @@ class PartCountTable {
   // full table of many slots sums the slots of each key path first (and
   // returns true: every index is void), as the count map does.
   bool MakeRoom();
+  // Starts a run of the partition of (lead, group), found or added.
+  void StartRun(uint32_t lead, PartitionGroup group);
   void SumKeyPaths();
 
   RestLayout layout_;
