@@ -138,10 +138,8 @@ uint32_t PartCountTable::Add(const KeyPath& key, uint32_t group, uint32_t count,
   const PartitionGroup partition_group = layout_.GroupOf(rest, group);
   // Events come in time order, so most go on in the partition of the run
   // before: only a change of partition needs the finder.
-  if (runs_.empty() || partitions_[runs_.back().partition].lead != key[0] ||
-      partitions_[runs_.back().partition].group != partition_group) {
-    StartRun(key[0], partition_group);
-  }
+  const Partition* last = runs_.empty() ? nullptr : &partitions_[runs_.back().partition];
+  if (last == nullptr || last->lead != key[0] || last->group != partition_group) StartRun(key[0], partition_group);
   Run& run = runs_.back();
   const auto index = static_cast<uint32_t>(slots_.size());
   slots_.push_back(CountSlot{rest, count});
@@ -206,6 +204,12 @@ void PartCountTable::SumRepeats() {
   if (slots_.size() < kSumRepeatsFrom) return;
   if (parts_until_try_ != 0) {
     --parts_until_try_;
+    return;
+  }
+  // A large part whose sums while it was counted hardly paid would only be
+  // sorted again for nothing.
+  if (!keep_summing_) {
+    parts_until_try_ = kPartsBetweenTries;
     return;
   }
   const size_t before = slots_.size();

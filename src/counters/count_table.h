@@ -210,8 +210,8 @@ class PartCountTable {
   // event the caller's memo misses, and where a part's events repeat their
   // key paths out of order (by computer and category, say), summing them
   // here leaves two thirds to a quarter of the slots to hold, add and keep.
-  // Where key paths hardly repeat, the sort is tried again only every
-  // kPartsBetweenTries parts.
+  // Where key paths hardly repeat, the next kPartsBetweenTries parts are
+  // held as counted before the sort is tried again.
   void SumRepeats();
   static constexpr uint32_t kPartsBetweenTries = 32;
 
