@@ -278,6 +278,26 @@ TEST_F(DamageMatrix, SoundRepositoryEndsCleanly) {
   CheckPropertyTotal({"None", {}, {}});
 }
 
+// A container whose first nested buffer lost its image magic: the buffer is
+// named as of no known kind and passed over, the second nested image is
+// counted, and the run may not end as if the repository were sound.
+TEST(DamagedContainer, AnUnknownNestedBufferEndsTheRunWithStatusTwo) {
+  TempFolder folder;
+  ImageDescription container;
+  container.footers.push_back(FooterDescription{});
+  container.footers[0].nested = {SoundImage(k20180307, 3), SoundImage(k20180307 + 86400, 4)};
+  container.damage = {{.what = Damage::WrongSignature, .buffer = "segment_1.img"}};
+  const std::filesystem::path repository = folder.path() / "repo";
+  repwriter::WriteRepository(repository, {{.image = container}});
+  for (int mode : {0, 20}) {
+    const ProgramResult result = RunProgram({"-m", std::to_string(mode), repository.string()});
+    EXPECT_EQ(result.status, 2) << result.out << result.err;
+    EXPECT_NE(result.out.find("Unknown Buffer ID = -3\n"), std::string::npos) << result.out;
+    EXPECT_EQ(LinesContaining(result.out, "Application,"),
+              ExpectedReport(mode, repwriter::ListEvents(container.footers[0].nested[1])));
+  }
+}
+
 // The report less its last line, the elapsed seconds of the verbose total.
 std::string WithoutElapsed(const std::string& out) {
   const size_t last = out.find_last_of('\n', out.size() < 2 ? 0 : out.size() - 2);

@@ -42,6 +42,10 @@ void Transcript::AddCounts(std::unique_ptr<PartCounts> counts) {
 
 void Transcript::Apply(RepCounters& counter, RunState& run, CountsSink& sink) {
   for (Step& step : steps_) {
+    // Whatever the file made the program say is about damaged or
+    // inconsistent content: a sound repository's run prints nothing but
+    // the report, and anything else must show in the exit status.
+    if (!step.notes.empty()) run.incomplete = true;
     step.notes.Write();
     if (!step.counts) continue;
     counter.Accept(*step.counts);
