@@ -12,11 +12,14 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
+#include <thread>
+#include <vector>
 
 #include "repwriter/generator.h"
 #include "support/program_runner.h"
@@ -218,6 +221,53 @@ TEST_F(LiveRepository, AReportThatCannotBeWrittenIsNeverASuccess) {
     EXPECT_EQ(result.status, c.status) << c.script;
     EXPECT_EQ(result.err, kBanner + std::string(c.message)) << c.script;
   }
+}
+
+// A service that replaces each file by renaming a fresh copy over it frees
+// the old file's inode number, and the next new file takes it. A run that
+// remembered files by that number alone took the new file for one already
+// counted and dropped it, with status 0. Every run must now count every
+// file, or say what it lost.
+TEST(RepositoryWrittenByRename, NoFileIsDroppedWhileFilesAreReplaced) {
+  TempFolder folder;
+  repwriter::GeneratorOptions options;
+  options.out = folder.path() / "repo";
+  options.events = 200000;
+  options.files = 40;
+  options.nested_share = 0;
+  repwriter::GenerateRepository(options);
+  std::vector<fs::path> files;
+  for (const auto& entry : fs::recursive_directory_iterator(options.out)) {
+    if (entry.path().extension() == ".rep") files.push_back(entry.path());
+  }
+  ASSERT_EQ(files.size(), 40u);
+  const std::string total = "\ntotal : 200000\n";
+  ASSERT_NE(RunProgram({"-v", "-m", "0", options.out.string()}).out.find(total), std::string::npos);
+
+  std::atomic<bool> stop = false;
+  std::thread writer([&] {
+    while (!stop) {
+      for (const fs::path& file : files) {
+        const fs::path copy = file.string() + ".new";
+        fs::copy_file(file, copy, fs::copy_options::overwrite_existing);
+        fs::rename(copy, file);
+      }
+    }
+  });
+  int complete = 0;
+  for (int run = 0; run < 40; ++run) {
+    const ProgramResult result = RunProgram({"-v", "-m", run % 2 ? "20" : "0", options.out.string()});
+    if (result.status == 0) {
+      ++complete;
+      EXPECT_NE(result.out.find(total), std::string::npos) << "run " << run << ": a file was lost\n" << result.err;
+    } else {
+      EXPECT_EQ(result.status, 2) << result.err;
+      EXPECT_NE((result.out + result.err).find("Can't "), std::string::npos) << result.out << result.err;
+    }
+  }
+  stop = true;
+  writer.join();
+  EXPECT_GT(complete, 0);
 }
 
 // Whatever the limit, a run ends with the whole report (status 0) or with

@@ -175,7 +175,7 @@ RunOutcome Run(int argc, const char* const* argv) {
   const RepositoryRoot environment_root(path_argument, kEnvironmentRoot);
   {
     // One pipeline for both roots: it reads ahead across them.
-    ScanPipeline pipeline(counter, run, progress.get());
+    ScanPipeline pipeline(counter, run, progress.get(), &visited);
     if (StatsAsked()) pipeline.MeasureJobsHere();
     for (const RepositoryRoot* root : {&hot_root, &environment_root}) {
       if (root->exists) WalkRepository(*root, counter.time_filter, visited, pipeline);

@@ -59,19 +59,27 @@ char PathSeparator();
 // True when the path names an existing file or folder.
 bool PathExists(const std::string& path);
 
-// What names one file or folder whatever the path it is reached by: device
-// and inode on POSIX, volume serial number and file ID on Windows. The walk
-// uses it to visit each real folder and file once, however many links lead
-// to it.
+// What names one file or folder whatever the path it is reached by, and
+// tells it from every file that takes its place later. The walk uses it to
+// visit each real folder and file once, however many links lead to it, and
+// it remembers identities long after their files are closed, while a
+// service replaces files by renaming new copies over them: the number a
+// deleted file had is soon given to a new one. So the number alone is not
+// enough. On POSIX it is the device and inode with the file system's
+// generation of that inode (from its file handle, or its birth time where
+// the file system gives no handle); on Windows the volume serial number
+// and the full 128-bit file ID, whose upper part carries the sequence
+// number that tells a reused file record from its earlier use.
 struct FileIdentity {
   uint64_t volume = 0;
   uint64_t file = 0;
+  uint64_t generation = 0;
   bool operator==(const FileIdentity&) const = default;
 };
 
 struct FileIdentityHash {
   size_t operator()(const FileIdentity& id) const noexcept {
-    return static_cast<size_t>(id.file * 0x9E3779B97F4A7C15ULL ^ id.volume);
+    return static_cast<size_t>((id.file * 0x9E3779B97F4A7C15ULL ^ id.generation) * 0xBF58476D1CE4E5B9ULL ^ id.volume);
   }
 };
 
@@ -85,20 +93,17 @@ enum class EntryKind : uint8_t {
 struct DirEntry {
   std::string name;
   EntryKind kind = EntryKind::kUnknown;
-  FileIdentity identity;   // of what the entry leads to, when its kind is known
   std::string error_text;  // why the kind is unknown
   bool is_folder() const { return kind == EntryKind::kFolder; }
 };
 
 // Every entry of a folder except "." and "..", in no particular order, each
-// with the kind and identity of what it leads to (links are followed).
-// Returns false, with the system's text for the failure, when the folder
-// cannot be listed. Paths of any length are accepted.
-bool ListFolder(const std::string& folder, std::vector<DirEntry>& entries, std::string& error_text);
-
-// The identity of the file or folder at the path (links followed), or
-// nothing, with the system's text, when it cannot be found.
-std::optional<FileIdentity> IdentityOf(const std::string& path, std::string& error_text);
+// with the kind of what it leads to (links are followed), and, when asked
+// for, the folder's own identity, taken from the folder as it was opened
+// for the listing. Returns false, with the system's text for the failure,
+// when the folder cannot be listed. Paths of any length are accepted.
+bool ListFolder(const std::string& folder, std::vector<DirEntry>& entries, std::string& error_text,
+                FileIdentity* folder_identity = nullptr);
 
 // The repository argument as an absolute path. Returns false (after writing
 // its own message) when it cannot be resolved.
@@ -113,6 +118,8 @@ class RandomAccessFile {
  public:
   virtual ~RandomAccessFile() = default;
   uint64_t size() const { return size_; }
+  // Of the file as it was opened, whatever has since become of its path.
+  const FileIdentity& identity() const { return identity_; }
   // Reads `length` bytes at `offset` into `out`, or fewer where the file now
   // ends (it was shortened since it was opened), and returns how many.
   // Nothing, with the system's text, when a read fails.
@@ -120,10 +127,11 @@ class RandomAccessFile {
                                        std::string& error_text) const = 0;
 
  protected:
-  explicit RandomAccessFile(uint64_t size) : size_(size) {}
+  RandomAccessFile(uint64_t size, const FileIdentity& identity) : size_(size), identity_(identity) {}
 
  private:
   uint64_t size_;
+  FileIdentity identity_;
 };
 
 enum class ReadError { kNone, kOpen, kLength, kRead };

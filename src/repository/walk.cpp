@@ -21,19 +21,15 @@ class Walker {
   Walker(const TimeFilter& window, VisitedEntries& visited, WalkVisitor& visitor)
       : window_(window), visited_(visited), visitor_(visitor) {}
 
-  void WalkRoot(std::string& folder) {
-    std::string error_text;
-    const auto identity = platform::IdentityOf(folder, error_text);
-    if (!identity) return visitor_.FolderFailure(folder, error_text);
-    if (visited_.folders.insert(*identity).second) WalkFolder(folder);
-  }
-
- private:
   // `folder` is extended in place while the walk descends and cut back after.
   void WalkFolder(std::string& folder) {
     std::vector<platform::DirEntry> entries;
     std::string error_text;
-    if (!platform::ListFolder(folder, entries, error_text)) return visitor_.FolderFailure(folder, error_text);
+    platform::FileIdentity identity;
+    if (!platform::ListFolder(folder, entries, error_text, &identity)) {
+      return visitor_.FolderFailure(folder, error_text);
+    }
+    if (!visited_.FirstVisitToFolder(identity)) return;
     std::sort(entries.begin(), entries.end(),
               [](const auto& a, const auto& b) { return NameOrderLess(a.name, b.name); });
     folder.push_back(platform::PathSeparator());
@@ -52,20 +48,17 @@ class Walker {
     folder.resize(base - 1);
   }
 
+ private:
   void VisitFile(const std::string& path, const platform::DirEntry& entry) {
     if (!HasRepExtension(entry.name)) return;
     if (window_.enabled && !IsFileInTimeFilter(window_, entry.name)) return;
-    // A file reached again through a link is not counted again; anything
-    // that is no regular file goes on to be reported when it is opened.
-    if (entry.kind == platform::EntryKind::kFile && !visited_.files.insert(entry.identity).second) return;
     visitor_.File(path);
   }
 
   void VisitSubfolder(std::string& path, const platform::DirEntry& entry) {
     if (entry.name.front() == '.') return;
     if (entry.kind == platform::EntryKind::kUnknown) return visitor_.FolderFailure(path, entry.error_text);
-    if (!entry.is_folder() || !visited_.folders.insert(entry.identity).second) return;
-    WalkFolder(path);
+    if (entry.is_folder()) WalkFolder(path);
   }
 
   const TimeFilter& window_;
@@ -109,7 +102,7 @@ void WalkRepository(const RepositoryRoot& root, const TimeFilter& window, Visite
                     WalkVisitor& visitor) {
   if (!root.exists) return;
   std::string folder = root.path;
-  Walker(window, visited, visitor).WalkRoot(folder);
+  Walker(window, visited, visitor).WalkFolder(folder);
 }
 
 }  // namespace tallymere

@@ -24,18 +24,28 @@ struct RepositoryRoot {
   int kind;
 };
 
-// The real folders and files a run has visited, by identity, over both
-// roots: each is visited once, however many links lead to it.
-struct VisitedEntries {
-  std::unordered_set<platform::FileIdentity, platform::FileIdentityHash> folders;
-  std::unordered_set<platform::FileIdentity, platform::FileIdentityHash> files;
+// The real folders and files a run has visited, by the identity of what
+// was opened, over both roots: each is visited once, however many links
+// lead to it. The walk records folders as it lists them; the reader of the
+// files records each file as it opens it, so a file replaced between the
+// listing and the reading is judged by what is read.
+class VisitedEntries {
+ public:
+  // True the first time the folder or file is offered.
+  bool FirstVisitToFolder(const platform::FileIdentity& folder) { return folders_.insert(folder).second; }
+  bool FirstVisitToFile(const platform::FileIdentity& file) { return files_.insert(file).second; }
+
+ private:
+  std::unordered_set<platform::FileIdentity, platform::FileIdentityHash> folders_;
+  std::unordered_set<platform::FileIdentity, platform::FileIdentityHash> files_;
 };
 
 // What the walk finds, in walk order.
 class WalkVisitor {
  public:
   virtual ~WalkVisitor() = default;
-  // A repository file that passed the name test of the time window.
+  // A repository file that passed the name test of the time window. The
+  // visitor opens it, and passes over a file that `visited` has seen.
   virtual void File(const std::string& path) = 0;
   // A folder that could not be listed, or an entry whose kind could not be
   // found, with the system's text.

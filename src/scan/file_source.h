@@ -18,6 +18,7 @@ class FileSource final : public ImageSource {
 
   Bytes Read(uint64_t offset, uint64_t length, ByteBuffer& storage) const override;
   bool failed() const override;
+  const platform::FileIdentity& identity() const { return file_->identity(); }
   // Why the first read that failed did: the system's text, or that the file
   // ended early because it was shortened while it was read.
   std::string FailureText() const;

@@ -28,6 +28,8 @@ class RepFileInput {
   const std::string& path() const { return path_; }
   // Opened; false when reading it could not even start.
   bool loaded() const { return source_ != nullptr; }
+  // The file that was opened, or null for one held in memory or not opened.
+  const platform::FileIdentity* identity() const { return file_ ? &file_->identity() : nullptr; }
   // The file's image; valid when loaded.
   const ImageSource& source() const { return *source_; }
   // A read of the file failed after it was opened (it shrank, say): the

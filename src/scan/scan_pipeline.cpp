@@ -14,10 +14,11 @@ constexpr size_t kMostMerges = 64;
 
 }  // namespace
 
-ScanPipeline::ScanPipeline(RepCounters& counter, RunState& run, Progress* progress)
+ScanPipeline::ScanPipeline(RepCounters& counter, RunState& run, Progress* progress, VisitedEntries* visited)
     : counter_(counter),
       run_(run),
       progress_(progress),
+      visited_(visited),
       main_tally_(counter.NewTally()),
       queue_(counter.worker_threads, counter),
       window_(kJobsAheadPerThread * (queue_.threads() + 1)) {}
@@ -55,6 +56,7 @@ void ScanPipeline::Add(std::unique_ptr<FileScan> file, std::unique_ptr<RepFileIn
 void ScanPipeline::File(const std::string& path) {
   if (progress_ != nullptr) progress_->SetFolderOf(path);
   auto input = std::make_unique<RepFileInput>(path, counter_.part_flags);
+  if (visited_ != nullptr && input->identity() != nullptr && !visited_->FirstVisitToFile(*input->identity())) return;
   auto scan = std::make_unique<FileScan>(*input, Settings(), next_sequence_++);
   Add(std::move(scan), std::move(input));
   // Hand the file's jobs out before the walk goes on; a large file keeps

@@ -35,7 +35,9 @@ class ScanPipeline final : public WalkVisitor, private CountsSink {
  public:
   // With the counter's worker threads; with none, everything runs on the
   // calling thread, one job at a time. What the run meets goes into `run`.
-  ScanPipeline(RepCounters& counter, RunState& run, Progress* progress = nullptr);
+  // With `visited`, a file that is opened again (reached through another
+  // link, or a second time under another name) is passed over.
+  ScanPipeline(RepCounters& counter, RunState& run, Progress* progress = nullptr, VisitedEntries* visited = nullptr);
   ~ScanPipeline() override;
   ScanPipeline(const ScanPipeline&) = delete;
   ScanPipeline& operator=(const ScanPipeline&) = delete;
@@ -83,6 +85,7 @@ class ScanPipeline final : public WalkVisitor, private CountsSink {
   RepCounters& counter_;
   RunState& run_;
   Progress* progress_;
+  VisitedEntries* visited_;
   std::unique_ptr<PartTally> main_tally_;
   WorkQueue queue_;
   size_t window_;

@@ -94,8 +94,37 @@ int StatAnyPath(const std::string& path, struct stat& info) {
   return fstatat(at.parent.get(), at.name.c_str(), &info, 0);
 }
 
-FileIdentity IdentityFrom(const struct stat& info) {
-  return {static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino)};
+// The generation of the inode open at `fd`: a hash of its file handle,
+// which file systems that can export files (ext4, XFS, Btrfs, tmpfs, NFS)
+// build from the inode number and a number drawn anew each time the inode
+// is used again; else its birth time, which tells apart uses more than a
+// clock tick apart; else 0, the inode number alone.
+uint64_t GenerationOf(int fd) {
+#ifdef __linux__
+  constexpr size_t kHandleRoom = MAX_HANDLE_SZ;
+  alignas(file_handle) unsigned char storage[sizeof(file_handle) + kHandleRoom];
+  auto* handle = reinterpret_cast<file_handle*>(storage);
+  handle->handle_bytes = kHandleRoom;
+  int mount_id = 0;
+  if (name_to_handle_at(fd, "", handle, &mount_id, AT_EMPTY_PATH) == 0) {
+    uint64_t hash = 0xCBF29CE484222325ULL ^ static_cast<uint32_t>(handle->handle_type);  // FNV-1a
+    for (unsigned i = 0; i < handle->handle_bytes && i < kHandleRoom; ++i) {
+      hash = (hash ^ storage[sizeof(file_handle) + i]) * 0x100000001B3ULL;
+    }
+    return hash;
+  }
+  struct statx birth{};
+  if (statx(fd, "", AT_EMPTY_PATH, STATX_BTIME, &birth) == 0 && (birth.stx_mask & STATX_BTIME) != 0) {
+    return static_cast<uint64_t>(birth.stx_btime.tv_sec) * 1000000000u + birth.stx_btime.tv_nsec;
+  }
+#else
+  (void)fd;
+#endif
+  return 0;
+}
+
+FileIdentity IdentityOfOpen(int fd, const struct stat& info) {
+  return {static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino), GenerationOf(fd)};
 }
 
 EntryKind KindFrom(const struct stat& info) {
@@ -115,13 +144,13 @@ DirEntry DescribeEntry(int folder_fd, std::string name) {
     return entry;
   }
   entry.kind = KindFrom(info);
-  entry.identity = IdentityFrom(info);
   return entry;
 }
 
 class PosixFile final : public RandomAccessFile {
  public:
-  PosixFile(UniqueFd fd, uint64_t size) : RandomAccessFile(size), fd_(std::move(fd)) {}
+  PosixFile(UniqueFd fd, uint64_t size, const FileIdentity& identity)
+      : RandomAccessFile(size, identity), fd_(std::move(fd)) {}
 
   std::optional<size_t> ReadAt(uint64_t offset, uint8_t* out, size_t length, std::string& error_text) const override {
     constexpr size_t kPiece = size_t{1} << 30;
@@ -160,17 +189,17 @@ bool PathExists(const std::string& path) {
   return StatAnyPath(path, info) == 0;
 }
 
-std::optional<FileIdentity> IdentityOf(const std::string& path, std::string& error_text) {
-  struct stat info{};
-  if (StatAnyPath(path, info) != 0) {
-    error_text = ErrnoText(errno);
-    return std::nullopt;
-  }
-  return IdentityFrom(info);
-}
-
-bool ListFolder(const std::string& folder, std::vector<DirEntry>& entries, std::string& error_text) {
+bool ListFolder(const std::string& folder, std::vector<DirEntry>& entries, std::string& error_text,
+                FileIdentity* folder_identity) {
   UniqueFd fd(OpenAnyPath(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  struct stat info{};
+  if (fd && folder_identity != nullptr) {
+    if (fstat(fd.get(), &info) != 0) {
+      error_text = ErrnoText(errno);
+      return false;
+    }
+    *folder_identity = IdentityOfOpen(fd.get(), info);
+  }
   DIR* dir = fd ? fdopendir(fd.get()) : nullptr;
   if (dir == nullptr) {
     error_text = ErrnoText(errno);
@@ -207,7 +236,8 @@ OpenResult OpenForReading(const std::string& path) {
   if (fstat(fd.get(), &info) != 0 || info.st_size < 0) return Failed(ReadError::kLength, ErrnoText(errno));
   if (!S_ISREG(info.st_mode)) return RefuseNonRegular(info);
   const auto size = static_cast<uint64_t>(info.st_size);
-  return {std::make_unique<PosixFile>(std::move(fd), size), ReadError::kNone, {}};
+  const FileIdentity identity = IdentityOfOpen(fd.get(), info);
+  return {std::make_unique<PosixFile>(std::move(fd), size, identity), ReadError::kNone, {}};
 }
 
 std::string LastErrorText() {

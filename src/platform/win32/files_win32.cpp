@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <optional>
 #include <vector>
 
@@ -73,7 +74,8 @@ std::optional<DWORD> ReadPiece(HANDLE file, uint64_t offset, uint8_t* out, DWORD
 
 class Win32File final : public RandomAccessFile {
  public:
-  Win32File(UniqueHandle handle, uint64_t size) : RandomAccessFile(size), handle_(std::move(handle)) {}
+  Win32File(UniqueHandle handle, uint64_t size, const FileIdentity& identity)
+      : RandomAccessFile(size, identity), handle_(std::move(handle)) {}
 
   std::optional<size_t> ReadAt(uint64_t offset, uint8_t* out, size_t length, std::string& error_text) const override {
     constexpr size_t kPiece = size_t{1} << 30;
@@ -142,8 +144,22 @@ DWORD KindOfFile(const std::wstring& path, DWORD& error) {
   return type;
 }
 
-FileIdentity IdentityFrom(const BY_HANDLE_FILE_INFORMATION& info) {
-  return {info.dwVolumeSerialNumber, (uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
+// The full 128-bit file ID of the open file: on ReFS the 64-bit index is
+// not unique, and on NTFS the ID's sequence number tells a reused file
+// record from its earlier use. Where the system cannot give it, the 64-bit
+// index (which on NTFS carries the sequence number too).
+std::optional<FileIdentity> IdentityOfOpen(HANDLE handle) {
+  FILE_ID_INFO id;
+  if (GetFileInformationByHandleEx(handle, FileIdInfo, &id, sizeof id)) {
+    FileIdentity identity;
+    identity.volume = id.VolumeSerialNumber;
+    std::memcpy(&identity.file, id.FileId.Identifier, sizeof identity.file);
+    std::memcpy(&identity.generation, id.FileId.Identifier + sizeof identity.file, sizeof identity.generation);
+    return identity;
+  }
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(handle, &info)) return std::nullopt;
+  return FileIdentity{info.dwVolumeSerialNumber, (uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow, 0};
 }
 
 EntryKind KindFrom(const BY_HANDLE_FILE_INFORMATION& info, DWORD type) {
@@ -162,7 +178,6 @@ DirEntry DescribeEntry(const std::wstring& folder, std::wstring_view name) {
     return entry;
   }
   entry.kind = KindFrom(info, type);
-  entry.identity = IdentityFrom(info);
   return entry;
 }
 
@@ -173,17 +188,6 @@ char PathSeparator() { return '\\'; }
 bool PathExists(const std::string& path) {
   const auto wide = win32::Widen(path);
   return wide && GetFileAttributesW(wide->c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-std::optional<FileIdentity> IdentityOf(const std::string& path, std::string& error_text) {
-  BY_HANDLE_FILE_INFORMATION info;
-  DWORD type = FILE_TYPE_UNKNOWN;
-  DWORD error = 0;
-  if (!Describe(win32::WidenLossy(path), info, type, error)) {
-    error_text = win32::CLibraryErrorText(error);
-    return std::nullopt;
-  }
-  return IdentityFrom(info);
 }
 
 // The folder is read through a handle of its own, by the directory
@@ -197,17 +201,19 @@ std::optional<FileIdentity> IdentityOf(const std::string& path, std::string& err
 // length. An empty one is opened for its attributes alone, to tell a disk
 // file from a device without blocking on a pipe; each open is a call to
 // another process under wine, so most files are spared it.
-bool ListFolder(const std::string& folder, std::vector<DirEntry>& entries, std::string& error_text) {
+bool ListFolder(const std::string& folder, std::vector<DirEntry>& entries, std::string& error_text,
+                FileIdentity* folder_identity) {
   const std::wstring wide = win32::WidenLossy(folder);
   const UniqueHandle handle = AdoptHandle(
       CreateFileW(wide.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                   FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-  BY_HANDLE_FILE_INFORMATION own;
-  if (!handle || !GetFileInformationByHandle(handle.get(), &own)) {
+  std::optional<FileIdentity> own;
+  if (!handle || !(own = IdentityOfOpen(handle.get()))) {
     error_text = win32::CLibraryErrorText(GetLastError());
     return false;
   }
+  if (folder_identity != nullptr) *folder_identity = *own;
   // Room for a few hundred entries a call; entries are 8-byte aligned.
   std::vector<uint64_t> room(8192);
   const auto room_bytes = static_cast<DWORD>(room.size() * sizeof(uint64_t));
@@ -229,7 +235,6 @@ bool ListFolder(const std::string& folder, std::vector<DirEntry>& entries, std::
         } else {
           DirEntry entry;
           entry.name = win32::NarrowLossy(name);
-          entry.identity = {own.dwVolumeSerialNumber, static_cast<uint64_t>(info->FileId.QuadPart)};
           if (info->FileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
             entry.kind = EntryKind::kFolder;
           } else if (info->EndOfFile.QuadPart > 0) {
@@ -274,7 +279,9 @@ OpenResult OpenForReading(const std::string& path) {
   if (!GetFileSizeEx(file.get(), &length)) return Failed(ReadError::kLength, win32::CLibraryErrorText(GetLastError()));
   if (length.QuadPart < 0) return Failed(ReadError::kLength, win32::CLibraryErrorText(ERROR_INVALID_DATA));
   const auto size = static_cast<uint64_t>(length.QuadPart);
-  return {std::make_unique<Win32File>(std::move(file), size), ReadError::kNone, {}};
+  const std::optional<FileIdentity> identity = IdentityOfOpen(file.get());
+  if (!identity) return Failed(ReadError::kOpen, win32::CLibraryErrorText(GetLastError()));
+  return {std::make_unique<Win32File>(std::move(file), size, *identity), ReadError::kNone, {}};
 }
 
 std::string win32::SystemErrorText(DWORD code) {
