@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <limits>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "driver/run.h"
 #include "repwriter/description.h"
@@ -49,6 +52,86 @@ TEST(ParseTimeText, ClampsValidTimesOutsideTheu32Range) {
   EXPECT_EQ(ParseTimeText("21060207062815"), 0xFFFFFFFFu);
   EXPECT_EQ(ParseTimeText("21060207062814"), 0xFFFFFFFEu);
   EXPECT_EQ(ParseTimeText("30827"), 0xFFFFFFFFu);
+}
+
+// The ISO 8601 forms of -f and -t stand for their digit forms, to the second.
+TEST(ParseOptionTime, IsoFormsGiveTheSecondsOfTheirDigitForms) {
+  const std::vector<std::pair<std::string, std::string>> forms = {
+      {"2018-05-10", "20180510"},
+      {"2018-05-10T14:30", "201805101430"},
+      {"2018-05-10 14:30", "201805101430"},
+      {"2018-05-10T14:30Z", "201805101430"},
+      {"2018-05-10 14:30Z", "201805101430"},
+      {"2018-05-10T14:30:05", "20180510143005"},
+      {"2018-05-10 14:30:05", "20180510143005"},
+      {"2018-05-10T14:30:05Z", "20180510143005"},
+      {"2018-05-10 14:30:05Z", "20180510143005"},
+      {"2020-02-29T23:59:59Z", "20200229235959"},
+      {"1601-01-01", "1601"},
+      {"2106-02-07T06:28:15", "21060207062815"},
+  };
+  for (const auto& [iso, digits] : forms) {
+    const auto seconds = ParseOptionTime(iso);
+    ASSERT_TRUE(seconds.has_value()) << iso;
+    EXPECT_EQ(seconds, ParseTimeText(digits)) << iso;
+  }
+  EXPECT_EQ(ParseOptionTime("2018-05-10"), 1525910400u);
+  EXPECT_EQ(ParseOptionTime("2018-05-23T14:30:05Z"), k20180523_1430 + 5);
+  EXPECT_EQ(ParseOptionTime("1970-01-01T00:00:00Z"), 0u);
+  EXPECT_EQ(ParseOptionTime("2106-02-07 06:28:15"), 0xFFFFFFFFu);
+}
+
+// Texts of digits only are read as before, short forms, odd lengths and
+// digits past the fourteenth included.
+TEST(ParseOptionTime, DigitFormsReadAsBefore) {
+  for (const char* digits : {"2018", "201805", "2018052", "20180500", "2018052314", "20180523143005",
+                             "201805231430059", "1601", "30827"}) {
+    EXPECT_EQ(ParseOptionTime(digits), ParseTimeText(digits)) << digits;
+    EXPECT_TRUE(ParseOptionTime(digits).has_value()) << digits;
+  }
+  for (const char* digits : {"", "1600", "20181301", "2018052324"}) {
+    EXPECT_FALSE(ParseOptionTime(digits).has_value()) << digits;
+  }
+}
+
+TEST(ParseOptionTime, RefusesEveryOtherText) {
+  for (const char* text : {
+           // a character other than a digit, where the atoi reading gave a time
+           "20180510x", "x", " 2018", "2018 ", "+2018", "-2018", "2018\n", "20180523143005xyz",
+           // not quite an ISO form
+           "2018-5-10", "2018-05-1", "18-05-10", "12018-05-10", "2018-0510", "2018/05/10",
+           "2018.05.10", "2018-05-10T", "2018-05-10 ", "2018-05-10T14", "2018-05-10T14:3",
+           "2018-05-10T1430", "20180510T1430", "2018-05-10T14:30:5", "2018-05-10T14:30:05:00",
+           "2018-05-10  14:30", "2018-05-10\t14:30", "2018-05-10_14:30",
+           // T and Z in lower case, a Z without a time, a Z not at the end
+           "2018-05-10t14:30", "2018-05-10T14:30z", "2018-05-10Z", "2018-05-10Z14:00",
+           "2018-05-10 14:00:00Z ", "2018-05-10T14:30ZZ",
+           // fractions and offsets
+           "2018-05-10T14:30:05.5", "2018-05-10T14:30:05,5", "2018-05-10T14:30+02:00",
+           "2018-05-10T14:30:05-01:00"}) {
+    EXPECT_FALSE(ParseOptionTime(text).has_value()) << text;
+  }
+}
+
+// An ISO text names every field, so a field out of its range is refused
+// where the digit form would read 00 as the first.
+TEST(ParseOptionTime, RefusesIsoTextsThatAreNoCalendarTime) {
+  for (const char* text : {"2018-02-30", "2019-02-29", "2018-13-01", "2018-00-10", "2018-05-00",
+                           "2018-04-31T00:00", "2018-05-10T24:00", "2018-05-10T14:60",
+                           "2018-05-10T23:59:60Z", "1600-12-31T23:59:59", "0000-01-01"}) {
+    EXPECT_FALSE(ParseOptionTime(text).has_value()) << text;
+  }
+}
+
+TEST(SetTimeFilter, ReadsIsoTextsAndReportsTheRefusedOne) {
+  TimeFilter filter;
+  ASSERT_FALSE(SetTimeFilter(filter, kFromTo, 0, "2018-05-23T14:30Z", "2018-05-24", 0));
+  EXPECT_EQ(filter.from, k20180523_1430);
+  EXPECT_EQ(filter.to, 1527033600u + 86400 - 1);
+  TimeFilter untouched;
+  EXPECT_EQ(SetTimeFilter(untouched, kFromTo, 0, "2018-05-23", "2018-02-30", 0), "2018-02-30");
+  EXPECT_EQ(SetTimeFilter(untouched, kToOnly, 0, "", "2018-05-10T14", 0), "2018-05-10T14");
+  EXPECT_FALSE(untouched.enabled);
 }
 
 TEST(SetTimeFilter, DaysAndHoursBackStartAtPeriodBoundaries) {
@@ -131,6 +214,47 @@ TEST(DaysBackProgram, AWindowBefore1970CountsEveryEvent) {
   const test::ProgramResult windowed = test::RunProgram({"-m", "0", "-d", "99999999", repo.string()});
   EXPECT_EQ(windowed.status, 0) << windowed.err;
   EXPECT_EQ(windowed.out, all.out);
+}
+
+// Through the program: a window given in ISO form gives the report of the
+// same window in digit form, over events on both sides of its bounds.
+TEST(IsoTimeProgram, GivesTheReportOfTheDigitForm) {
+  test::TempFolder folder;
+  const auto repo = folder.path() / "repo";
+  constexpr uint32_t k20180510 = 1525910400;
+  std::vector<repwriter::RepositoryFile> files;
+  const std::vector<std::vector<uint32_t>> files_times = {
+      {k20180510 - 86400, k20180510 - 1},
+      {k20180510, k20180510 + 14 * 3600 + 30 * 60, k20180510 + 86400}};
+  for (const auto& times : files_times) {
+    repwriter::PartDescription part{.index = 1};
+    for (uint32_t time : times) {
+      part.events.push_back({.computer = u"dc01", .category = u"Logon", .event_id = 4624, .time = time});
+    }
+    repwriter::FooterDescription footer;
+    footer.parts.push_back(part);
+    files.push_back({.image = {.footers = {footer}}});
+  }
+  repwriter::WriteRepository(repo, files);
+  const auto report = [&](std::vector<std::string> window) {
+    std::vector<std::string> args = {"-m", "1"};
+    args.insert(args.end(), window.begin(), window.end());
+    args.push_back(repo.string());
+    const test::ProgramResult result = test::RunProgram(args);
+    EXPECT_EQ(result.status, 0) << window[1] << "\n" << result.err;
+    return result.out;
+  };
+  EXPECT_EQ(report({"-t", "2018-05-10"}), "2018-05-09,Application,4624,2\n");
+  EXPECT_EQ(report({"-t", "20180510"}), report({"-t", "2018-05-10"}));
+  EXPECT_EQ(report({"-f", "2018-05-10"}), "2018-05-10,Application,4624,2\n2018-05-11,Application,4624,1\n");
+  EXPECT_EQ(report({"-f", "20180510"}), report({"-f", "2018-05-10"}));
+  EXPECT_EQ(report({"-f", "2018-05-10T14:30Z"}),
+            "2018-05-10,Application,4624,1\n2018-05-11,Application,4624,1\n");
+  EXPECT_EQ(report({"-f", "201805101430"}), report({"-f", "2018-05-10T14:30Z"}));
+  EXPECT_EQ(report({"-f", "2018-05-09 23:59:59", "-t", "2018-05-10T14:30:01"}),
+            "2018-05-09,Application,4624,1\n2018-05-10,Application,4624,2\n");
+  EXPECT_EQ(report({"-f", "20180509235959", "-t", "20180510143001"}),
+            report({"-f", "2018-05-09 23:59:59", "-t", "2018-05-10T14:30:01"}));
 }
 
 TEST(SetTimeFilter, FromIsInclusiveAndToIsExclusive) {

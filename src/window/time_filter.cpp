@@ -1,6 +1,7 @@
 #include "window/time_filter.h"
 
 #include <algorithm>
+#include <iterator>
 
 #include "platform/decimal_text.h"
 #include "platform/platform.h"
@@ -32,6 +33,43 @@ uint32_t PeriodsBackStart(uint32_t now, int32_t count, int64_t period) {
   return static_cast<uint32_t>(std::clamp<int64_t>(start, 0, 0xFFFFFFFF));
 }
 
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+bool AllDigits(std::string_view text) { return std::all_of(text.begin(), text.end(), IsDigit); }
+
+// Whether the text has the shape of the pattern: '9' stands for a digit,
+// '_' for T or a space, every other character for itself.
+bool HasShape(std::string_view text, std::string_view pattern) {
+  if (text.size() != pattern.size()) return false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char want = pattern[i];
+    const bool fits = want == '9'   ? IsDigit(text[i])
+                      : want == '_' ? text[i] == 'T' || text[i] == ' '
+                                    : text[i] == want;
+    if (!fits) return false;
+  }
+  return true;
+}
+
+// The digit form YYYYMMDD[HHmm[ss]] of an ISO 8601 date or date and time,
+// or nothing when the text has none of its shapes. A Z names UTC, which
+// every time here is, so it is allowed after a time of day (where ISO 8601
+// puts it) and dropped.
+std::optional<std::string> IsoDigits(std::string_view text) {
+  static constexpr std::string_view kShapes[] = {"9999-99-99", "9999-99-99_99:99", "9999-99-99_99:99Z",
+                                                 "9999-99-99_99:99:99", "9999-99-99_99:99:99Z"};
+  if (std::none_of(std::begin(kShapes), std::end(kShapes),
+                   [text](std::string_view shape) { return HasShape(text, shape); })) {
+    return std::nullopt;
+  }
+  std::string digits;
+  std::copy_if(text.begin(), text.end(), std::back_inserter(digits), IsDigit);
+  // The digit form reads month or day 00 as the first; written out in full,
+  // 00 is a mistake.
+  if (digits.compare(4, 2, "00") == 0 || digits.compare(6, 2, "00") == 0) return std::nullopt;
+  return digits;
+}
+
 }  // namespace
 
 std::optional<uint32_t> ParseTimeText(std::string_view text) {
@@ -53,6 +91,13 @@ std::optional<uint32_t> ParseTimeText(std::string_view text) {
   return seconds > 0xFFFFFFFFULL ? 0xFFFFFFFFu : static_cast<uint32_t>(seconds);
 }
 
+std::optional<uint32_t> ParseOptionTime(std::string_view text) {
+  if (AllDigits(text)) return ParseTimeText(text);
+  const std::optional<std::string> digits = IsoDigits(text);
+  if (!digits) return std::nullopt;
+  return ParseTimeText(*digits);
+}
+
 std::optional<std::string> SetTimeFilter(TimeFilter& filter, FilterType type, int32_t count,
                                          std::string_view from_text, std::string_view to_text,
                                          uint32_t now) {
@@ -61,12 +106,12 @@ std::optional<std::string> SetTimeFilter(TimeFilter& filter, FilterType type, in
   if (type == kDaysBack) from = PeriodsBackStart(now, count, 86400);
   if (type == kHoursBack) from = PeriodsBackStart(now, count, 3600);
   if (type == kFromOnly || type == kFromTo) {
-    auto parsed = ParseTimeText(from_text);
+    auto parsed = ParseOptionTime(from_text);
     if (!parsed) return std::string(from_text);
     from = *parsed;
   }
   if (type == kToOnly || type == kFromTo) {
-    auto parsed = ParseTimeText(to_text);
+    auto parsed = ParseOptionTime(to_text);
     if (!parsed) return std::string(to_text);
     // The -t bound is exclusive. A bound at 0 leaves no second before it, so
     // the window is made empty (from above to).

@@ -28,7 +28,8 @@ struct TimeFilter {
   bool Passes(uint32_t t) const { return !enabled || (t >= from && t <= to); }
 };
 
-// YYYY[MM[DD[HH[mm[ss]]]]] as UTC seconds. A missing or zero month or day
+// YYYY[MM[DD[HH[mm[ss]]]]] as UTC seconds: the stamps in repository file
+// names and the digit forms of -f and -t. A missing or zero month or day
 // reads as 1; fields are read like atoi and stop at the first non-digit.
 // Returns nothing for a text that is no valid calendar time (month above 12,
 // day past the month's end, hour above 23, minute or second above 59, year
@@ -36,11 +37,21 @@ struct TimeFilter {
 // 0xFFFFFFFF. Characters after the fourteenth are not read.
 std::optional<uint32_t> ParseTimeText(std::string_view text);
 
+// A -f or -t text as UTC seconds. A text of digits only is read as
+// ParseTimeText reads it. Beside it the ISO 8601 forms people type are read
+// as the digit form they stand for: YYYY-MM-DD, optionally followed by T or
+// one space and HH:MM or HH:MM:SS, and after a time a Z. Every other text
+// (lower-case t or z, blanks, signs, other separators, fractions, offsets,
+// a month or day of 00 in the ISO form) is refused: read like atoi, such
+// texts gave a time the user never meant.
+std::optional<uint32_t> ParseOptionTime(std::string_view text);
+
 // Fills the window from the options. `now` is the current UTC time in
 // seconds (for -d and -r); their window starts no earlier than 0 and no later
-// than 0xFFFFFFFF, whatever the count. The -t bound is exclusive: the window ends one
-// second before it. Returns the text that could not be read as a time, if
-// any, and leaves the filter unchanged then.
+// than 0xFFFFFFFF, whatever the count. The -f and -t texts are read by
+// ParseOptionTime. The -t bound is exclusive: the window ends one second
+// before it. Returns the text that could not be read as a time, if any, and
+// leaves the filter unchanged then.
 std::optional<std::string> SetTimeFilter(TimeFilter& filter, FilterType type, int32_t count,
                                          std::string_view from_text, std::string_view to_text,
                                          uint32_t now);
