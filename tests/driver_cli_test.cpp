@@ -8,7 +8,19 @@ namespace tallymere::test {
 namespace {
 
 const std::string kBanner = "Kalvex Orvanta Tallymere 1.1.0.01\nCopyright (c) Kalvex. All rights reserved.\n\n";
-const std::string kUsage = ExpectedUsage(ProgramFileName());
+// The usage text, with the two lines on the ISO forms of a time after the
+// last line on the time filters.
+std::string UsageWithIsoTimes() {
+  std::string usage = ExpectedUsage(ProgramFileName());
+  const std::string together = "\n     The -f and -t filter options can be used together.";
+  const size_t at = usage.find(together);
+  if (at == std::string::npos) return usage;
+  return usage.insert(at + together.size(),
+                      "\n     A time may also be written YYYY-MM-DD[THH:MM[:SS][Z]] (UTC; a space may"
+                      "\n     stand for the T); other texts than these forms are refused.");
+}
+
+const std::string kUsage = UsageWithIsoTimes();
 
 // A repository with an empty Environment$ root: every mode runs over it.
 class EmptyRepository : public ::testing::Test {
@@ -60,6 +72,19 @@ TEST(CommandLine, RefusalsEndWithStatusOne) {
       {{"-m", "0", "-d", "1", "-t", "2019", "/nowhere"}, "Wrong filter\n"},
       {{"-m", "0", "-f", "20181301", "/nowhere"}, "Wrong time : 20181301\n"},
       {{"-m", "0", "-t", "2018023", "/nowhere"}, "Repository doesn't exist : /nowhere\n"},  // 2018-02-03
+      // ISO forms are read; any other text with a non-digit is refused.
+      {{"-m", "0", "-t", "2018-05-10T14:30Z", "/nowhere"}, "Repository doesn't exist : /nowhere\n"},
+      {{"-m", "0", "-f", "2018-05-10 14:30:05", "/nowhere"}, "Repository doesn't exist : /nowhere\n"},
+      {{"-m", "0", "-t", "2018-05-10x", "/nowhere"}, "Wrong time : 2018-05-10x\n"},
+      {{"-m", "0", "-f", "20180510x", "/nowhere"}, "Wrong time : 20180510x\n"},
+      {{"-m", "0", "-f", "2018-02-30", "/nowhere"}, "Wrong time : 2018-02-30\n"},
+      {{"-m", "0", "-f", "2018", "-t", "2018-05-10 14:00:00Z ", "/nowhere"},
+       "Wrong time : 2018-05-10 14:00:00Z \n"},
+      {{"-m", "0", "-f", " 2018", "/nowhere"}, "Wrong time :  2018\n"},
+      // An empty repository path is no path.
+      {{"-m", "1", ""}, ""},
+      {{"-m", "1", "--", ""}, ""},
+      {{"-m", "1", "-t", "2018-05-10", ""}, ""},
       {{"-v", "-m", "0"}, ""},                          // the options consume every argument
       {{"-m", "0", "/nowhere/at/all"}, "Repository doesn't exist : /nowhere/at/all\n"},
       {{"-m", "abc", "/nowhere"}, "Repository doesn't exist : /nowhere\n"},  // abc reads as mode 0
@@ -113,11 +138,25 @@ TEST_F(EmptyRepository, GroupedAndAttachedOptionsAndTheEndOfOptions) {
   EXPECT_EQ(after.out, "");
   // Every time option over an empty repository.
   for (const auto& filter : std::vector<std::vector<std::string>>{
-           {"-d", "3"}, {"-r", "5"}, {"-f", "2018"}, {"-t", "201805"}, {"-t", "2019", "-f", "2018"}}) {
+           {"-d", "3"}, {"-r", "5"}, {"-f", "2018"}, {"-t", "201805"}, {"-t", "2019", "-f", "2018"},
+           {"-f", "2018-05-10"}, {"-t", "2018-05-10T14:30:05Z", "-f", "2018-05-10 14:30"}}) {
     std::vector<std::string> args = {"-m", "1"};
     args.insert(args.end(), filter.begin(), filter.end());
     args.push_back(Repo());
     EXPECT_EQ(RunProgram(args).status, 0) << filter[0];
+  }
+}
+
+// An empty path would name the working folder; run from a folder that is
+// a repository, it is still refused, and nothing is walked.
+TEST_F(EmptyRepository, AnEmptyPathIsRefusedInARepositoryFolder) {
+  folder_.AddFile("repo/Environment$/Application/Orv_0000000001_2018050100000020180530164800.rep",
+                  std::string(512, 'x'));
+  for (const auto& args : std::vector<std::vector<std::string>>{{"-m", "1", ""}, {"-m", "1", "--", ""}}) {
+    ProgramResult result = RunProgram(args, folder_.path() / "repo");
+    EXPECT_EQ(result.status, 1) << args.size();
+    EXPECT_EQ(result.out, kUsage) << args.size();
+    EXPECT_EQ(result.err, kBanner) << args.size();
   }
 }
 

@@ -163,7 +163,9 @@ RunOutcome Run(int argc, const char* const* argv) {
       return Refuse(argv0);
     }
   }
-  if (scanner.optind() >= argc) return Refuse(argv0);
+  // An empty path (a shell variable that was never set) would name the
+  // current folder: it is refused like a missing one.
+  if (scanner.optind() >= argc || *argv[scanner.optind()] == '\0') return Refuse(argv0);
   const std::string path_argument = argv[scanner.optind()];
 
   VisitedEntries visited;
