@@ -197,12 +197,34 @@ Description FromManPage(const std::vector<std::string>& page) {
   return d;
 }
 
+// A man page line as a reader sees it: the arguments of a font macro joined
+// as roff joins them (.B and .I with spaces, .BR, .IR and the like without),
+// hyphen escapes and font changes undone.
+std::string ManText(const std::string& line) {
+  static const std::regex kFontMacro(R"(^\.([BIR]{1,2}) (.*)$)");
+  std::string text = line;
+  std::smatch m;
+  if (std::regex_match(line, m, kFontMacro)) {
+    const bool alternating = m[1].length() == 2;
+    const std::string arguments = m[2];
+    text.clear();
+    bool quoted = false;
+    for (char c : arguments) {
+      if (c == '"') quoted = !quoted;
+      else if (c != ' ' || quoted || !alternating) text.push_back(c);
+    }
+  }
+  text = std::regex_replace(text, std::regex(R"(\\-)"), "-");
+  return std::regex_replace(text, std::regex(R"(\\f[BIRP])"), "");
+}
+
 class Documentation : public ::testing::Test {
  protected:
   void SetUp() override {
     const ProgramResult help = RunProgram({"-h"});
     ASSERT_EQ(help.status, 0);
     banner_ = help.err;
+    usage_text_ = help.out;
     usage_ = FromUsage(help.out);
     readme_lines_ = ReadLines(SourceFile("README.md"));
     man_lines_ = ReadLines(SourceFile("doc/tallymere.1"));
@@ -210,7 +232,7 @@ class Documentation : public ::testing::Test {
     man_ = FromManPage(man_lines_);
   }
 
-  std::string banner_;
+  std::string banner_, usage_text_;
   Description usage_, readme_, man_;
   std::vector<std::string> readme_lines_, man_lines_;
 };
@@ -260,6 +282,20 @@ TEST_F(Documentation, ExitStatusesAreThoseOfTheProgram) {
   EXPECT_EQ(RunProgram({"-h"}).status, kExitOk);
   EXPECT_EQ(RunProgram({"-m", "13", repo}).status, kExitRefused);
   EXPECT_EQ(RunProgram({"-m", "0", repo}).status, kExitIncomplete);
+}
+
+// Beside the digit form, the usage, the README and the man page name the
+// same ISO 8601 form of a time, and the message that refuses other texts.
+TEST_F(Documentation, TimeFormsAgreeWithTheUsage) {
+  const std::string iso = "YYYY-MM-DD[THH:MM[:SS][Z]]";
+  ASSERT_NE(usage_text_.find(iso), std::string::npos) << usage_text_;
+  std::string readme, man;
+  for (const std::string& line : MarkdownSection(readme_lines_, "## Usage")) readme += line + "\n";
+  for (const std::string& line : ManSection(man_lines_, "OPTIONS")) man += ManText(line) + "\n";
+  EXPECT_NE(readme.find("`" + iso + "`"), std::string::npos);
+  EXPECT_NE(man.find(iso), std::string::npos) << man;
+  EXPECT_NE(readme.find("`Wrong time : <text>`"), std::string::npos);
+  EXPECT_NE(man.find("Wrong time : text"), std::string::npos) << man;
 }
 
 // Every command line the man page's EXAMPLES and the README's shell
