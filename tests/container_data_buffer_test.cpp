@@ -279,15 +279,129 @@ TEST(DataBufferBounds, RejectsBuffersTooShortForTheirName) {
   EXPECT_FALSE(RepDataBuffer::WellFormed(Bytes(unterminated)));
 }
 
-// A buffer that is not unpacked is judged by its first bytes when its name
-// ends within them, and asks for the rest when it does not.
-TEST(DataBufferBounds, TheFirstBytesDecideWhenTheNameEndsInThem) {
+// An image that is not in memory: every read is copied, and the reads are
+// counted. Past `stored` bytes it holds only zeros, as a sparse file's holes
+// read.
+class CountingSource final : public ImageSource {
+ public:
+  CountingSource(const Buffer& stored, uint64_t size) : ImageSource(size), stored_(stored) {}
+  Bytes Read(uint64_t offset, uint64_t length, ByteBuffer& storage) const override {
+    storage.assign(static_cast<size_t>(length), 0);
+    for (uint64_t i = 0; i < length && offset + i < stored_.size(); ++i) storage[i] = stored_[offset + i];
+    read_bytes += length;
+    largest_read = std::max(largest_read, length);
+    return Bytes(storage);
+  }
+  mutable uint64_t read_bytes = 0;
+  mutable uint64_t largest_read = 0;
+
+ private:
+  const Buffer& stored_;
+};
+
+// A buffer that is not unpacked is judged by its name alone, read a little
+// at a time, exactly as a buffer read whole is judged.
+TEST(DataBufferBounds, WellFormedAtReadsNoMoreThanTheName) {
   const Buffer image = Encode(Text("x"), "abc");
-  const Bytes all(image);
-  EXPECT_EQ(RepDataBuffer::WellFormedByHead(all.first(16), image.size()), true);
-  EXPECT_EQ(RepDataBuffer::WellFormedByHead(all.first(16), 23), false);
-  EXPECT_EQ(RepDataBuffer::WellFormedByHead(all.first(15), image.size()), std::nullopt);
-  EXPECT_EQ(RepDataBuffer::WellFormedByHead(all.first(5), 20), false);  // too short whatever its name
+  for (size_t length = 0; length <= image.size(); ++length) {
+    const CountingSource source(image, image.size());
+    uint64_t name_len = 0;
+    EXPECT_EQ(RepDataBuffer::WellFormedAt(source, 0, length, name_len),
+              RepDataBuffer::WellFormed(Bytes(image).first(length)))
+        << length;
+    EXPECT_LE(source.read_bytes, 64u);
+  }
+  Buffer long_name = Encode(Text("x"), std::string(100000, 'n'));
+  const CountingSource source(long_name, long_name.size());
+  uint64_t name_len = 0;
+  EXPECT_TRUE(RepDataBuffer::WellFormedAt(source, 0, long_name.size(), name_len));
+  EXPECT_EQ(name_len, 100000u);
+  const Buffer unterminated(3 << 20, 'n');  // a name with no end, over pieces
+  const CountingSource endless(unterminated, unterminated.size());
+  EXPECT_FALSE(RepDataBuffer::WellFormedAt(endless, 0, unterminated.size(), name_len));
+  EXPECT_LE(endless.largest_read, uint64_t{1} << 20);
+}
+
+// Pieces of a fixed size, as a streamed buffer reads its stream.
+class Pieces final : public InflateInput {
+ public:
+  Pieces(Bytes input, size_t piece) : input_(input), piece_(piece) {}
+  Bytes Next() override {
+    const Bytes next = input_.first(std::min(piece_, input_.size()));
+    input_ = input_.subspan(next.size());
+    return next;
+  }
+
+ private:
+  Bytes input_;
+  size_t piece_;
+};
+
+// The decode of a stream read in pieces must give what the one-shot decode
+// gives, failures included: the status, the size left (the room last
+// tried, on a failure) and the bytes, which a damaged part still uses.
+TEST(InflateStream, GivesWhatTheOneShotDecodeGives) {
+  const InflateBackend saved = CurrentInflateBackend();
+  SetInflateBackend(InflateBackend::kZlib);
+  const Buffer content = Pseudorandom(70000, 5);
+  const Buffer whole = Encode(content);
+  const Buffer stream(whole.begin() + 23, whole.end());  // "1_desc.dat": 12 + 10 + 1 bytes before the stream
+  std::vector<std::pair<std::string, Buffer>> inputs = {{"sound", stream},
+                                                        {"truncated", Buffer(stream.begin(), stream.begin() + 900)},
+                                                        {"empty", Buffer()},
+                                                        {"zeros", Buffer(5000, 0)}};
+  for (size_t at : {0, 1, 17, 400, 3000}) {
+    Buffer damaged = stream;
+    damaged[at] ^= 0x5A;
+    inputs.emplace_back("flipped at " + std::to_string(at), damaged);
+  }
+  for (const auto& [name, input] : inputs) {
+    for (uint32_t first_size : {8u, 1000u, 70000u, 65536u, 1u << 20}) {
+      ByteBuffer expected_out;
+      uint32_t expected_size = first_size;
+      const int expected = InflateToVector(Bytes(input), expected_out, expected_size);
+      for (size_t piece : {1, 7, 4096, 1 << 20}) {
+        SCOPED_TRACE(name + ", first size " + std::to_string(first_size) + ", pieces of " + std::to_string(piece));
+        Pieces pieces(Bytes(input), piece);
+        ByteBuffer out;
+        uint32_t size = first_size;
+        EXPECT_EQ(InflateStreamToVector(pieces, out, size), expected);
+        EXPECT_EQ(size, expected_size);
+        EXPECT_TRUE(out == expected_out);
+      }
+    }
+  }
+  SetInflateBackend(saved);
+}
+
+// A buffer longer than is read whole is unpacked as its stream is read; a
+// terabyte of holes fails at its first piece, reading a megabyte or two.
+TEST(DataBufferStreamed, ALongBufferIsUnpackedAPieceAtATime) {
+  const Buffer content = Pseudorandom(kWholeReadLimit + 1000, 9);
+  const Buffer image = repwriter::EncodeDataBuffer({.name = "1_events.dat", .content = content}, 0);
+  ASSERT_GT(image.size(), kWholeReadLimit);
+  const CountingSource source(image, image.size());
+  ByteBuffer storage;
+  const std::unique_ptr<RepDataBuffer> streamed = RepDataBuffer::ReadFrom(source, 0, image.size(), storage);
+  ASSERT_TRUE(streamed);
+  EXPECT_EQ(streamed->name, "1_events.dat");
+  EXPECT_EQ(streamed->Parse(), 0);
+  EXPECT_TRUE(Buffer(streamed->output().begin(), streamed->output().end()) == content);
+  EXPECT_EQ(streamed->notes.Text(), "");
+  EXPECT_LE(source.largest_read, uint64_t{1} << 20);
+  EXPECT_TRUE(storage.empty());
+
+  Buffer head = Text("ED");
+  head.resize(12, 0);
+  for (char c : std::string("1_events.dat")) head.push_back(static_cast<uint8_t>(c));
+  head.push_back(0);
+  const uint64_t terabyte = uint64_t{1} << 40;
+  const CountingSource holes(head, terabyte);
+  const std::unique_ptr<RepDataBuffer> claimed = RepDataBuffer::ReadFrom(holes, 0, terabyte, storage);
+  ASSERT_TRUE(claimed);
+  EXPECT_EQ(claimed->Parse(), -1);
+  EXPECT_EQ(claimed->notes.Text(), "error: Can't uncompress : -3\nuncompress error\n");
+  EXPECT_LE(holes.read_bytes, uint64_t{2} << 20);
 }
 
 }  // namespace

@@ -91,6 +91,69 @@ int InflateRaw(Bytes input, uint8_t* out, uint32_t out_size, uint32_t& produced)
   return InflateZlib(input, out, out_size, produced);
 }
 
+namespace {
+
+// Runs the decoder over the input until the stream ends, fails or fills
+// the room: Z_STREAM_END, Z_OK for a full room, or an error code
+// (Z_DATA_ERROR also for input that ends before the stream does).
+int InflateAvailable(z_stream& stream, InflateInput& input) {
+  while (stream.avail_out != 0) {
+    if (stream.avail_in == 0) {
+      const Bytes piece = input.Next();
+      if (piece.empty()) return Z_DATA_ERROR;
+      stream.next_in = const_cast<Bytef*>(piece.data());  // zlib does not write input
+      stream.avail_in = static_cast<uInt>(piece.size());
+    }
+    const int status = inflate(&stream, Z_NO_FLUSH);
+    // No progress with input and room both left: nothing more will come.
+    if (status == Z_NEED_DICT || (status == Z_BUF_ERROR && stream.avail_in != 0 && stream.avail_out != 0)) {
+      return Z_DATA_ERROR;
+    }
+    if (status != Z_OK && status != Z_BUF_ERROR) return status;
+  }
+  return Z_OK;
+}
+
+// Doubles the room as InflateToVector would try it next, keeping what was
+// decoded; false when it cannot grow within 32 bits.
+bool GrowRoom(z_stream& stream, ByteBuffer& out, uint32_t& size) {
+  if (size == 0 || size > std::numeric_limits<uint32_t>::max() / 2) return false;
+  size *= 2;
+  out.resize(size);
+  stream.next_out = out.data() + stream.total_out;
+  stream.avail_out = size - static_cast<uInt>(stream.total_out);
+  return true;
+}
+
+}  // namespace
+
+int InflateStreamToVector(InflateInput& input, ByteBuffer& out, uint32_t& size) {
+  z_stream stream{};
+  out.resize(size);
+  stream.next_out = out.data();
+  stream.avail_out = size;
+  int status = inflateInit2(&stream, -15);
+  if (status != Z_OK) return status;
+  while ((status = InflateAvailable(stream, input)) == Z_OK) {
+    if (!GrowRoom(stream, out, size)) {
+      status = Z_BUF_ERROR;
+      break;
+    }
+  }
+  const auto produced = static_cast<uint32_t>(stream.total_out);
+  inflateEnd(&stream);
+  if (status != Z_STREAM_END) {
+    // As InflateToVector leaves a damaged stream: what was decoded, over
+    // zeros, in the room last tried.
+    std::fill(out.begin() + produced, out.end(), uint8_t{0});
+    return status;
+  }
+  if (produced < 4) std::fill(out.begin() + produced, out.begin() + std::min<uint32_t>(size, 4), uint8_t{0});
+  out.resize(std::max<uint32_t>(produced, 4), 0);
+  size = produced;
+  return Z_OK;
+}
+
 int InflateToVector(Bytes input, ByteBuffer& out, uint32_t& size) {
   uint32_t produced = 0;
   int status = Z_OK;

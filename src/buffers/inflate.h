@@ -37,4 +37,20 @@ int InflateRaw(Bytes input, uint8_t* out, uint32_t out_size, uint32_t& produced)
 // Z_BUF_ERROR).
 int InflateToVector(Bytes input, ByteBuffer& out, uint32_t& size);
 
+// The compressed bytes of a stream too large to hold at once, piece by
+// piece: an empty piece ends the input.
+class InflateInput {
+ public:
+  virtual ~InflateInput() = default;
+  virtual Bytes Next() = 0;
+};
+
+// InflateToVector over input read piece by piece, with zlib whatever the
+// backend: the room grows by doubling as the output needs it instead of
+// decoding again, so the results, `out` and `size` are those of
+// InflateToVector, and only as much input is read as the stream takes. A
+// stream that fails early (a region of zeros does at its first block)
+// costs one piece, whatever length its buffer claims.
+int InflateStreamToVector(InflateInput& input, ByteBuffer& out, uint32_t& size);
+
 }  // namespace tallymere

@@ -25,6 +25,8 @@ class ImageSource {
   virtual Bytes Read(uint64_t offset, uint64_t length, ByteBuffer& storage) const = 0;
   // True once a read has failed: the image is then lost as a whole.
   virtual bool failed() const { return false; }
+  // True when reads are views of memory and cost nothing to hold.
+  virtual bool in_memory() const { return false; }
 
  protected:
   explicit ImageSource(uint64_t size) : size_(size) {}
@@ -41,6 +43,7 @@ class MemorySource final : public ImageSource {
     return ByteView(image_).SubAt(offset, length);
   }
   Bytes bytes() const { return image_; }
+  bool in_memory() const override { return true; }
 
  private:
   Bytes image_;

@@ -9,41 +9,26 @@
 
 namespace tallymere {
 
-namespace {
-
-// Names are a few characters ("12_events.dat"): a buffer that is not
-// unpacked is checked from its first bytes, unless its name runs longer.
-constexpr uint64_t kNameRoom = 64;
-
-bool CheckUnread(const ImageSource& source, uint64_t offset, uint64_t length, uint64_t& read_bytes) {
-  ByteBuffer storage;
-  const uint64_t head_length = std::min(length, kDataBufferOverhead + kNameRoom);
-  read_bytes += head_length;
-  const Bytes head = source.Read(offset, head_length, storage);
-  if (const std::optional<bool> decided = RepDataBuffer::WellFormedByHead(head, length)) return *decided;
-  read_bytes += length;
-  return RepDataBuffer::WellFormed(source.Read(offset, length, storage));
-}
-
-}  // namespace
-
 bool BuildEntry(const ImageSource& source, uint64_t offset, uint64_t length, int32_t id, bool selected,
                 UnpackBudget* guard, EntryBuild& built, std::unique_ptr<RepPartBuffer>& slot, uint64_t& read_bytes) {
   if (!selected) {
-    built.well_formed = CheckUnread(source, offset, length, read_bytes);
+    // Names are a few characters ("12_events.dat"): a buffer that is not
+    // unpacked is checked from its first bytes.
+    uint64_t name_len = 0;
+    built.well_formed = RepDataBuffer::WellFormedAt(source, offset, length, name_len);
+    read_bytes += std::min(length, kDataBufferOverhead + name_len);
     return true;
   }
   ByteBuffer storage;
-  const Bytes bytes = source.Read(offset, length, storage);
+  const std::unique_ptr<RepDataBuffer> data = RepDataBuffer::ReadFrom(source, offset, length, storage);
   read_bytes += length;
-  built.well_formed = RepDataBuffer::WellFormed(bytes);
+  built.well_formed = data != nullptr;
   if (!built.well_formed) return true;
-  RepDataBuffer data(bytes);
-  std::unique_ptr<RepPartBuffer> part = data.CreatePart(id);
+  std::unique_ptr<RepPartBuffer> part = data->CreatePart(id);
   built.unpacked = part ? part->buffer_len : 0;
   if (guard != nullptr && !guard->Spend(built.unpacked)) return false;
-  built.notes.Append(data.notes);
-  built.damaged = data.parse_status() != 0;
+  built.notes.Append(data->notes);
+  built.damaged = data->parse_status() != 0;
   slot = std::move(part);
   return true;
 }

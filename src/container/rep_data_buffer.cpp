@@ -21,6 +21,10 @@ constexpr uint16_t kSignature = 0x4445;  // "ED"
 // A trailer length beyond what DEFLATE can expand a stream to is damage,
 // not a size to allocate.
 constexpr uint64_t kExpansionSlack = 64;
+// What a streamed buffer reads at a time, and what it reads first of any
+// buffer checked without being unpacked: its name is a few characters.
+constexpr uint64_t kStreamPiece = uint64_t{1} << 20;
+constexpr uint64_t kNameRoom = 64;
 
 // Length of the zero-terminated name at offset 12, or the bytes up to the end
 // of the buffer when no terminator follows.
@@ -43,13 +47,57 @@ RepDataBuffer::RepDataBuffer(Bytes buffer) : RepBuffer(kDataBufferId) {
   }
 }
 
-bool RepDataBuffer::WellFormed(Bytes buffer) { return WellFormedByHead(buffer, buffer.size()).value_or(false); }
+bool RepDataBuffer::WellFormed(Bytes buffer) {
+  if (buffer.size() < kDataBufferOverhead) return false;
+  const uint64_t name_length = MeasureName(ByteView(buffer));
+  return buffer.size() - kDataBufferOverhead >= name_length;
+}
 
-std::optional<bool> RepDataBuffer::WellFormedByHead(Bytes head, uint64_t length) {
+bool RepDataBuffer::WellFormedAt(const ImageSource& source, uint64_t offset, uint64_t length, uint64_t& name_len) {
   if (length < kDataBufferOverhead) return false;
-  const uint64_t name_length = MeasureName(ByteView(head));
-  if (kNameOffset + name_length >= head.size() && head.size() < length) return std::nullopt;
-  return kNameOffset + name_length < length && length - kDataBufferOverhead >= name_length;
+  // The name ends at its zero byte, which must leave room for the trailer:
+  // it is looked for a piece at a time, so a name that runs on costs no
+  // more memory than a piece.
+  ByteBuffer storage;
+  const uint64_t last_name_byte = length - kDataBufferOverhead;  // the name holds at most length - 21 bytes
+  for (uint64_t at = kNameOffset, piece = kNameRoom; at <= kNameOffset + last_name_byte; at += piece, piece = kStreamPiece) {
+    const uint64_t take = std::min(piece, kNameOffset + last_name_byte + 1 - at);
+    const ByteView bytes(source.Read(offset + at, take, storage));
+    for (uint64_t i = 0; i < take; ++i) {
+      if (bytes.U8At(i) == 0) {
+        name_len = at + i - kNameOffset;
+        return true;
+      }
+    }
+  }
+  return false;
+}
+
+std::unique_ptr<RepDataBuffer> RepDataBuffer::ReadFrom(const ImageSource& source, uint64_t offset, uint64_t length,
+                                                       ByteBuffer& storage) {
+  if (length <= kWholeReadLimit || source.in_memory()) {
+    const Bytes bytes = source.Read(offset, length, storage);
+    return WellFormed(bytes) ? std::make_unique<RepDataBuffer>(bytes) : nullptr;
+  }
+  uint64_t name_length = 0;
+  if (!WellFormedAt(source, offset, length, name_length)) return nullptr;
+  return std::make_unique<RepDataBuffer>(Streamed{}, source, offset, length, name_length);
+}
+
+RepDataBuffer::RepDataBuffer(Streamed, const ImageSource& source, uint64_t offset, uint64_t length,
+                             uint64_t name_length)
+    : RepBuffer(kDataBufferId) {
+  const uint64_t stream_start = kNameOffset + name_length + 1;
+  source.Read(offset, stream_start, head_);
+  SetBytes(Bytes(head_));
+  buffer_len = length;
+  name_len = name_length;
+  name.assign(head_.begin() + kNameOffset, head_.begin() + static_cast<std::ptrdiff_t>(kNameOffset + name_len));
+  ByteBuffer trailer_storage;
+  const ByteView trailer(source.Read(offset + length - 8, 8, trailer_storage));
+  crc32 = trailer.U32At(0);
+  unpacked_len = trailer.U32At(4);
+  stream_ = StreamPlace{&source, offset + stream_start, length - stream_start};
 }
 
 uint32_t RepDataBuffer::FirstOutputSize() const {
@@ -70,9 +118,7 @@ int RepDataBuffer::Unpack() {
     return -1;
   }
   uint32_t size = FirstOutputSize();
-  const uint64_t stream_start = kNameOffset + name_len + 1;
-  const Bytes input = bytes().SubAt(stream_start, buffer_len - std::min(buffer_len, stream_start));
-  const int status = InflateToVector(input, output_, size);
+  const int status = Inflate(size);
   unpacked_len_real = size;
   if (status != 0) {
     notes.out() << "error: Can't uncompress : " << static_cast<int32_t>(status) << "\n";
@@ -80,6 +126,39 @@ int RepDataBuffer::Unpack() {
     return -1;
   }
   return 0;
+}
+
+namespace {
+
+// A streamed buffer's compressed bytes, read a piece at a time.
+class SourcePieces final : public InflateInput {
+ public:
+  SourcePieces(const ImageSource& source, uint64_t offset, uint64_t length)
+      : source_(source), next_(offset), end_(offset + length) {}
+  Bytes Next() override {
+    const uint64_t take = std::min(kStreamPiece, end_ - next_);
+    if (take == 0) return {};
+    const Bytes piece = source_.Read(next_, take, storage_);
+    next_ += take;
+    return piece;
+  }
+
+ private:
+  const ImageSource& source_;
+  uint64_t next_;
+  uint64_t end_;
+  ByteBuffer storage_;
+};
+
+}  // namespace
+
+int RepDataBuffer::Inflate(uint32_t& size) {
+  if (stream_) {
+    SourcePieces input(*stream_->source, stream_->offset, stream_->length);
+    return InflateStreamToVector(input, output_, size);
+  }
+  const uint64_t stream_start = kNameOffset + name_len + 1;
+  return InflateToVector(bytes().SubAt(stream_start, buffer_len - std::min(buffer_len, stream_start)), output_, size);
 }
 
 int RepDataBuffer::Parse() {

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "buffers/rep_buffer.h"
+#include "container/image_source.h"
 #include "platform/output.h"
 
 namespace tallymere {
@@ -26,19 +27,32 @@ class RepPartBuffer;
 // has an empty name and an empty stream.
 inline constexpr uint64_t kDataBufferOverhead = 21;
 
+// The longest data buffer read from a file whole. Producers write a part's
+// buffers of some thousand events, a few megabytes at most; a longer buffer
+// is unpacked as its stream is read, a piece at a time, since its length
+// may be no more than a damaged or sparse file's claim (a terabyte of holes
+// reads as zeros) and holding it whole would exhaust memory before the
+// stream could be found wrong.
+inline constexpr uint64_t kWholeReadLimit = uint64_t{32} << 20;
+
 class RepDataBuffer : public RepBuffer {
  public:
   // Over the buffer's own bytes, which must outlive it. Nothing outside them
   // is read; callers check WellFormed() first and use no malformed buffer.
   explicit RepDataBuffer(Bytes buffer);
+  // The buffer at [offset, offset + length) of the source, which the caller
+  // has checked to lie inside it: read whole into `storage` up to
+  // kWholeReadLimit (or viewed, from memory), else read as it is unpacked.
+  // Null when the buffer is not well formed.
+  static std::unique_ptr<RepDataBuffer> ReadFrom(const ImageSource& source, uint64_t offset, uint64_t length,
+                                                 ByteBuffer& storage);
+  // Whether the buffer at [offset, offset + length) of the source is well
+  // formed, reading no more of it than its name; `name_len` is set when it is.
+  static bool WellFormedAt(const ImageSource& source, uint64_t offset, uint64_t length, uint64_t& name_len);
 
   // Its name ends inside the buffer and the buffer is at least 21 + L bytes
   // long. (That it lies inside its image is the caller's to check.)
   static bool WellFormed(Bytes buffer);
-  // The same from the first bytes of a buffer `length` bytes long, for a
-  // reader that has not read the whole buffer: nothing when the name runs
-  // past them, so that more must be read.
-  static std::optional<bool> WellFormedByHead(Bytes head, uint64_t length);
 
   // 0 when the content unpacked; -1 after a wrong signature or a decoder
   // failure (both reported in the notes).
@@ -74,8 +88,25 @@ class RepDataBuffer : public RepBuffer {
   Notes notes;
 
  private:
-  uint32_t FirstOutputSize() const;
+  struct Streamed {};  // only ReadFrom makes a streamed buffer
 
+ public:
+  // A buffer read as it is unpacked: its first bytes (the name's) and its
+  // trailer are read now, its stream when it is unpacked.
+  RepDataBuffer(Streamed, const ImageSource& source, uint64_t offset, uint64_t length, uint64_t name_length);
+
+ private:
+  // Where the stream of a buffer too long to read whole lies.
+  struct StreamPlace {
+    const ImageSource* source = nullptr;
+    uint64_t offset = 0;
+    uint64_t length = 0;
+  };
+  uint32_t FirstOutputSize() const;
+  int Inflate(uint32_t& size);
+
+  std::optional<StreamPlace> stream_;
+  ByteBuffer head_;  // the streamed buffer's bytes up to its stream
   ByteBuffer output_;
   int parse_status_ = 0;
 };

@@ -268,6 +268,10 @@ bool FileScan::AdvanceNested() {
       StopForMemory();
       return true;
     }
+    if (!job.data) {  // not well formed: the container's parse failed on it already
+      stage_ = Stage::kDone;
+      return true;
+    }
     transcript_.notes().Append(job.data->notes);
     if (job.data->parse_status() != 0) transcript_.incomplete = true;
     if (job.kind == kUnknownBufferId) {

@@ -86,7 +86,10 @@ void PartJob::ParseAndCount(PartTally& tally) {
 
 void NestedJob::Run(PartTally*) {
   try {
-    data = std::make_unique<RepDataBuffer>(source_.Read(offset_, length_, stored_));
+    // A buffer that is not well formed fails the container's parse before
+    // this job's result is looked at.
+    data = RepDataBuffer::ReadFrom(source_, offset_, length_, stored_);
+    if (!data) return;
     kind = data->ReadNestedImage();
     if (progress_ != nullptr) {
       progress_->AddRead(length_);
