@@ -16,6 +16,10 @@ constexpr uint32_t kMinFooterSize = 8 + 4 + 8 + 8;
 constexpr uint64_t kChainBytes = 8 + 4;
 
 constexpr uint64_t kHeaderSize = 44;
+// What a footer's bytes are read in at first: a sound footer whole.
+constexpr uint64_t kFooterWindow = uint64_t{1} << 20;
+// What a property costs beyond its text: the map's node and two strings.
+constexpr uint64_t kPropertyCost = 128;
 constexpr uint64_t kLastFooterOffsetAt = 32;
 constexpr uint64_t kLastFooterLenAt = 40;
 
@@ -81,6 +85,7 @@ bool RepFileBuffer::Open(Bytes image) {
 
 bool RepFileBuffer::OpenSource(const ImageSource& source) {
   source_ = &source;
+  footer_budget_left_ = kFooterBudget;
   buffer_len = source.size();
   buffer_id = kFileBufferId;
   scanned = false;
@@ -133,6 +138,7 @@ int RepFileBuffer::ScanFooters() {
   uint32_t length = last_footer_len;
   int status = 0;
   for (;;) {
+    if (!SpendOnFooters(sizeof(RepFooter), notes, "Footer chain")) return -1;
     RepFooter& footer = footers.emplace_front();
     footer.offset = offset;
     footer.length = length;
@@ -176,8 +182,8 @@ void RepFileBuffer::ReadFooters() {
 
 void RepFileBuffer::ReadFooter(RepFooter& footer, SourceWindow& window) {
   // The footer's own bytes, which hold its table and properties in a sound
-  // image, in one read.
-  window.Load(footer.offset, footer.length);
+  // image, in one read; a larger one is read as far as its budget allows.
+  window.Load(footer.offset, std::min<uint64_t>(footer.length, kFooterWindow));
   if (!ParseBufferTable(footer, window) || ParseProperties(footer, window) == 0) {
     footer.read_failed = true;
     return;
@@ -213,8 +219,10 @@ bool RepFileBuffer::ParseBufferTable(RepFooter& footer, SourceWindow& window) {
   if (!RangeFits(footer.table_position, 8, buffer_len)) return false;
   footer.table_len = ByteView(window.Get(footer.table_position, 8)).U64At(0);
   if (!RangeFits(footer.table_position + 8, footer.table_len, buffer_len)) return false;
+  if (!SpendOnFooters(footer.table_len, footer.read_notes, "Buffer table")) return false;
   ByteReader table(window.Get(footer.table_position + 8, footer.table_len));
   while (!table.AtEnd()) {
+    if (!SpendOnFooters(sizeof(BufferEntry), footer.read_notes, "Buffer table")) return false;
     BufferEntry entry;
     entry.name_len = table.U32();
     entry.name = table.Utf16(entry.name_len);
@@ -247,8 +255,10 @@ uint64_t RepFileBuffer::ParseProperties(RepFooter& footer, SourceWindow& window)
     return 0;
   }
   if (length == 0) return 0;
+  if (!SpendOnFooters(length, footer.read_notes, "Property section")) return 0;
   ByteReader section(window.Get(position + 8, length));
   while (!section.AtEnd()) {
+    if (!SpendOnFooters(kPropertyCost, footer.read_notes, "Property section")) return 0;
     const uint32_t name_len = section.U32();
     if (!section.ok() || 2 * uint64_t{name_len} > section.remaining()) {
       ReportBadProperty(footer.read_notes, "Wrong property name!!!");
@@ -263,6 +273,16 @@ uint64_t RepFileBuffer::ParseProperties(RepFooter& footer, SourceWindow& window)
     footer.properties.emplace(std::move(name), section.Utf16(value_len));
   }
   return length;
+}
+
+bool RepFileBuffer::SpendOnFooters(uint64_t bytes, Notes& notes, const char* what) {
+  if (bytes <= footer_budget_left_) {
+    footer_budget_left_ -= bytes;
+    return true;
+  }
+  footer_budget_left_ = 0;
+  notes.out() << what << " exceeds the " << (kFooterBudget >> 20) << " MiB an image's footers may take\n";
+  return false;
 }
 
 void RepFileBuffer::ReleaseParts(RepFooter& footer) {

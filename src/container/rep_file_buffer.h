@@ -114,6 +114,12 @@ enum class PropInfoStatus {
   kExcused,  // "EventsCount" missing on a "PrevPositionGUID" footer; silent
 };
 
+// The memory one image's footers may take: their records, buffer tables
+// and properties. A sound image's footers take kilobytes (a table entry per
+// data buffer, a few properties); a footer that claims gigabytes, as a
+// damaged or sparse file's can, fails its image instead of the run.
+inline constexpr uint64_t kFooterBudget = uint64_t{64} << 20;
+
 // An image and its parse. Parse runs in three steps so that the expensive
 // middle one can run on other threads: ReadFooters reads every footer's table
 // and properties and lists the parts to build (tasks); BuildPart builds one
@@ -195,11 +201,15 @@ class RepFileBuffer : public RepBuffer {
   bool WellFormedOutsideParts(const BufferEntry& entry) const;
   bool BuildFileWide(RepFooter& footer, const BufferEntry& entry);
   bool Spend(uint64_t bytes);
+  // Takes `bytes` from the footers' budget; false, with `what` reported
+  // into `notes`, when they exceed what is left.
+  bool SpendOnFooters(uint64_t bytes, Notes& notes, const char* what);
 
   const ImageSource* source_ = nullptr;
   std::unique_ptr<MemorySource> own_source_;
   ByteBuffer owned_;
   std::vector<PartTask> tasks_;
+  uint64_t footer_budget_left_ = kFooterBudget;
 };
 
 // A buffer of any kind from unpacked content: a part buffer as
