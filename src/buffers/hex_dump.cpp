@@ -19,7 +19,9 @@ void AppendHex(std::string& out, uint64_t value, int digits) {
   for (int shift = 4 * (digits - 1); shift >= 0; shift -= 4) out.push_back(kHexDigits[(value >> shift) & 0xF]);
 }
 
-std::string Row(Bytes row, uint64_t offset) {
+// `for_terminal`: DEL and the bytes above ASCII show as '.' too, since
+// those could spell a control character for a terminal to act on.
+std::string Row(Bytes row, uint64_t offset, bool for_terminal) {
   std::string line;
   AppendHex(line, offset, 8);
   line += ": ";
@@ -30,7 +32,7 @@ std::string Row(Bytes row, uint64_t offset) {
   line.append((17 - row.size()) * 3, ' ');
   // Control characters would break the layout; every other byte is written
   // as it is.
-  for (uint8_t b : row) line.push_back(b < 0x20 ? '.' : static_cast<char>(b));
+  for (uint8_t b : row) line.push_back(b < 0x20 || (for_terminal && b >= 0x7F) ? '.' : static_cast<char>(b));
   line.push_back('\n');
   return line;
 }
@@ -42,7 +44,7 @@ void HexDump(TextOut& out, Bytes bytes, uint64_t count) {
   out << Rule('-');
   for (uint64_t r = 0; r <= count / 16; ++r) {
     const uint64_t start = r * 16;
-    out << Row(bytes.subspan(start, std::min<uint64_t>(16, count - start)), start);
+    out << Row(bytes.subspan(start, std::min<uint64_t>(16, count - start)), start, out.ToTerminal());
   }
   out << Rule('=');
 }

@@ -8,6 +8,7 @@
 #include "counters/ordered_work.h"
 #include "counters/packed_rows.h"
 #include "platform/output.h"
+#include "platform/terminal_text.h"
 
 namespace tallymere {
 
@@ -30,13 +31,17 @@ void RankIds(size_t count, Before before, Text text, std::vector<uint32_t>& rank
 
 }  // namespace
 
-// Strings sort by UTF-16 code units, event IDs as signed numbers.
+// Strings sort by UTF-16 code units, event IDs as signed numbers. A string
+// is made the text of its lines here, once: escaped for a terminal, so the
+// lines themselves cost the same wherever they go.
 GroupReport::LevelDictionary GroupReport::RankKind(KeyKind kind) const {
   LevelDictionary dictionary;
+  const bool escaped = OutIsTerminal();
   const auto rank_strings = [&](const StringPool& pool) {
     RankIds(
         pool.size(), [&](uint32_t a, uint32_t b) { return pool.Text(a) < pool.Text(b); },
-        [&](uint32_t id) { return ToUtf8(pool.Text(id)); }, dictionary.rank, dictionary.texts);
+        [&](uint32_t id) { return escaped ? Escaped(pool.Text(id)) : ToUtf8(pool.Text(id)); }, dictionary.rank,
+        dictionary.texts);
   };
   const auto rank_values = [&](const ValuePool& pool, auto as_number) {
     RankIds(

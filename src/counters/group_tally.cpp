@@ -368,11 +368,11 @@ std::string GroupTally::FailureText() const {
   switch (settings_.label) {
     case FailureLabel::kEventId: text += "EventID = " + std::to_string(last_event_id_) + "\n"; break;
     case FailureLabel::kComputer:
-      text += "ComputerName = " + ToUtf8(computers.TextWhileCounting(last_computer_)) + "\n";
+      text += "ComputerName = " + RepositoryUtf8ForOut(computers.TextWhileCounting(last_computer_)) + "\n";
       break;
-    case FailureLabel::kLog: text += "Log = " + ToUtf8(logs.TextWhileCounting(log_id_)) + "\n"; break;
+    case FailureLabel::kLog: text += "Log = " + RepositoryUtf8ForOut(logs.TextWhileCounting(log_id_)) + "\n"; break;
     case FailureLabel::kCategory:
-      text += "CategoryName = " + ToUtf8(categories.TextWhileCounting(last_category_)) + "\n";
+      text += "CategoryName = " + RepositoryUtf8ForOut(categories.TextWhileCounting(last_category_)) + "\n";
       break;
     case FailureLabel::kNone: break;
   }

@@ -33,6 +33,7 @@ int main(int argc, char** argv) {
   using namespace tallymere;
   std::set_terminate(StopUnhandled);
   platform::InitConsole();
+  DecideTerminalOutput();
   platform::KeepFreedMemory();
   const auto start = static_cast<int64_t>(platform::NowFileTime());
   const std::vector<std::string> arguments = platform::ProgramArguments(argc, argv);

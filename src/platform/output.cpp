@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "platform/platform.h"
+#include "platform/terminal_text.h"
 
 namespace tallymere {
 
@@ -14,6 +15,9 @@ constexpr size_t kFlushThreshold = 1 << 16;
 std::string* g_capture_out = nullptr;
 std::string* g_capture_err = nullptr;
 thread_local OutputRecording* t_recording = nullptr;
+// Decided once at start-up; read by every thread that writes.
+std::atomic<bool> g_out_terminal{false};
+std::atomic<bool> g_err_terminal{false};
 
 // The status line and the writes that must not cut into it.
 struct StatusLine {
@@ -54,13 +58,13 @@ void ShowStatusLine(std::string_view text) {
     line.out_shares = platform::ShareTerminal();
     line.used = true;
   }
-  const size_t columns = Columns(text);
   // The old line's tail is blanked out rather than erased with an escape
   // sequence, which not every console reads.
   std::string shown;
   shown.reserve(1 + text.size() + line.shown);
   shown.push_back('\r');
-  shown.append(text);
+  AppendEscaped(shown, text);
+  const size_t columns = Columns(std::string_view(shown).substr(1));
   if (columns < line.shown) shown.append(line.shown - columns, ' ');
   std::string lost;
   platform::WriteRaw(platform::Stream::kErr, shown, lost);
@@ -78,6 +82,23 @@ void CaptureOutputForTesting(std::string* out, std::string* err) {
   g_capture_out = out;
   g_capture_err = err;
 }
+
+void DecideTerminalOutput() {
+  g_out_terminal.store(platform::IsTerminal(platform::Stream::kOut));
+  g_err_terminal.store(platform::IsTerminal(platform::Stream::kErr));
+}
+
+bool OutIsTerminal() { return g_out_terminal.load(std::memory_order_relaxed); }
+bool ErrIsTerminal() { return g_err_terminal.load(std::memory_order_relaxed); }
+
+void SetTerminalOutputForTesting(bool out, bool err) {
+  g_out_terminal.store(out);
+  g_err_terminal.store(err);
+}
+
+std::string RepositoryUtf8ForOut(std::u16string_view text) { return OutIsTerminal() ? Escaped(text) : ToUtf8(text); }
+
+bool TextOut::ToTerminal() const { return is_err_ ? ErrIsTerminal() : OutIsTerminal(); }
 
 TextOut& Out() {
   if (t_recording != nullptr) return t_recording->out_;
@@ -213,8 +234,19 @@ TextOut& TextOut::operator<<(std::string_view text) {
   return *this;
 }
 
+TextOut& TextOut::operator<<(RepositoryText text) {
+  if (!ToTerminal()) return *this << text.bytes;
+  AppendEscaped(buffer_, text.bytes);
+  AfterWrite();
+  return *this;
+}
+
 TextOut& TextOut::operator<<(std::u16string_view text) {
-  AppendUtf8(buffer_, text);
+  if (ToTerminal()) {
+    AppendEscaped(buffer_, text);
+  } else {
+    AppendUtf8(buffer_, text);
+  }
   AfterWrite();
   return *this;
 }

@@ -6,6 +6,12 @@
 // so come out in the order they were written. Standard error is unbuffered;
 // writing to it first flushes standard output so a terminal shows both in
 // order.
+//
+// Text that comes from the repository (paths, and the UTF-16 strings read
+// from its files) is written escaped to a stream that is a terminal (see
+// terminal_text.h), and byte for byte to any other: a redirected report or
+// diagnostic is exactly what the repository holds. Whether each stream is a
+// terminal is decided once, at start-up.
 #pragma once
 
 #include <cstdint>
@@ -17,11 +23,20 @@
 
 namespace tallymere {
 
+// Marks UTF-8 text (a path, any bytes) as the repository's: a TextOut whose
+// stream is a terminal writes it escaped.
+struct RepositoryText {
+  explicit RepositoryText(std::string_view text) : bytes(text) {}
+  std::string_view bytes;
+};
+
 class TextOut {
  public:
   TextOut& operator<<(std::string_view text);
   TextOut& operator<<(const char* text) { return *this << std::string_view(text); }
   TextOut& operator<<(const std::string& text) { return *this << std::string_view(text); }
+  TextOut& operator<<(RepositoryText text);
+  // UTF-16 text is always the repository's: it is escaped on a terminal.
   TextOut& operator<<(std::u16string_view text);
   TextOut& operator<<(const std::u16string& text) { return *this << std::u16string_view(text); }
   TextOut& operator<<(char c) { return *this << std::string_view(&c, 1); }
@@ -36,6 +51,8 @@ class TextOut {
   void Flush();
 
   std::string& buffer() { return buffer_; }
+  // The stream this writes to, or will be replayed to, is a terminal.
+  bool ToTerminal() const;
 
  private:
   friend TextOut& Out();
@@ -131,6 +148,20 @@ class ScopedOutputRecording {
 TextOut& Out();
 TextOut& Err();
 
+// Finds whether standard output and standard error are terminals; call
+// once at start-up, before any thread is started. Until then neither is
+// taken for one.
+void DecideTerminalOutput();
+bool OutIsTerminal();
+bool ErrIsTerminal();
+// Tests: takes the streams for terminals or not, whatever they are.
+void SetTerminalOutputForTesting(bool out, bool err);
+
+// Repository text (UTF-16) as UTF-8 for standard output, for text that is
+// put together now and written there later: escaped when standard output
+// is a terminal.
+std::string RepositoryUtf8ForOut(std::u16string_view text);
+
 // Flushes standard output; call before the process ends.
 void FlushOutput();
 
@@ -149,7 +180,8 @@ inline constexpr int kStatusFatal = 255;
 // place. While one is shown, everything else written to that terminal
 // (standard error, and standard output when it is the same terminal) first
 // clears it, so no other text is mixed with it; the next ShowStatusLine
-// puts it back. Any thread may call these.
+// puts it back. Any thread may call these. Control characters in the text
+// are shown escaped, so the line stays one line.
 void ShowStatusLine(std::string_view text);
 void ClearStatusLine();
 

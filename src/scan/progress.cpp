@@ -5,6 +5,7 @@
 
 #include "platform/output.h"
 #include "platform/platform.h"
+#include "platform/terminal_text.h"
 
 namespace tallymere {
 
@@ -101,10 +102,13 @@ std::string Progress::Line(std::chrono::milliseconds elapsed, unsigned columns) 
   // One column short of the width: a line that wraps can no longer be
   // rewritten in place.
   const size_t room = columns - 1;
+  // The folder is escaped here, a few times a second, rather than as the
+  // walk reaches each file; and before it is fitted, so that what is fitted
+  // is what the screen shows.
   std::string folder;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    folder = folder_;
+    folder = Escaped(folder_);
   }
   constexpr size_t kLeastFolder = 12;  // less of a path tells nothing
   if (!folder.empty() && line.size() + 3 + kLeastFolder <= room) {
