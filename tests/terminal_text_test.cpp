@@ -18,6 +18,10 @@
 #include "scan/progress.h"
 #include "support/output_capture.h"
 
+#ifndef _WIN32
+#include <csignal>
+#endif
+
 namespace tallymere {
 namespace {
 
@@ -203,6 +207,38 @@ TEST(ProgressLine, AFolderNameIsShownEscapedAndFittedAsEscaped) {
   const std::string fitted = progress.Line(std::chrono::milliseconds(1000), 100);
   EXPECT_EQ(fitted, counts + " | ..." + shown.substr(shown.size() - (99 - counts.size() - 6)));
 }
+
+#ifndef _WIN32
+
+// An interrupt blanks the status line out as the last thing written, and
+// the program still ends by the signal. (Each case runs in a child process.)
+TEST(StatusLineDeathTest, SigintAndSigtermBlankTheLineAndEndTheProgramByTheSignal) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  for (int signal_number : {SIGINT, SIGTERM}) {
+    EXPECT_EXIT(
+        {
+          ShowStatusLine("12 files \x1b[2J");
+          std::raise(signal_number);
+        },
+        ::testing::KilledBySignal(signal_number), "^\r12 files \\\\e\\[2J\r {14}\r$")
+        << signal_number;
+  }
+}
+
+TEST(StatusLineDeathTest, ASignalTheProgramWasStartedToIgnoreStaysIgnored) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        std::signal(SIGINT, SIG_IGN);
+        ShowStatusLine("line");
+        std::raise(SIGINT);
+        ClearStatusLine();
+        std::exit(7);
+      },
+      ::testing::ExitedWithCode(7), "^\rline\r    \r$");
+}
+
+#endif  // _WIN32
 
 }  // namespace
 }  // namespace tallymere

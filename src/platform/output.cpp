@@ -1,10 +1,13 @@
 #include "platform/output.h"
 
+#include <algorithm>
+#include <array>
+#include <atomic>
 #include <charconv>
 #include <cstdlib>
-#include <atomic>
 #include <mutex>
 
+#include "platform/interrupt.h"
 #include "platform/platform.h"
 #include "platform/terminal_text.h"
 
@@ -19,22 +22,72 @@ thread_local OutputRecording* t_recording = nullptr;
 std::atomic<bool> g_out_terminal{false};
 std::atomic<bool> g_err_terminal{false};
 
+// What the interrupt action knows of the status line. It may take no lock,
+// so this is apart from the mutex, lock-free and constant-initialised.
+// Writers of the line say so in `writing` before they look at
+// `interrupted`, and the action sets `interrupted` before it looks at
+// `writing`: either a writer sees the interrupt and writes nothing, or the
+// action sees the write and waits for it to end, so the blank it writes
+// comes last.
+struct OnScreen {
+  std::atomic<size_t> columns{0};  // of the line on the screen, 0 when none
+  std::atomic<bool> writing{false};
+  std::atomic<bool> interrupted{false};
+};
+static_assert(std::atomic<size_t>::is_always_lock_free && std::atomic<bool>::is_always_lock_free);
+OnScreen g_on_screen;
+
+// Writes bytes of the status line that leave `columns` of it on the screen,
+// unless the program is ending by an interrupt. While they are written the
+// action takes the longer of the old and new line for what may be shown.
+void WriteStatusBytes(std::string_view bytes, size_t columns) {
+  g_on_screen.writing.store(true);
+  if (!g_on_screen.interrupted.load()) {
+    g_on_screen.columns.store(std::max(g_on_screen.columns.load(), columns));
+    std::string lost;
+    platform::WriteRaw(platform::Stream::kErr, bytes, lost);
+    g_on_screen.columns.store(columns);
+  }
+  g_on_screen.writing.store(false);
+}
+
+// The interrupt action: blanks the status line out with bytes that need no
+// allocation. A write of the line in progress on another thread is waited
+// for, a little: one that this very handler cut short never ends.
+void BlankStatusLineOnInterrupt() {
+  g_on_screen.interrupted.store(true);
+  constexpr int kMostPauses = 100;
+  for (int pause = 0; pause < kMostPauses && g_on_screen.writing.load(); ++pause) platform::PauseOnInterrupt();
+  static constexpr auto kBlanks = [] {
+    std::array<char, 128> blanks{};
+    blanks.fill(' ');
+    return blanks;
+  }();
+  size_t columns = g_on_screen.columns.load();
+  if (columns == 0) return;
+  platform::WriteErrOnInterrupt("\r", 1);
+  while (columns > 0) {
+    const size_t piece = std::min(columns, kBlanks.size());
+    platform::WriteErrOnInterrupt(kBlanks.data(), piece);
+    columns -= piece;
+  }
+  platform::WriteErrOnInterrupt("\r", 1);
+}
+
 // The status line and the writes that must not cut into it.
 struct StatusLine {
   // Recursive: a failed write of the report stops the run from within Emit.
   std::recursive_mutex mutex;
-  size_t shown = 0;                // columns of the line on the screen, 0 when none
   bool out_shares = false;         // standard output is the same terminal
   std::atomic<bool> used = false;  // a line was shown in this run
 
   // With the mutex held.
   void Clear() {
+    const size_t shown = g_on_screen.columns.load();
     if (shown == 0) return;
     std::string blank(shown + 2, ' ');
     blank.front() = blank.back() = '\r';
-    std::string lost;
-    platform::WriteRaw(platform::Stream::kErr, blank, lost);
-    shown = 0;
+    WriteStatusBytes(blank, 0);
   }
 };
 
@@ -57,18 +110,19 @@ void ShowStatusLine(std::string_view text) {
   if (!line.used) {
     line.out_shares = platform::ShareTerminal();
     line.used = true;
+    // Refused, an interrupt leaves the line on the screen as it always did.
+    static_cast<void>(platform::RunOnInterrupt(BlankStatusLineOnInterrupt));
   }
+  const size_t before = g_on_screen.columns.load();
   // The old line's tail is blanked out rather than erased with an escape
   // sequence, which not every console reads.
   std::string shown;
-  shown.reserve(1 + text.size() + line.shown);
+  shown.reserve(1 + text.size() + before);
   shown.push_back('\r');
   AppendEscaped(shown, text);
   const size_t columns = Columns(std::string_view(shown).substr(1));
-  if (columns < line.shown) shown.append(line.shown - columns, ' ');
-  std::string lost;
-  platform::WriteRaw(platform::Stream::kErr, shown, lost);
-  line.shown = columns;
+  if (columns < before) shown.append(before - columns, ' ');
+  WriteStatusBytes(shown, columns);
 }
 
 void ClearStatusLine() {

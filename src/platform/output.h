@@ -181,7 +181,9 @@ inline constexpr int kStatusFatal = 255;
 // (standard error, and standard output when it is the same terminal) first
 // clears it, so no other text is mixed with it; the next ShowStatusLine
 // puts it back. Any thread may call these. Control characters in the text
-// are shown escaped, so the line stays one line.
+// are shown escaped, so the line stays one line. From the first line shown
+// on, SIGINT and SIGTERM (Ctrl-C, Ctrl-Break and closing the console on
+// Windows) clear it before they end the program.
 void ShowStatusLine(std::string_view text);
 void ClearStatusLine();
 

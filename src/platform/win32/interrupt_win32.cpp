@@ -1,0 +1,41 @@
+#include <atomic>
+
+#include "platform/interrupt.h"
+#include "platform/win32/win32_support.h"
+
+namespace tallymere::platform {
+
+namespace {
+
+std::atomic<InterruptAction> g_action{nullptr};
+std::atomic<bool> g_installed{false};
+
+// Runs on a thread the system starts for the event. FALSE passes the event
+// on to the default handler, which ends the process as before.
+BOOL WINAPI OnConsoleControl(DWORD /*event*/) {
+  if (InterruptAction action = g_action.load()) action();
+  return FALSE;
+}
+
+}  // namespace
+
+bool RunOnInterrupt(InterruptAction action) {
+  if (g_installed.exchange(true)) return true;
+  g_action.store(action);
+  return SetConsoleCtrlHandler(OnConsoleControl, TRUE) != 0;
+}
+
+void WriteErrOnInterrupt(const char* bytes, size_t length) {
+  HANDLE handle = GetStdHandle(STD_ERROR_HANDLE);
+  if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return;
+  while (length > 0) {
+    DWORD written = 0;
+    if (!WriteFile(handle, bytes, static_cast<DWORD>(length), &written, nullptr) || written == 0) return;
+    bytes += written;
+    length -= written;
+  }
+}
+
+void PauseOnInterrupt() { Sleep(1); }
+
+}  // namespace tallymere::platform
