@@ -8,19 +8,7 @@ namespace tallymere::test {
 namespace {
 
 const std::string kBanner = "Kalvex Orvanta Tallymere 1.1.0.01\nCopyright (c) Kalvex. All rights reserved.\n\n";
-// The usage text, with the two lines on the ISO forms of a time after the
-// last line on the time filters.
-std::string UsageWithIsoTimes() {
-  std::string usage = ExpectedUsage(ProgramFileName());
-  const std::string together = "\n     The -f and -t filter options can be used together.";
-  const size_t at = usage.find(together);
-  if (at == std::string::npos) return usage;
-  return usage.insert(at + together.size(),
-                      "\n     A time may also be written YYYY-MM-DD[THH:MM[:SS][Z]] (UTC; a space may"
-                      "\n     stand for the T); other texts than these forms are refused.");
-}
-
-const std::string kUsage = UsageWithIsoTimes();
+const std::string kUsage = ExpectedUsage(ProgramFileName());
 
 // A repository with an empty Environment$ root: every mode runs over it.
 class EmptyRepository : public ::testing::Test {

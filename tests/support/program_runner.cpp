@@ -127,6 +127,8 @@ std::string ExpectedUsage(const std::string& program_name) {
          "\n-f <YYYY[MM[DD[HH[mm]]]]>  - Results starting from this date and time (UTC, inclusive)"
          "\n-t <YYYY[MM[DD[HH[mm]]]]>  - Results before this date and time (UTC, exclusive)"
          "\n     The -f and -t filter options can be used together."
+         "\n     A time may also be written YYYY-MM-DD[THH:MM[:SS][Z]] (UTC; a space may"
+         "\n     stand for the T); other texts than these forms are refused."
          "\n";
 }
 
