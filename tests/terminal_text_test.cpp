@@ -66,9 +66,10 @@ TEST(Escaped, EveryC0DelAndC1ControlIsAnEscapeInPathsAndUtf16Names) {
     // In a path a C1 control is its two-byte UTF-8 form.
     const std::string utf8 = c < 0x80 ? std::string(1, static_cast<char>(c))
                                       : std::string{static_cast<char>(0xC2), static_cast<char>(c)};
-    EXPECT_EQ(Escaped("a" + utf8 + "b"), "a" + ExpectedEscape(c) + "b") << c;
-    const std::u16string utf16 = u"a" + std::u16string(1, static_cast<char16_t>(c)) + u"b";
-    EXPECT_EQ(Escaped(utf16), "a" + ExpectedEscape(c) + "b") << c;
+    const std::string shown = std::string("a").append(ExpectedEscape(c)).append("b");
+    EXPECT_EQ(Escaped(std::string("a").append(utf8).append("b")), shown) << c;
+    const std::u16string utf16 = std::u16string(u"a").append(1, static_cast<char16_t>(c)).append(u"b");
+    EXPECT_EQ(Escaped(utf16), shown) << c;
   }
   EXPECT_EQ(Escaped(std::string_view("x\0y", 3)), "x\\x00y");
   EXPECT_EQ(Escaped(u"Sec\x1b]2;pwned\x07-\x1b[2J-\r\n"), "Sec\\e]2;pwned\\a-\\e[2J-\\r\\n");
