@@ -88,7 +88,8 @@ RepDataBuffer::RepDataBuffer(Streamed, const ImageSource& source, uint64_t offse
                              uint64_t name_length)
     : RepBuffer(kDataBufferId) {
   const uint64_t stream_start = kNameOffset + name_length + 1;
-  source.Read(offset, stream_start, head_);
+  const Bytes head = source.Read(offset, stream_start, head_);
+  if (head.data() != head_.data()) head_.assign(head.begin(), head.end());  // a view: kept as long as this buffer
   SetBytes(Bytes(head_));
   buffer_len = length;
   name_len = name_length;
