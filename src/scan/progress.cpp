@@ -66,7 +66,7 @@ std::string FitFromTheLeft(const std::string& text, size_t room) {
 }  // namespace
 
 std::unique_ptr<Progress> Progress::ForTerminal() {
-  if (!platform::IsTerminal(platform::Stream::kErr)) return nullptr;
+  if (!ErrIsTerminal()) return nullptr;  // as decided at start-up, like the escaping
   auto progress = std::make_unique<Progress>();
   try {
     progress->sampler_ = std::thread([raw = progress.get()] { raw->Sample(); });
