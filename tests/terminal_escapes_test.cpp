@@ -5,8 +5,8 @@
 // takes the status line off the screen before it ends the program.
 #ifndef _WIN32
 
+#include <signal.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -70,7 +70,7 @@ class EscapedNames : public ::testing::Test {
     WriteReportRepository();
     WriteDiagnosticRepository();
   }
-  void TearDown() override { Shell("tmux -L " + socket_ + " kill-server 2>/dev/null"); }
+  void TearDown() override { Tmux("kill-server"); }
 
   std::string Path(const std::string& name) const { return (folder_.path() / name).string(); }
   std::string Folder(const std::string& repository) const {
@@ -121,15 +121,20 @@ class EscapedNames : public ::testing::Test {
 
   bool HaveTmux() { return !Shell("command -v tmux").empty(); }
 
+  // A tmux command to the test's server, whose socket lies in the test's
+  // folder and goes with it.
+  std::string Tmux(const std::string& command) {
+    return Shell("tmux -S " + ShellQuoted(socket_) + " " + command + " 2>/dev/null");
+  }
   // Starts `script` (sh) in a detached tmux session, on a server of its
   // own: one that was just told to end may still be going.
   void StartSession(const std::string& script) {
-    Shell("tmux -L " + socket_ + " kill-server 2>/dev/null");
-    socket_ = "tallymere-escapes-" + std::to_string(::getpid()) + "-" + std::to_string(++sessions_);
-    Shell("tmux -L " + socket_ + " new-session -d -s run -x 220 -y 50 " + ShellQuoted(script));
+    Tmux("kill-server");
+    socket_ = Path("tmux-" + std::to_string(++sessions_));
+    Tmux("new-session -d -s run -x 220 -y 50 " + ShellQuoted(script));
   }
-  std::string Pane() { return Shell("tmux -L " + socket_ + " capture-pane -p -t run 2>/dev/null"); }
-  std::string Title() { return Shell("tmux -L " + socket_ + " display-message -p -t run '#{pane_title}' 2>/dev/null"); }
+  std::string Pane() { return Tmux("capture-pane -p -t run"); }
+  std::string Title() { return Tmux("display-message -p -t run '#{pane_title}'"); }
 
   // Polls the pane until it holds `mark` or the script's end (or two
   // minutes pass), gathering every status line seen on the way; returns the
@@ -151,7 +156,7 @@ class EscapedNames : public ::testing::Test {
   std::string Program() const { return ShellQuoted(ProgramPath()); }
 
   TempFolder folder_;
-  std::string socket_ = "tallymere-escapes-" + std::to_string(::getpid());
+  std::string socket_ = Path("tmux-0");
   int sessions_ = 0;
 };
 
