@@ -1,0 +1,519 @@
+#include "counters/html_page.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "html_page_assets.h"
+
+namespace tallymere {
+
+namespace {
+
+// ---- Text -------------------------------------------------------------------
+
+constexpr uint32_t kReplacementCharacter = 0xFFFD;
+constexpr char kHexDigits[] = "0123456789abcdef";
+
+void AppendUtf8(std::string& out, uint32_t c) {
+  if (c < 0x80) {
+    out.push_back(static_cast<char>(c));
+    return;
+  }
+  if (c < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+  } else if (c < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+  }
+  out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+}
+
+// The length of the valid UTF-8 sequence of two to four bytes at text[i],
+// with its code point; 0 when there is none (a stray continuation byte, a
+// truncated, overlong or surrogate sequence, or one past U+10FFFF).
+size_t MultiByteSequenceAt(std::string_view text, size_t i, uint32_t& code_point) {
+  const auto byte = [&](size_t k) { return static_cast<uint8_t>(text[k]); };
+  const uint8_t lead = byte(i);
+  const size_t length = lead >= 0xC2 && lead < 0xE0   ? 2
+                        : lead >= 0xE0 && lead < 0xF0 ? 3
+                        : lead >= 0xF0 && lead < 0xF5 ? 4
+                                                      : 0;
+  if (length == 0 || length > text.size() - i) return 0;
+  uint32_t c = lead & (0x7F >> length);
+  for (size_t k = 1; k < length; ++k) {
+    if ((byte(i + k) & 0xC0) != 0x80) return 0;
+    c = (c << 6) | (byte(i + k) & 0x3F);
+  }
+  static constexpr uint32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};  // shorter forms are overlong
+  if (c < kLeast[length] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return 0;
+  code_point = c;
+  return length;
+}
+
+// Appends UTF-8 text: runs of characters that `special` leaves alone are
+// copied as they are, each one it picks is written by `write`, and each byte
+// that is no part of valid UTF-8 is written by `write` as U+FFFD.
+template <class Special, class Write>
+void AppendWalked(std::string& out, std::string_view text, Special special, Write write) {
+  size_t run = 0;
+  size_t i = 0;
+  while (i < text.size()) {
+    uint32_t c = static_cast<uint8_t>(text[i]);
+    size_t length = 1;
+    bool picked = false;
+    if (c >= 0x80) {
+      length = MultiByteSequenceAt(text, i, c);
+      if (length == 0) {
+        length = 1;
+        c = kReplacementCharacter;
+        picked = true;
+      }
+    }
+    if (picked || special(c)) {
+      out.append(text.substr(run, i - run));
+      write(out, c);
+      run = i + length;
+    }
+    i += length;
+  }
+  out.append(text.substr(run));
+}
+
+void AppendHtmlCharacter(std::string& out, uint32_t c) {
+  switch (c) {
+    case '&': out += "&amp;"; return;
+    case '<': out += "&lt;"; return;
+    case '>': out += "&gt;"; return;
+    case '"': out += "&quot;"; return;
+    case '\'': out += "&#39;"; return;
+    case 0x7F: AppendUtf8(out, 0x2421); return;  // the picture of DEL
+    default: AppendUtf8(out, c < 0x20 ? 0x2400 + c : c);  // the pictures of C0 controls
+  }
+}
+
+void AppendJsonEscape(std::string& out, uint32_t c) {
+  if (c == '"' || c == '\\') {
+    out.push_back('\\');
+    out.push_back(static_cast<char>(c));
+    return;
+  }
+  out += "\\u";
+  for (int shift = 12; shift >= 0; shift -= 4) out.push_back(kHexDigits[(c >> shift) & 0xF]);
+}
+
+// ---- Numbers ----------------------------------------------------------------
+
+void AppendDecimal(std::string& out, uint64_t value) {
+  char digits[24];
+  out.append(digits, std::to_chars(digits, digits + sizeof digits, value).ptr);
+}
+
+// "1,234,567": counts for people.
+std::string Grouped(uint64_t value) {
+  std::string digits;
+  AppendDecimal(digits, value);
+  std::string text;
+  for (size_t i = 0; i < digits.size(); ++i) {
+    if (i > 0 && (digits.size() - i) % 3 == 0) text.push_back(',');
+    text.push_back(digits[i]);
+  }
+  return text;
+}
+
+// A value in hundredths or tenths as "12.34" or "12.3", rounded; NaN and
+// negative values as 0, huge ones capped (no run or count comes near).
+std::string Fixed(double value, int decimals) {
+  const double scale = decimals == 2 ? 100.0 : 10.0;
+  const double scaled = value > 0 ? std::min(std::round(value * scale), 1e15) : 0.0;
+  const auto units = static_cast<uint64_t>(scaled);
+  const auto whole = static_cast<uint64_t>(scale);
+  std::string text = Grouped(units / whole);
+  text.push_back('.');
+  std::string fraction;
+  AppendDecimal(fraction, units % whole);
+  if (decimals == 2 && fraction.size() < 2) text.push_back('0');
+  return text + fraction;
+}
+
+// The share of `part` in `whole` in percent, one decimal; a share that
+// rounds to nothing but is not nothing says so.
+std::string Share(uint64_t part, uint64_t whole) {
+  if (whole == 0) return "0.0%";
+  const double percent = static_cast<double>(part) * 100.0 / static_cast<double>(whole);
+  if (part > 0 && percent < 0.05) return "< 0.1%";
+  return Fixed(percent, 1) + "%";
+}
+
+std::string Counted(uint64_t count, std::string_view one, std::string_view many) {
+  return Grouped(count) + " " + std::string(count == 1 ? one : many);
+}
+
+// ---- Words ------------------------------------------------------------------
+
+// A report field's name as a column heading: "event_id" is "Event ID".
+std::string FieldTitle(std::string_view field) {
+  if (field == "event_id") return "Event ID";
+  std::string title(field);
+  for (char& c : title) {
+    if (c == '_') c = ' ';
+  }
+  if (!title.empty() && title[0] >= 'a' && title[0] <= 'z') title[0] = static_cast<char>(title[0] - 'a' + 'A');
+  return title;
+}
+
+// The same within a sentence: "log", "event ID".
+std::string FieldWords(std::string_view field) {
+  std::string words = FieldTitle(field);
+  if (words.size() > 1 && words[1] >= 'a' && words[1] <= 'z') words[0] = static_cast<char>(words[0] - 'A' + 'a');
+  return words;
+}
+
+// ---- The page ---------------------------------------------------------------
+
+// What the page shows, beside the summary itself.
+struct PageFacts {
+  bool charts = false;    // Chart.js is inlined
+  bool has_rows = false;  // the report has a row
+  bool has_time = false;  // a chart over time
+};
+
+// The split series of the time chart are the next level's largest values,
+// "other" last when that level has more: then there is one more series than
+// the largest values kept.
+bool LastSeriesIsRest(const ReportSummary::TimeSeries& time) {
+  return time.series.size() > ReportSummary::kTopSeries;
+}
+
+uint64_t LevelTotal(const ReportSummary::Level& level) {
+  uint64_t total = level.other;
+  for (const ReportSummary::Value& value : level.top) total += value.count;
+  return total;
+}
+
+uint64_t OtherValues(const ReportSummary::Level& level) {
+  return level.distinct > level.top.size() ? level.distinct - level.top.size() : 0;
+}
+
+std::string OtherLabel(const ReportSummary::Level& level) {
+  return "other (" + Counted(OtherValues(level), "value", "values") + ")";
+}
+
+void WriteHead(const ReportSummary& summary, const PageFacts& facts, std::string& out) {
+  out += "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n";
+  // Only the page's own scripts run, and nothing is fetched: a name that got
+  // past the escaping could neither run nor call out.
+  out += "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; script-src '";
+  out += html_page_assets::PageScriptDigest();
+  if (facts.charts) {
+    out += "' '";
+    out += html_page_assets::ChartJsDigest();
+  }
+  out += "'; style-src 'unsafe-inline'; base-uri 'none'; form-action 'none'\">\n";
+  out += "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n";
+  out += "<meta name=\"generator\" content=\"tallymere\">\n<title>tallymere report: ";
+  AppendHtmlText(out, summary.repository);
+  out += "</title>\n<style>\n";
+  out += html_page_assets::PageStyle();
+  out += "</style>\n</head>\n";
+}
+
+void WriteFact(std::string_view name, std::string_view value, std::string& out, std::string_view value_class = {}) {
+  out += "<tr><th scope=\"row\">";
+  out += name;
+  out += "</th><td";
+  if (!value_class.empty()) {
+    out += " class=\"";
+    out += value_class;
+    out += '"';
+  }
+  out += '>';
+  AppendHtmlText(out, value);
+  out += "</td></tr>\n";
+}
+
+void WriteFacts(const ReportSummary& summary, std::string& out) {
+  out += "<section id=\"run\">\n<h2>What was read</h2>\n<table class=\"facts\">\n";
+  WriteFact("Repository", summary.repository, out, "name");
+  std::string mode = std::to_string(summary.mode);
+  if (!summary.mode_name.empty()) mode += ": " + summary.mode_name;
+  WriteFact("Mode", mode, out);
+  std::string fields;
+  for (const std::string& field : summary.fields) fields += (fields.empty() ? "" : ", ") + field;
+  WriteFact("Fields", fields.empty() ? "none (the mode prints no rows)" : fields, out);
+  WriteFact("Time window", summary.window.empty() ? "none: every event" : summary.window, out);
+  WriteFact("Files read", Grouped(summary.files), out);
+  WriteFact("Events counted", Grouped(summary.events), out);
+  WriteFact("Report rows", Grouped(summary.row_count), out);
+  WriteFact("Elapsed time", Fixed(summary.elapsed_seconds, 2) + " s", out);
+  if (summary.diagnostics == 0) {
+    WriteFact("Diagnostics about damaged files", "none", out);
+  } else {
+    WriteFact("Diagnostics about damaged files",
+              Grouped(summary.diagnostics) + " (printed by the run; the counts may be incomplete)", out, "warn");
+  }
+  out += "</table>\n</section>\n";
+}
+
+// A chart's place: a canvas the script draws on, in a box the style sheet
+// sizes. Without Chart.js there is none.
+void WriteChart(std::string_view id, std::string_view label, const PageFacts& facts, std::string& out) {
+  if (!facts.charts) return;
+  out += "<div class=\"chart\"><canvas id=\"";
+  out += id;
+  out += "\" role=\"img\" aria-label=\"";
+  AppendHtmlText(out, label);
+  out += "\"></canvas></div>\n";
+}
+
+void WriteTimeSection(const ReportSummary::TimeSeries& time, const PageFacts& facts, std::string& out) {
+  const std::string period = FieldWords(time.field);
+  out += "<section id=\"time\">\n<h2>";
+  AppendHtmlText(out, "Events by " + period);
+  out += "</h2>\n<p>";
+  if (time.split_field.empty()) {
+    AppendHtmlText(out, "The events counted in each " + period + ".");
+  } else {
+    const size_t kept = LastSeriesIsRest(time) ? time.series.size() - 1 : time.series.size();
+    std::string text = "The events counted in each " + period + ", split by " + FieldWords(time.split_field) +
+                       ": its " + Grouped(kept) + " largest values over the whole report";
+    text += LastSeriesIsRest(time) ? ", the rest together as \"other\"." : ".";
+    AppendHtmlText(out, text);
+  }
+  out += "</p>\n";
+  WriteChart("time-chart", "Bar chart of the events by " + period, facts, out);
+  out += "</section>\n";
+}
+
+void WriteTableHead(const std::vector<std::string>& columns, std::string_view body_id, std::string& out) {
+  out += "<table class=\"counts\">\n<thead><tr>";
+  for (const std::string& column : columns) {
+    out += "<th scope=\"col\">";
+    AppendHtmlText(out, column);
+    out += "</th>";
+  }
+  out += "<th scope=\"col\" class=\"num\">Events</th><th scope=\"col\" class=\"num\">Share</th></tr></thead>\n";
+  out += "<tbody id=\"";
+  out += body_id;
+  out += "\"></tbody>\n</table>\n";
+}
+
+void WriteLevelSection(const ReportSummary::Level& level, size_t index, const PageFacts& facts, std::string& out) {
+  std::string id = "level-";
+  AppendDecimal(id, index);
+  const std::string title = FieldTitle(level.field);
+  out += "<section class=\"level\">\n<h2>";
+  AppendHtmlText(out, title);
+  out += "</h2>\n<p>";
+  std::string text = Counted(level.distinct, "value", "values");
+  const uint64_t others = OtherValues(level);
+  text += others > 0 ? "; the " + Grouped(level.top.size()) + " largest by events" : ", largest first";
+  text += ", with their share of the " + Counted(LevelTotal(level), "event", "events") + " counted";
+  if (others > 0) text += ", and the other " + Grouped(others) + " together as \"other\"";
+  AppendHtmlText(out, text + ".");
+  out += "</p>\n";
+  WriteChart(id + "-chart", "Bar chart of the largest values of " + title, facts, out);
+  WriteTableHead({title}, id, out);
+  out += "</section>\n";
+}
+
+void WriteRowsSection(const ReportSummary& summary, std::string& out) {
+  out += "<section id=\"rows\">\n<h2>Largest rows</h2>\n<p>";
+  if (summary.row_count > summary.top_rows.size()) {
+    AppendHtmlText(out, "The " + Grouped(summary.top_rows.size()) + " largest of the report's " +
+                            Grouped(summary.row_count) +
+                            " rows by events, largest first (the page lists at most " +
+                            Grouped(ReportSummary::kTopRows) + "; the report itself has them all).");
+  } else {
+    AppendHtmlText(out, "All " + Counted(summary.row_count, "row", "rows") + " of the report, largest first.");
+  }
+  out += "</p>\n";
+  std::vector<std::string> columns;
+  for (const std::string& field : summary.fields) columns.push_back(FieldTitle(field));
+  WriteTableHead(columns, "rows-table", out);
+  out += "</section>\n";
+}
+
+void WriteNoRows(const ReportSummary& summary, std::string& out) {
+  out += "<section id=\"no-rows\">\n<h2>Counts</h2>\n<p class=\"note\">";
+  AppendHtmlText(out, summary.fields.empty()
+                          ? "This mode prints no rows: it only totals the events the repository's files say they hold."
+                          : "The report has no rows: no event was counted (the repository holds none, or none "
+                            "in the time window).");
+  out += "</p>\n</section>\n";
+}
+
+void WriteBody(const ReportSummary& summary, const PageFacts& facts, std::string& out) {
+  out += "<body>\n<header>\n<h1>tallymere report</h1>\n<p class=\"name\">";
+  AppendHtmlText(out, summary.repository);
+  out += "</p>\n</header>\n<main>\n";
+  out += "<p id=\"script-errors\" class=\"warn\" hidden></p>\n";
+  out += "<noscript><p class=\"warn\">This page fills its tables and draws its charts with its own script, "
+         "which is turned off here.</p></noscript>\n";
+  if (!facts.charts) {
+    out += "<p class=\"note\">Charts are not available in this build of tallymere (it was built without "
+           "Chart.js); the tables hold every count the page shows.</p>\n";
+  }
+  WriteFacts(summary, out);
+  if (!facts.has_rows) {
+    WriteNoRows(summary, out);
+  } else {
+    if (facts.has_time) WriteTimeSection(*summary.time, facts, out);
+    for (size_t i = 0; i < summary.levels.size(); ++i) WriteLevelSection(summary.levels[i], i, facts, out);
+    WriteRowsSection(summary, out);
+  }
+  out += "</main>\n<footer>\n<p class=\"note\">Written by tallymere";
+  if (facts.charts) out += "; charts drawn with Chart.js (MIT License), included in this page";
+  out += ". The page reads nothing from the network.</p>\n</footer>\n";
+}
+
+// ---- The data block ---------------------------------------------------------
+
+// Writes the items of `items` as a JSON array, each by `write`.
+template <class Items, class Write>
+void AppendJsonArray(std::string& out, const Items& items, Write write) {
+  out.push_back('[');
+  bool first = true;
+  for (const auto& item : items) {
+    if (!first) out.push_back(',');
+    first = false;
+    write(item);
+  }
+  out.push_back(']');
+}
+
+void AppendJsonStrings(std::string& out, const std::vector<std::string>& texts) {
+  AppendJsonArray(out, texts, [&](const std::string& text) { AppendJsonString(out, text); });
+}
+
+// The cells of a table row: the texts, then the count and its share.
+void AppendJsonCells(std::string& out, const std::vector<std::string>& texts, uint64_t count, uint64_t total) {
+  out.push_back('[');
+  for (const std::string& text : texts) {
+    AppendJsonString(out, text);
+    out.push_back(',');
+  }
+  AppendJsonString(out, Grouped(count));
+  out.push_back(',');
+  AppendJsonString(out, Share(count, total));
+  out.push_back(']');
+}
+
+void AppendJsonTime(std::string& out, const ReportSummary::TimeSeries& time) {
+  out += "{\"periods\":";
+  AppendJsonStrings(out, time.periods);
+  out += ",\"series\":[";
+  for (size_t s = 0; s < time.series.size(); ++s) {
+    if (s > 0) out.push_back(',');
+    const bool rest = LastSeriesIsRest(time) && s + 1 == time.series.size();
+    out += "{\"label\":";
+    AppendJsonString(out, time.series[s].empty() && time.split_field.empty() ? "events" : time.series[s]);
+    out += rest ? ",\"rest\":true,\"counts\":[" : ",\"rest\":false,\"counts\":[";
+    // One count per period, whatever the counts hold (none counts as 0).
+    static const std::vector<uint64_t> kNone;
+    const std::vector<uint64_t>& counts = s < time.counts.size() ? time.counts[s] : kNone;
+    for (size_t p = 0; p < time.periods.size(); ++p) {
+      if (p > 0) out.push_back(',');
+      AppendDecimal(out, p < counts.size() ? counts[p] : 0);
+    }
+    out += "]}";
+  }
+  out += "]}";
+}
+
+void AppendJsonLevel(std::string& out, const ReportSummary::Level& level) {
+  struct Entry {
+    std::string_view label;
+    uint64_t count;
+  };
+  std::vector<Entry> entries;
+  for (const ReportSummary::Value& value : level.top) entries.push_back({value.text, value.count});
+  const bool rest = OtherValues(level) > 0 || level.other > 0;
+  const std::string other_label = OtherLabel(level);
+  if (rest) entries.push_back({other_label, level.other});
+  const uint64_t total = LevelTotal(level);
+  out += "{\"labels\":";
+  AppendJsonArray(out, entries, [&](const Entry& entry) { AppendJsonString(out, entry.label); });
+  out += ",\"counts\":";
+  AppendJsonArray(out, entries, [&](const Entry& entry) { AppendDecimal(out, entry.count); });
+  out += rest ? ",\"rest\":true,\"cells\":" : ",\"rest\":false,\"cells\":";
+  AppendJsonArray(out, entries, [&](const Entry& entry) {
+    AppendJsonCells(out, {std::string(entry.label)}, entry.count, total);
+  });
+  out += "}";
+}
+
+void WriteData(const ReportSummary& summary, const PageFacts& facts, std::string& out) {
+  out += "<script type=\"application/json\" id=\"page-data\">{\"time\":";
+  if (facts.has_time) {
+    AppendJsonTime(out, *summary.time);
+  } else {
+    out += "null";
+  }
+  out += ",\n\"levels\":";
+  // A page without rows has no level sections to fill.
+  static const std::vector<ReportSummary::Level> kNoLevels;
+  AppendJsonArray(out, facts.has_rows ? summary.levels : kNoLevels,
+                  [&](const ReportSummary::Level& level) { AppendJsonLevel(out, level); });
+  out += ",\n\"rows\":";
+  AppendJsonArray(out, summary.top_rows, [&](const ReportSummary::Row& row) {
+    AppendJsonCells(out, row.fields, row.count, summary.events);
+    out.push_back('\n');
+  });
+  out += "}</script>\n";
+}
+
+void WriteScripts(const PageFacts& facts, std::string& out) {
+  // The page's script first: it records the errors of any script after it,
+  // and draws once the document (Chart.js included) is loaded.
+  out += "<script>";
+  out += html_page_assets::PageScript();
+  out += "</script>\n";
+  if (facts.charts) {
+    out += "<script>";
+    out += html_page_assets::ChartJs();
+    out += "</script>\n";
+  }
+}
+
+}  // namespace
+
+bool HtmlPageHasCharts() { return !html_page_assets::ChartJs().empty(); }
+
+void AppendHtmlText(std::string& out, std::string_view text) {
+  const auto special = [](uint32_t c) {
+    return c < 0x20 || c == 0x7F || c == '&' || c == '<' || c == '>' || c == '"' || c == '\'';
+  };
+  AppendWalked(out, text, special, AppendHtmlCharacter);
+}
+
+void AppendJsonString(std::string& out, std::string_view text) {
+  const auto special = [](uint32_t c) {
+    return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == '"' || c == '\\' || c == '<' || c == '>' || c == '&' ||
+           c == 0x2028 || c == 0x2029;
+  };
+  out.push_back('"');
+  AppendWalked(out, text, special, AppendJsonEscape);
+  out.push_back('"');
+}
+
+void WriteHtmlPage(const ReportSummary& summary, std::string& out) {
+  PageFacts facts;
+  facts.charts = HtmlPageHasCharts();
+  facts.has_rows = summary.row_count > 0 || !summary.top_rows.empty();
+  facts.has_time = facts.has_rows && summary.time.has_value() && !summary.time->periods.empty();
+  WriteHead(summary, facts, out);
+  WriteBody(summary, facts, out);
+  WriteData(summary, facts, out);
+  WriteScripts(facts, out);
+  out += "</body>\n</html>\n";
+}
+
+}  // namespace tallymere
