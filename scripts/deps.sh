@@ -2,7 +2,8 @@
 # Installs, from Debian packages, whatever the build and the tests need and the
 # machine lacks. Safe to run again: packages already present are left alone.
 #   scripts/deps.sh            toolchain (with libFuzzer), CMake, libdeflate, zlib, GoogleTest,
-#                              and the tools of the terminal, man page and package tests
+#                              Chart.js for the HTML page, and the tools of the terminal,
+#                              browser, man page and package tests
 #   scripts/deps.sh --windows  also the mingw-w64 cross tools, wine, and Debian's
 #                              source package of libdeflate (the version of the
 #                              installed libdeflate-dev) in build/deps/libdeflate,
@@ -15,9 +16,11 @@ windows=0
 
 # tmux runs the program in a real terminal for the status-line test;
 # dpkg-dev (dpkg-shlibdeps, dpkg-source), groff-base, man-db and unzip serve
-# the package and man page checks.
+# the package and man page checks. libjs-chart.js is the chart library the
+# build puts inline into the HTML page (the Windows build takes the same
+# file); chromium renders the page headless in its browser test.
 packages=(g++ clang libclang-rt-dev cmake ninja-build pkg-config libdeflate-dev zlib1g-dev libgtest-dev python3 time
-          tmux dpkg-dev groff-base man-db unzip)
+          tmux dpkg-dev groff-base man-db unzip libjs-chart.js chromium)
 if [[ $windows == 1 ]]; then
   # dpkg-dev (above) also unpacks the libdeflate source package and checks it
   # against its .dsc.
