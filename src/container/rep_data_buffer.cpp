@@ -174,7 +174,7 @@ int RepDataBuffer::Parse() {
 }
 
 void RepDataBuffer::Dump(TextOut& out) {
-  out << "\n" << name << "\n";
+  out << "\n" << RepositoryText(name) << "\n";
   if (unpacked_len != unpacked_len_real) {
     out << "unpacked_len = ";
     PrintU32WithHex(out, unpacked_len);

@@ -96,7 +96,7 @@ std::unique_ptr<FileScan> FileScan::FolderFailure(const std::string& folder, con
                                                   const ScanSettings& settings) {
   std::unique_ptr<FileScan> notice(new FileScan());
   notice->settings_ = settings;
-  notice->transcript_.notes().out() << "Can't open folder " << folder << "\n";
+  notice->transcript_.notes().out() << "Can't open folder " << RepositoryText(folder) << "\n";
   notice->transcript_.notes().err() << error_text << "\n";
   notice->transcript_.incomplete = true;
   return notice;
@@ -123,7 +123,7 @@ void FileScan::Prepare() {
     PlanJobs(outer_, 0);
     PlanNestedJobs();
   } catch (const std::bad_alloc&) {
-    transcript_.notes().err() << "Exception in Load() for " << input_->path() << "\n";
+    transcript_.notes().err() << "Exception in Load() for " << RepositoryText(input_->path()) << "\n";
     out_of_memory_ = true;
     stage_ = Stage::kDone;
   }
@@ -180,7 +180,7 @@ void FileScan::TakeNewJobs(std::vector<std::pair<JobKey, Job*>>& jobs) {
 }
 
 void FileScan::ReportProblem() {
-  transcript_.notes().out() << "some problem in file:\n" << input_->path() << "\n";
+  transcript_.notes().out() << "some problem in file:\n" << RepositoryText(input_->path()) << "\n";
   failed_ = true;
   transcript_.failed = true;
 }
@@ -366,7 +366,7 @@ void FileScan::CountFooter(ImageScan& scan, const RepFooter& footer) {
   if (info.ulEventNum == tmp_ulCount) return;
   transcript_.notes().err() << "prop_info.ulEventNum != tmp_ulCount";
   TextOut& out = transcript_.notes().out();
-  out << input_->path() << "\n";
+  out << RepositoryText(input_->path()) << "\n";
   out << "prop_info.ulEventNum != tmp_ulCount" << "\nprop_info.ulEventNum = ";
   PrintU32WithHex(out, info.ulEventNum);
   out << "tmp_ulCount = ";

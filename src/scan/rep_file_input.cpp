@@ -11,7 +11,7 @@ RepFileInput::RepFileInput(std::string path, const std::array<uint32_t, kPartKin
     return;
   }
   notes_.out() << (opened.error == platform::ReadError::kLength ? "Can't get file length " : "Can't open file ")
-               << path_ << "\n";
+               << RepositoryText(path_) << "\n";
   notes_.err() << opened.error_text << "\n";
 }
 
@@ -27,7 +27,7 @@ RepFileInput::RepFileInput(std::string path, std::vector<uint8_t> content,
 bool RepFileInput::read_failed() const { return file_ != nullptr && file_->failed(); }
 
 void RepFileInput::ReportReadFailure() {
-  notes_.out() << "Can't read file " << path_ << "\n";
+  notes_.out() << "Can't read file " << RepositoryText(path_) << "\n";
   notes_.err() << file_->FailureText() << "\n";
 }
 
