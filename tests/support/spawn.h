@@ -27,4 +27,9 @@ std::string NativeProgramPath(const std::string& built_path);
 // How the program names a path below an absolute folder it was given.
 std::string NativeShownPath(const std::string& absolute);
 
+// True when the tests run on a layer that imitates the platform (Windows
+// programs under wine on Linux): guarantees that only the real platform
+// gives cannot be tested there.
+bool UnderImitatedPlatform();
+
 }  // namespace tallymere::test

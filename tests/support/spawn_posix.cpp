@@ -55,4 +55,6 @@ std::string NativeProgramPath(const std::string& built_path) { return built_path
 
 std::string NativeShownPath(const std::string& absolute) { return absolute; }
 
+bool UnderImitatedPlatform() { return false; }
+
 }  // namespace tallymere::test

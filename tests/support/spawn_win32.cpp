@@ -129,4 +129,10 @@ std::string NativeShownPath(const std::string& absolute) {
   return path;
 }
 
+// Wine's ntdll exports its version; Windows' does not.
+bool UnderImitatedPlatform() {
+  const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
 }  // namespace tallymere::test
