@@ -508,7 +508,8 @@ void WriteHtmlPage(const ReportSummary& summary, std::string& out) {
   PageFacts facts;
   facts.charts = HtmlPageHasCharts();
   facts.has_rows = summary.row_count > 0 || !summary.top_rows.empty();
-  facts.has_time = facts.has_rows && summary.time.has_value() && !summary.time->periods.empty();
+  facts.has_time = facts.has_rows && summary.time.has_value() && !summary.time->periods.empty() &&
+                   !summary.time->series.empty();
   WriteHead(summary, facts, out);
   WriteBody(summary, facts, out);
   WriteData(summary, facts, out);

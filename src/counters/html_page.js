@@ -106,7 +106,10 @@
         maintainAspectRatio: false,
         datasets: { bar: { categoryPercentage: 1, barPercentage: 0.9 } },
         plugins: { legend: { position: 'bottom' } },
-        scales: { x: { stacked: true, ticks: axisLabels() }, y: { stacked: true, beginAtZero: true } }
+        scales: {
+          x: { stacked: true, ticks: axisLabels(), grid: { display: false } },
+          y: { stacked: true, beginAtZero: true }
+        }
       }
     });
   }
