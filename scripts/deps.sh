@@ -18,9 +18,10 @@ windows=0
 # dpkg-dev (dpkg-shlibdeps, dpkg-source), groff-base, man-db and unzip serve
 # the package and man page checks. libjs-chart.js is the chart library the
 # build puts inline into the HTML page (the Windows build takes the same
-# file); chromium renders the page headless in its browser test.
+# file); chromium renders the page headless in its browser test; sqlite3
+# sums CSV reports in the test of merging them.
 packages=(g++ clang libclang-rt-dev cmake ninja-build pkg-config libdeflate-dev zlib1g-dev libgtest-dev python3 time
-          tmux dpkg-dev groff-base man-db unzip libjs-chart.js chromium)
+          tmux dpkg-dev groff-base man-db unzip libjs-chart.js chromium sqlite3)
 if [[ $windows == 1 ]]; then
   # dpkg-dev (above) also unpacks the libdeflate source package and checks it
   # against its .dsc.

@@ -59,6 +59,12 @@ std::string FormatHour(uint32_t seconds) {
   return FormatDay(seconds) + text;
 }
 
+std::string FormatSecond(uint32_t seconds) {
+  char text[16];
+  std::snprintf(text, sizeof text, " %02u:%02u:%02u", (seconds % 86400) / 3600, (seconds % 3600) / 60, seconds % 60);
+  return FormatDay(seconds) + text;
+}
+
 void UpperCaseAscii(std::u16string& text) {
   for (char16_t& c : text) {
     if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');

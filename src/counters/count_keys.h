@@ -112,6 +112,8 @@ class PoolCache {
 // "2018-03-07" for a day key, "2018-03-07 14:00" for an hour key (UTC).
 std::string FormatDay(uint32_t seconds);
 std::string FormatHour(uint32_t seconds);
+// "YYYY-MM-DD HH:MM:SS" of the UTC second.
+std::string FormatSecond(uint32_t seconds);
 
 // Computer names are upper-cased for the ASCII letters only.
 void UpperCaseAscii(std::u16string& text);

@@ -46,7 +46,9 @@ void GroupCounter::Accept(PartCounts& counts) {
 void GroupCounter::Report() {
   std::vector<CountTable*> tables;
   for (CountTable& share : shares_) tables.push_back(&share);
-  m_total += GroupReport(family_, pools_, std::move(tables), worker_threads).Write();
+  GroupReport report(family_, pools_, std::move(tables), worker_threads);
+  report.SetFormat(report_format, summary);
+  m_total += report.Write();
 }
 
 }  // namespace tallymere

@@ -7,6 +7,7 @@
 
 #include "counters/ordered_work.h"
 #include "counters/packed_rows.h"
+#include "counters/summary_builder.h"
 #include "platform/output.h"
 #include "platform/terminal_text.h"
 
@@ -36,7 +37,8 @@ void RankIds(size_t count, Before before, Text text, std::vector<uint32_t>& rank
 // lines themselves cost the same wherever they go.
 GroupReport::LevelDictionary GroupReport::RankKind(KeyKind kind) const {
   LevelDictionary dictionary;
-  const bool escaped = OutIsTerminal();
+  // The page escapes every name for itself.
+  const bool escaped = ReportIsTerminal() && format_ != ReportFormat::kHtml;
   const auto rank_strings = [&](const StringPool& pool) {
     RankIds(
         pool.size(), [&](uint32_t a, uint32_t b) { return pool.Text(a) < pool.Text(b); },
@@ -119,27 +121,30 @@ void TextBlock::AddChunk(size_t room) {
 
 namespace {
 
-// Writes report lines. The period is the outermost level, so its text
-// changes only between runs of lines and is formatted once per run.
+// Writes report lines. Each level's text is laid out once, with what the
+// format puts around it (the comma after it; in JSON the key before it and
+// the quotes), so a line is a run of copies whatever the format.
 class LineFormatter {
  public:
-  LineFormatter(const CounterFamily& family, const std::array<const std::vector<std::string>*, kMaxKeyLevels>& texts)
-      : family_(family) {
-    // The texts in one block, each followed by room for a whole short copy:
-    // a text of up to kShort bytes is copied as kShort bytes (two moves, no
-    // call), the line then continues after its real end.
+  LineFormatter(const CounterFamily& family, const std::array<const std::vector<std::string>*, kMaxKeyLevels>& texts,
+                ReportFormat format)
+      : family_(family), json_(format == ReportFormat::kJsonLines), csv_(format == ReportFormat::kCsv) {
+    // The pieces in one block, each followed by room for a whole short
+    // copy: a piece of up to kShort bytes is copied as kShort bytes (two
+    // moves, no call), the line then continues after its real end.
     size_t longest = kShort;
     for (size_t level = 0; level < family_.level_count; ++level) {
       for (const std::string& text : *texts[level]) {
-        spans_[level].push_back({static_cast<uint32_t>(block_.size()), static_cast<uint32_t>(text.size())});
-        block_ += text;
+        const std::string piece = Piece(level, text);
+        spans_[level].push_back({static_cast<uint32_t>(block_.size()), static_cast<uint32_t>(piece.size())});
+        block_ += piece;
         block_.append(kShort, '\0');
-        longest = std::max(longest, text.size());
+        longest = std::max(longest, piece.size());
       }
     }
-    // Every level as long as the longest text, its comma, the count, the
-    // line end, and the overshoot of a short copy.
-    longest_line_ = kMaxKeyLevels * (longest + 1) + kNumberRoom + 1 + kShort;
+    // Every level as long as the longest piece, the count with what goes
+    // around it, the line end, and the overshoot of a short copy.
+    longest_line_ = kMaxKeyLevels * longest + kCountRoom + kShort;
   }
 
   // `key` holds ranks, and the value itself for a period.
@@ -148,24 +153,43 @@ class LineFormatter {
     for (size_t level = 0; level < family_.level_count; ++level) {
       const KeyKind kind = family_.levels[level];
       if (kind == KeyKind::kDay || kind == KeyKind::kHour) {
-        p = CopyPeriod(p, kind, key[level]);
+        p = CopyPeriod(p, level, key[level]);
       } else {
         p = CopyText(p, spans_[level][key[level]]);
       }
-      *p++ = ',';
+    }
+    if (json_) {
+      std::memcpy(p, kJsonCount.data(), kJsonCount.size());
+      p += kJsonCount.size();
     }
     p = std::to_chars(p, p + kNumberRoom, count).ptr;
+    if (json_) *p++ = '}';
     *p++ = '\n';
     out.Commit(p);
   }
 
  private:
   static constexpr size_t kNumberRoom = 24;  // any 64-bit number in decimal
+  static constexpr std::string_view kJsonCount = ",\"count\":";
+  static constexpr size_t kCountRoom = kJsonCount.size() + kNumberRoom + 2;
   static constexpr size_t kShort = 32;
   struct Span {
     uint32_t offset;
     uint32_t length;
   };
+
+  // A level's value with what the format puts around it. Event types and
+  // IDs are numbers; the other levels are text.
+  std::string Piece(size_t level, const std::string& text) const {
+    const KeyKind kind = family_.levels[level];
+    const bool number = kind == KeyKind::kEventType || kind == KeyKind::kEventId;
+    if (!json_) return (csv_ && !number ? CsvField(text) : text) + ',';
+    std::string piece = level == 0 ? "{\"" : ",\"";
+    piece += FieldName(kind);
+    piece += "\":";
+    piece += number ? text : JsonString(text);
+    return piece;
+  }
 
   char* CopyText(char* p, Span span) const {
     const char* text = block_.data() + span.offset;
@@ -177,26 +201,29 @@ class LineFormatter {
     return p + span.length;
   }
 
-  // The period is the outermost level, so its text changes only between
-  // runs of lines and is formatted once per run.
-  char* CopyPeriod(char* p, KeyKind kind, uint32_t value) {
-    if (period_.length == 0 || value != period_key_) {
-      const std::string text = kind == KeyKind::kDay ? FormatDay(value) : FormatHour(value);
+  // The period is the outermost level, so its piece changes only between
+  // runs of lines and is laid out once per run.
+  char* CopyPeriod(char* p, size_t level, uint32_t value) {
+    if (period_length_ == 0 || value != period_key_) {
+      const KeyKind kind = family_.levels[level];
+      const std::string piece = Piece(level, kind == KeyKind::kDay ? FormatDay(value) : FormatHour(value));
       period_key_ = value;
-      period_.length = static_cast<uint32_t>(std::min(text.size(), kShort));
-      std::memcpy(period_text_, text.data(), period_.length);
+      period_length_ = std::min(piece.size(), kShort);
+      std::memcpy(period_piece_, piece.data(), period_length_);
     }
-    std::memcpy(p, period_text_, kShort);
-    return p + period_.length;
+    std::memcpy(p, period_piece_, kShort);
+    return p + period_length_;
   }
 
   const CounterFamily& family_;
+  bool json_;
+  bool csv_;
   std::string block_;
   std::array<std::vector<Span>, kMaxKeyLevels> spans_;
   size_t longest_line_ = 0;
   uint32_t period_key_ = 0;
-  Span period_{0, 0};
-  char period_text_[kShort] = {};
+  size_t period_length_ = 0;
+  char period_piece_[kShort] = {};
 };
 
 // A batch is started once it holds this many rows; lower figures cost more
@@ -211,7 +238,8 @@ void GroupReport::FormatBatch(const Order& order,
   const std::vector<PartitionRef>& partitions = partitions_;
   std::array<const std::vector<std::string>*, kMaxKeyLevels> texts;
   for (size_t level = 0; level < kMaxKeyLevels; ++level) texts[level] = &dictionaries[level].texts;
-  LineFormatter lines(family_, texts);
+  LineFormatter lines(family_, texts, format_);
+  const bool gathers = format_ == ReportFormat::kHtml;
   SlotList rows;
   SlotList scratch;
   PackedRows packed;
@@ -226,7 +254,11 @@ void GroupReport::FormatBatch(const Order& order,
     // type level, and may have several within one partition: their counts
     // are summed.
     const auto emit = [&](const KeyRest& rest, uint64_t count) {
-      lines.Append(batch.text, KeyPath{lead, rest[0], rest[1], rest[2]}, count);
+      if (gathers) {
+        batch.rows.emplace_back(KeyPath{lead, rest[0], rest[1], rest[2]}, count);
+      } else {
+        lines.Append(batch.text, KeyPath{lead, rest[0], rest[1], rest[2]}, count);
+      }
       batch.total += count;
     };
     const auto release = [&](size_t partition) { partitions[partition].Release(); };
@@ -270,7 +302,7 @@ std::vector<GroupReport::Batch> GroupReport::PlanBatches(
   size_t rows = 0;
   for (size_t i = 0; i < order.size(); ++i) {
     if (batches.empty() || (rows >= kBatchRows && order[i].first != order[i - 1].first)) {
-      batches.push_back(Batch{i, i, {}, 0});
+      batches.push_back(Batch{i, i, {}, 0, {}});
       rows = 0;
     }
     batches.back().last = i + 1;
@@ -302,17 +334,32 @@ uint64_t GroupReport::Write() {
       packing_ == Packing::kNever ? std::nullopt : PackingFor(family_, dictionaries);
   std::vector<Batch> batches = PlanBatches(order);
   uint64_t total = 0;
-  const auto write = [&total](Batch& batch) {
-    batch.text.ForEachChunk([](std::string_view text) { Out() << text; });
+  std::optional<SummaryBuilder> gathered;
+  if (format_ == ReportFormat::kHtml) gathered.emplace(family_, dictionaries);
+  if (format_ == ReportFormat::kCsv) WriteCsvHeader();
+  const auto write = [&](Batch& batch) {
+    batch.text.ForEachChunk([](std::string_view text) { ReportOut() << text; });
+    if (gathered) gathered->Add(batch.rows);
     total += batch.total;
     batch.text.Release();
+    std::vector<std::pair<KeyPath, uint64_t>>().swap(batch.rows);
   };
   OrderedWork formatting(batches.size(), threads_ + size_t{1},
                          [&](size_t i) { FormatBatch(order, dictionaries, packing, batches[i]); });
   // One batch is formatted where it is written, without helpers.
   if (batches.size() > 1) formatting.Start(threads_);
   formatting.UseInOrder([&](size_t i) { write(batches[i]); });
+  if (gathered && summary_ != nullptr) gathered->Fill(*summary_);
   return total;
+}
+
+void GroupReport::WriteCsvHeader() const {
+  std::string header;
+  for (size_t level = 0; level < family_.level_count; ++level) {
+    header += FieldName(family_.levels[level]);
+    header += ',';
+  }
+  ReportOut() << header << "count\n";
 }
 
 }  // namespace tallymere

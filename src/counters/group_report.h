@@ -19,6 +19,8 @@
 #include "counters/count_table.h"
 #include "counters/counter_family.h"
 #include "counters/packed_rows.h"
+#include "counters/report_format.h"
+#include "counters/report_summary.h"
 
 namespace tallymere {
 
@@ -67,8 +69,15 @@ class GroupReport {
               Packing packing = Packing::kWhenRanksFit)
       : family_(family), pools_(pools), tables_(std::move(tables)), threads_(threads), packing_(packing) {}
 
-  // Writes every line to standard output; returns the sum of the counts
-  // written.
+  // The form of the report (the plain one unless set). An HTML report
+  // writes nothing: its counts are gathered into `summary`, for the page.
+  void SetFormat(ReportFormat format, ReportSummary* summary = nullptr) {
+    format_ = format;
+    summary_ = summary;
+  }
+
+  // Writes every line to the report's stream; returns the sum of the
+  // counts written.
   uint64_t Write();
 
   // How the report orders and prints one key level: each id's rank in the
@@ -129,11 +138,13 @@ class GroupReport {
     size_t last = 0;
     TextBlock text;
     uint64_t total = 0;
+    std::vector<std::pair<KeyPath, uint64_t>> rows;  // an HTML report's, for its summary
   };
   using Order = std::vector<std::pair<uint32_t, uint32_t>>;  // (first level in report order, index in partitions_)
   void FormatBatch(const Order& order, const Dictionaries& dictionaries, const std::optional<KeyPacking>& packing,
                    Batch& batch);
   std::vector<Batch> PlanBatches(const Order& order) const;
+  void WriteCsvHeader() const;
 
   const CounterFamily& family_;
   const KeyPools& pools_;
@@ -141,6 +152,8 @@ class GroupReport {
   std::vector<PartitionRef> partitions_;  // of every table
   unsigned threads_;
   Packing packing_;
+  ReportFormat format_ = ReportFormat::kText;
+  ReportSummary* summary_ = nullptr;
 };
 
 }  // namespace tallymere

@@ -3,6 +3,7 @@
 #include "counters/counter_classes.h"
 #include "parts/rep_events_buffer.h"
 #include "parts/rep_part.h"
+#include "platform/output.h"
 
 namespace tallymere {
 
@@ -54,6 +55,21 @@ constexpr Factory kFastCounters[13] = {
     Make<HourComputerCategoryEventTypeCountFast>};
 
 }  // namespace
+
+void EventCount::Report() {
+  switch (report_format) {
+    case ReportFormat::kText: break;
+    case ReportFormat::kCsv: ReportOut() << "count\n" << m_prop_total << "\n"; break;
+    case ReportFormat::kJsonLines: ReportOut() << "{\"count\":" << m_prop_total << "}\n"; break;
+    case ReportFormat::kHtml:
+      if (summary != nullptr) {
+        summary->fields.clear();
+        summary->mode_name = "Events announced by the footers (\"EventsCount\")";
+        summary->events = m_prop_total;
+      }
+      break;
+  }
+}
 
 std::unique_ptr<RepCounters> CreateCounter(int mode) {
   if (mode == -1) return std::make_unique<EventCount>();

@@ -13,6 +13,8 @@
 #include <cstdint>
 #include <memory>
 
+#include "counters/report_format.h"
+#include "counters/report_summary.h"
 #include "parts/buffer_ids.h"
 #include "window/time_filter.h"
 
@@ -85,6 +87,10 @@ class RepCounters {
   // Threads that may work beside the main one: reading and counting ahead,
   // and sorting and formatting the report. 0 keeps everything on one thread.
   unsigned worker_threads = 0;
+  // The form of the report; an HTML report writes nothing itself, but
+  // gathers its counts into `summary` for the page.
+  ReportFormat report_format = ReportFormat::kText;
+  ReportSummary* summary = nullptr;
 
   bool failed() const { return type_code == kFailedType; }
   // The sticky mark of a file that failed to parse: nothing more is counted.
@@ -94,10 +100,13 @@ class RepCounters {
   std::unique_ptr<PartTally> own_tally_;  // CountPart's, made on first use
 };
 
-// Mode -1: sums the footers' "EventsCount" and prints nothing.
+// Mode -1: sums the footers' "EventsCount". Its plain report is empty (-v
+// prints the total); in the formats a program reads, the total is the one
+// row, under the field name "count".
 class EventCount final : public RepCounters {
  public:
   EventCount() { type_code = kEventCountType; }
+  void Report() override;
 };
 
 // The counter of a -m mode, or null for a mode outside the table.

@@ -37,6 +37,7 @@ int OptionScanner::Next() {
       ++optind_;
       return kOptionsEnd;
     }
+    if (argument[1] == '-') return NextLong(argument);
   }
   const char* argument = argv_[optind_];
   const char letter = argument[position_];
@@ -64,6 +65,26 @@ int OptionScanner::Next() {
   }
   position_ = 1;
   return letter;
+}
+
+int OptionScanner::NextLong(const char* argument) {
+  const std::string_view text(argument + 2);
+  const size_t equals = text.find('=');
+  long_name_ = std::string(text.substr(0, equals));
+  ++optind_;
+  int option = kUnknownLongOption;
+  if (long_name_ == "help") option = 'h';
+  if (long_name_ == "format") option = kFormatOption;
+  if (long_name_ == "output") option = 'o';
+  if (option == kUnknownLongOption || option == 'h') return option;
+  if (equals != std::string_view::npos) {
+    optarg_ = argument + 2 + equals + 1;
+  } else if (optind_ < argc_) {
+    optarg_ = argv_[optind_++];
+  } else {
+    return kLongValueMissing;
+  }
+  return option;
 }
 
 int32_t AtoiLike(const char* text) {

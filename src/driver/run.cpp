@@ -8,6 +8,8 @@
 #include <thread>
 
 #include "buffers/block_pool.h"
+#include "counters/count_keys.h"
+#include "counters/html_page.h"
 #include "counters/rep_counters.h"
 #include "driver/options.h"
 #include "platform/output.h"
@@ -29,6 +31,9 @@ struct Options {
   const char* from_text = "";
   const char* to_text = "";
   bool verbose = false;
+  int32_t mode = 0;
+  std::optional<ReportFormat> format;  // given with --format
+  std::string path;                    // the repository path
 };
 
 // The next filter state after one of -d, -r, -f, -t, or the refusal message.
@@ -75,6 +80,7 @@ std::optional<RunOutcome> ScanOptions(OptionScanner& scanner, const char* argv0,
       case 'h': return Refuse(argv0, kExitOk);
       case 'm': {
         const int32_t mode = AtoiLike(scanner.optarg());
+        options.mode = mode;
         options.counter = CreateCounter(mode);
         if (!options.counter) {
           Err() << "Unknown mode : " << mode << "\n";
@@ -92,10 +98,73 @@ std::optional<RunOutcome> ScanOptions(OptionScanner& scanner, const char* argv0,
         if (c == 't') options.to_text = scanner.optarg();
         break;
       }
+      case kFormatOption: {
+        options.format = ReportFormatNamed(scanner.optarg());
+        if (!options.format) {
+          Err() << "Unknown format : " << scanner.optarg() << " (csv, jsonl or html)\n";
+          return Refuse(argv0);
+        }
+        break;
+      }
+      case kUnknownLongOption:
+        Err() << "Unknown option : --" << scanner.long_name() << "\n";
+        return Refuse(argv0);
+      case kLongValueMissing:
+        Err() << "Value missing for --" << scanner.long_name() << "\n";
+        return Refuse(argv0);
       default: break;  // the scanner has written its message
     }
   }
   return std::nullopt;
+}
+
+// Reads the command line into `options`: the counter, its time window and
+// the repository path. A refusal outcome, or nothing to go on.
+std::optional<RunOutcome> ReadCommandLine(int argc, const char* const* argv, Options& options) {
+  const char* argv0 = argv[0];
+  if (argc < 4) return Refuse(argv0, AsksForHelp(argc, argv) ? kExitOk : kExitRefused);
+  OptionScanner scanner(argc, argv);
+  if (auto refused = ScanOptions(scanner, argv0, options)) return refused;
+  if (!options.counter) return Refuse(argv0);
+  RepCounters& counter = *options.counter;
+  if (options.filter != kNoFilter) {
+    const auto bad_text = SetTimeFilter(counter.time_filter, options.filter, options.filter_count,
+                                        options.from_text, options.to_text, platform::CurrentTimeSeconds());
+    if (bad_text) {
+      Err() << "Wrong time : " << *bad_text << "\n";
+      return Refuse(argv0);
+    }
+  }
+  // An empty path (a shell variable that was never set) would name the
+  // current folder: it is refused like a missing one.
+  if (scanner.optind() >= argc || *argv[scanner.optind()] == '\0') return Refuse(argv0);
+  options.path = argv[scanner.optind()];
+  return std::nullopt;
+}
+
+// The time window in words, for the page.
+std::string WindowInWords(const TimeFilter& window) {
+  if (!window.enabled) return {};
+  std::string words;
+  if (window.from != 0) words = "from " + FormatSecond(window.from);
+  if (window.to != 0xFFFFFFFF) words += (words.empty() ? "up to " : " up to ") + FormatSecond(window.to);
+  return (words.empty() ? std::string("every event") : words) + " UTC";
+}
+
+// The page of an HTML report: the counts the counter gathered, and what
+// the run was.
+void WriteHtmlReport(ReportSummary& summary, const Options& options, const RunState& run,
+                     std::chrono::steady_clock::time_point started) {
+  const RepCounters& counter = *options.counter;
+  summary.repository = options.path;
+  summary.mode = options.mode;
+  summary.window = WindowInWords(counter.time_filter);
+  summary.files = run.files;
+  summary.diagnostics = run.diagnostic_lines;
+  summary.elapsed_seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  std::string page;
+  WriteHtmlPage(summary, page);
+  ReportOut() << page;
 }
 
 // Without a time window every event the footers announce must have been
@@ -105,6 +174,7 @@ void CheckTotals(const RepCounters& counter, RunState& run) {
   Err() << "counter->m_total != counter->m_prop_total : " << counter.m_total << " != "
         << counter.m_prop_total << "\n";
   run.incomplete = true;
+  ++run.diagnostic_lines;
 }
 
 // For the benchmark: with TALLYMERE_STATS set, the processor time of the
@@ -146,27 +216,18 @@ unsigned DefaultWorkerThreads() {
 RunOutcome Run(int argc, const char* const* argv) {
   PrintBanner();
   const char* argv0 = argv[0];
-  if (argc < 4) return Refuse(argv0, AsksForHelp(argc, argv) ? kExitOk : kExitRefused);
-
-  OptionScanner scanner(argc, argv);
   Options options;
-  if (auto refused = ScanOptions(scanner, argv0, options)) return *refused;
-  if (!options.counter) return Refuse(argv0);
+  if (auto refused = ReadCommandLine(argc, argv, options)) return *refused;
   RepCounters& counter = *options.counter;
   counter.worker_threads = DefaultWorkerThreads();
-  if (options.filter != kNoFilter) {
-    const auto bad_text = SetTimeFilter(counter.time_filter, options.filter, options.filter_count,
-                                        options.from_text, options.to_text,
-                                        platform::CurrentTimeSeconds());
-    if (bad_text) {
-      Err() << "Wrong time : " << *bad_text << "\n";
-      return Refuse(argv0);
-    }
+  ReportSummary summary;
+  if (options.format) {
+    // A report a program reads stays alone on its stream.
+    SendDiagnosticsToStandardError();
+    counter.report_format = *options.format;
+    counter.summary = &summary;
   }
-  // An empty path (a shell variable that was never set) would name the
-  // current folder: it is refused like a missing one.
-  if (scanner.optind() >= argc || *argv[scanner.optind()] == '\0') return Refuse(argv0);
-  const std::string path_argument = argv[scanner.optind()];
+  const std::string& path_argument = options.path;
 
   VisitedEntries visited;
   RunState run;
@@ -195,6 +256,7 @@ RunOutcome Run(int argc, const char* const* argv) {
   if (options.verbose) Out() << path_argument << "\n\n";
   counter.Report();
   CheckTotals(counter, run);
+  if (options.format == ReportFormat::kHtml) WriteHtmlReport(summary, options, run, started);
   if (options.verbose) {
     if (counter.type_code == kEventCountType) Out() << "\ntotal (property): " << counter.m_prop_total;
     else Out() << "\ntotal : " << counter.m_total;

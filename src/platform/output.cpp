@@ -20,6 +20,8 @@ std::string* g_capture_err = nullptr;
 thread_local OutputRecording* t_recording = nullptr;
 // Decided once at start-up; read by every thread that writes.
 std::atomic<bool> g_out_terminal{false};
+// Out() writes to standard error, the report alone to standard output.
+std::atomic<bool> g_diagnostics_to_err{false};
 std::atomic<bool> g_err_terminal{false};
 
 // What the interrupt action knows of the status line. It may take no lock,
@@ -152,7 +154,27 @@ void SetTerminalOutputForTesting(bool out, bool err) {
 
 std::string RepositoryUtf8ForOut(std::u16string_view text) { return OutIsTerminal() ? Escaped(text) : ToUtf8(text); }
 
-bool TextOut::ToTerminal() const { return is_err_ ? ErrIsTerminal() : OutIsTerminal(); }
+bool TextOut::WritesToErr() const { return is_err_ || (!is_report_ && g_diagnostics_to_err.load()); }
+
+bool TextOut::ToTerminal() const {
+  if (is_report_) return ReportIsTerminal();
+  return WritesToErr() ? ErrIsTerminal() : OutIsTerminal();
+}
+
+uint64_t LineCount(std::string_view text) { return static_cast<uint64_t>(std::count(text.begin(), text.end(), '\n')); }
+
+void SendDiagnosticsToStandardError() {
+  Out().Flush();
+  g_diagnostics_to_err.store(true);
+}
+
+bool ReportIsTerminal() { return OutIsTerminal(); }
+
+TextOut& ReportOut() {
+  if (!g_diagnostics_to_err.load()) return Out();
+  static TextOut report(false, nullptr, /*is_report=*/true);
+  return report;
+}
 
 TextOut& Out() {
   if (t_recording != nullptr) return t_recording->out_;
@@ -209,7 +231,10 @@ ScopedOutputRecording::~ScopedOutputRecording() {
   t_recording = previous_;
 }
 
-void FlushOutput() { Out().Flush(); }
+void FlushOutput() {
+  Out().Flush();
+  ReportOut().Flush();
+}
 
 void TextOut::Flush() {
   if (buffer_.empty()) return;
@@ -220,21 +245,27 @@ void TextOut::Flush() {
 void TextOut::Emit(std::string_view text) {
   StatusLine& line = TheStatusLine();
   std::unique_lock<std::recursive_mutex> lock(line.mutex, std::defer_lock);
-  if (recording_ == nullptr && line.used && (is_err_ || line.out_shares)) {
+  if (recording_ == nullptr && line.used && (WritesToErr() || line.out_shares)) {
     lock.lock();
     line.Clear();
   }
   if (recording_ != nullptr) {
     recording_->Append(is_err_, std::string(text));
-  } else if (std::string* capture = is_err_ ? g_capture_err : g_capture_out) {
+  } else if (std::string* capture = WritesToErr() ? g_capture_err : g_capture_out) {
     capture->append(text);
-  } else if (is_err_) {
+  } else {
+    EmitToStream(text);
+  }
+}
+
+void TextOut::EmitToStream(std::string_view text) {
+  if (WritesToErr()) {
     std::string lost;  // diagnostics that cannot be shown have no one to tell
     platform::WriteRaw(platform::Stream::kErr, text, lost);
-  } else {
-    std::string error_text;
-    if (!platform::WriteRaw(platform::Stream::kOut, text, error_text)) StopReportUnwritable(error_text);
+    return;
   }
+  std::string error_text;
+  if (!platform::WriteRaw(platform::Stream::kOut, text, error_text)) StopReportUnwritable(error_text);
 }
 
 // A report that could not be written whole is never a success, and going on
@@ -263,11 +294,11 @@ void StopOutOfMemory() {
 }
 
 void TextOut::AfterWrite() {
-  if (is_err_) {
+  if (WritesToErr()) {
     // What was written to standard output before comes first.
     if (recording_ != nullptr) {
       recording_->out_.Flush();
-    } else {
+    } else if (this != &Out()) {
       Out().Flush();
     }
     Flush();
@@ -278,7 +309,7 @@ void TextOut::AfterWrite() {
 
 TextOut& TextOut::operator<<(std::string_view text) {
   // Large blocks of report text are written as they are, not copied first.
-  if (!is_err_ && text.size() >= kFlushThreshold) {
+  if (!WritesToErr() && text.size() >= kFlushThreshold) {
     Flush();
     Emit(text);
     return *this;

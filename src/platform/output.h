@@ -57,13 +57,20 @@ class TextOut {
  private:
   friend TextOut& Out();
   friend TextOut& Err();
+  friend TextOut& ReportOut();
   friend class OutputRecording;
-  TextOut(bool is_err, class OutputRecording* recording) : is_err_(is_err), recording_(recording) {}
+  TextOut(bool is_err, class OutputRecording* recording, bool is_report = false)
+      : is_err_(is_err), is_report_(is_report), recording_(recording) {}
   void AfterWrite();
   void Emit(std::string_view text);  // to the stream, capture or recording
+  void EmitToStream(std::string_view text);
+  // Whether the text ends on standard error: Err(), or Out() when the
+  // diagnostics were sent there.
+  bool WritesToErr() const;
 
   std::string buffer_;
   bool is_err_;
+  bool is_report_;
   class OutputRecording* recording_;  // set for the streams of a recording
 };
 
@@ -101,6 +108,9 @@ class OutputRecording {
   std::vector<std::pair<bool, std::string>> segments_;  // (is standard error, text)
 };
 
+// The line ends in a text.
+uint64_t LineCount(std::string_view text);
+
 // A recording that can be moved, and costs nothing until something is
 // written to it: most steps report nothing.
 class Notes {
@@ -108,6 +118,8 @@ class Notes {
   TextOut& out() { return Recording().out(); }
   TextOut& err() { return Recording().err(); }
   bool empty() const { return !recording_ || recording_->empty(); }
+  // The lines the notes hold.
+  uint64_t Lines() { return recording_ ? LineCount(recording_->Text()) : 0; }
   // Writes the notes to the calling thread's streams and empties them.
   void Write() {
     if (recording_) recording_->Replay();
@@ -144,9 +156,22 @@ class ScopedOutputRecording {
   OutputRecording* previous_;
 };
 
-// Standard output (buffered) and standard error (written at once).
+// Standard output (buffered) and standard error (written at once). Out()
+// carries the diagnostics about the repository, the verbose lines and the
+// usage; unless the report is sent elsewhere, the report too.
 TextOut& Out();
 TextOut& Err();
+// The report's own stream: Out() itself for the plain report on standard
+// output, so the two keep their order; standard output apart from Out()
+// once the diagnostics are sent to standard error.
+TextOut& ReportOut();
+
+// For a report that a program reads (CSV, JSON Lines, a page): what Out()
+// carries goes to standard error from now on, so standard output holds
+// nothing but the report. Call before any thread writes.
+void SendDiagnosticsToStandardError();
+// Whether the report's stream is a terminal (its names are then escaped).
+bool ReportIsTerminal();
 
 // Finds whether standard output and standard error are terminals; call
 // once at start-up, before any thread is started. Until then neither is
@@ -162,7 +187,7 @@ void SetTerminalOutputForTesting(bool out, bool err);
 // is a terminal.
 std::string RepositoryUtf8ForOut(std::u16string_view text);
 
-// Flushes standard output; call before the process ends.
+// Flushes standard output and the report; call before the process ends.
 void FlushOutput();
 
 // The exit status of a run that stopped before its report was complete.

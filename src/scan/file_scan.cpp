@@ -45,7 +45,10 @@ void Transcript::Apply(RepCounters& counter, RunState& run, CountsSink& sink) {
     // Whatever the file made the program say is about damaged or
     // inconsistent content: a sound repository's run prints nothing but
     // the report, and anything else must show in the exit status.
-    if (!step.notes.empty()) run.incomplete = true;
+    if (!step.notes.empty()) {
+      run.incomplete = true;
+      run.diagnostic_lines += step.notes.Lines();
+    }
     step.notes.Write();
     if (!step.counts) continue;
     counter.Accept(*step.counts);
@@ -378,15 +381,18 @@ void FileScan::CountFooter(ImageScan& scan, const RepFooter& footer) {
 void FileScan::Apply() {
   RepCounters& counter = *settings_.counter;
   if (input_ != nullptr) {
+    ++settings_.run->files;
     if (input_->read_failed()) {
       // Everything read of the file may belong to another version of it:
       // it is reported as unread, and nothing of it counts.
       input_->ReportReadFailure();
+      settings_.run->diagnostic_lines += input_->notes().Lines();
       input_->notes().Write();
       settings_.run->incomplete = true;
       if (settings_.progress != nullptr) settings_.progress->AddFileDone(0);
       return;
     }
+    settings_.run->diagnostic_lines += input_->notes().Lines();
     input_->notes().Write();
     if (!input_->loaded()) settings_.run->incomplete = true;
   }

@@ -4,6 +4,8 @@
 // driver's totals check, and it decides the exit status.
 #pragma once
 
+#include <cstdint>
+
 namespace tallymere {
 
 struct RunState {
@@ -13,6 +15,10 @@ struct RunState {
   // listed): the report may be incomplete, and the program ends with
   // status 2.
   bool incomplete = false;
+  // Repository files taken in, and the lines printed about damaged or
+  // inconsistent content (the HTML page says both).
+  uint64_t files = 0;
+  uint64_t diagnostic_lines = 0;
 };
 
 }  // namespace tallymere

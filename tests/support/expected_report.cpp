@@ -90,8 +90,8 @@ std::string FieldText(Level level, const Field& field) {
 
 }  // namespace
 
-std::string ExpectedReport(int mode, const std::vector<repwriter::ExpectedEvent>& events,
-                           const Window& window) {
+std::vector<ExpectedRow> ExpectedRows(int mode, const std::vector<repwriter::ExpectedEvent>& events,
+                                      const Window& window) {
   const std::vector<Level>& levels = kModeLevels.at(static_cast<size_t>(mode % 20));
   std::map<std::vector<Field>, uint64_t> counts;
   for (const auto& e : events) {
@@ -100,10 +100,21 @@ std::string ExpectedReport(int mode, const std::vector<repwriter::ExpectedEvent>
     for (Level level : levels) key.push_back(KeyOf(level, e));
     ++counts[key];
   }
-  std::string report;
+  std::vector<ExpectedRow> rows;
   for (const auto& [key, count] : counts) {
-    for (size_t i = 0; i < key.size(); ++i) report += FieldText(levels[i], key[i]) + ",";
-    report += std::to_string(count) + "\n";
+    ExpectedRow& row = rows.emplace_back();
+    for (size_t i = 0; i < key.size(); ++i) row.fields.push_back(FieldText(levels[i], key[i]));
+    row.count = count;
+  }
+  return rows;
+}
+
+std::string ExpectedReport(int mode, const std::vector<repwriter::ExpectedEvent>& events,
+                           const Window& window) {
+  std::string report;
+  for (const ExpectedRow& row : ExpectedRows(mode, events, window)) {
+    for (const std::string& field : row.fields) report += field + ",";
+    report += std::to_string(row.count) + "\n";
   }
   return report;
 }

@@ -21,6 +21,16 @@ struct Window {
 std::string ExpectedReport(int mode, const std::vector<repwriter::ExpectedEvent>& events,
                            const Window& window = {});
 
+// The same report as rows: each field's text as the report prints it, then
+// the count.
+struct ExpectedRow {
+  std::vector<std::string> fields;
+  uint64_t count = 0;
+  bool operator==(const ExpectedRow&) const = default;
+};
+std::vector<ExpectedRow> ExpectedRows(int mode, const std::vector<repwriter::ExpectedEvent>& events,
+                                      const Window& window = {});
+
 // YYYYMMDDHHmmss of a UTC time, as the -f and -t options take it.
 std::string TimeText(uint32_t seconds);
 
