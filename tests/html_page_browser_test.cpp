@@ -18,6 +18,8 @@
 
 #include "buffers/byte_reader.h"
 #include "counters/html_page.h"
+#include "platform/output.h"
+#include "repwriter/repository.h"
 #include "support/program_runner.h"
 #include "support/sample_summaries.h"
 
@@ -249,6 +251,40 @@ TEST_F(HtmlPageInBrowser, PagesWithoutPeriodsOrRowsAreDrawnToo) {
   const std::string empty = Dom(WritePage("empty.html", EmptySummary(-1)));
   ExpectDrawnWithoutErrors(empty);
   EXPECT_TRUE(Holds(empty, "This mode prints no rows"));
+}
+
+// The page of a real run, through the program: a repository whose
+// computer, category and log names are the hostile ones, in mode 9 (day,
+// computer, category), gives a page that is drawn without error, every name
+// a table cell's text.
+TEST_F(HtmlPageInBrowser, AProgramsPageOfAHostileRepositoryIsDrawnWithTheNamesAsText) {
+  const std::vector<std::string> names = HostileNames();
+  repwriter::FooterDescription footer;
+  footer.log = ToUtf16(names[0]);
+  repwriter::PartDescription part{.index = 1};
+  for (uint32_t i = 0; i < 40; ++i) {
+    part.events.push_back({.computer = ToUtf16(names[i % names.size()]), .category = ToUtf16(names[(i + 1) % names.size()]),
+                           .event_type = 4, .event_id = 4624, .time = 1520380800 + i * 20000});
+  }
+  footer.parts.push_back(std::move(part));
+  const std::filesystem::path repository = folder_.path() / "repo";
+  repwriter::WriteRepository(repository, {{.image = {.footers = {std::move(footer)}}}});
+  const ProgramResult result = RunProgramRaw({"-m", "9", "--format", "html", repository.string()});
+  ASSERT_EQ(result.status, 0) << result.err;
+  const std::string page = folder_.AddFile("run.html", result.out).string();
+  const std::string dom = Dom(page);
+  ASSERT_FALSE(dom.empty()) << last_log_;
+  ExpectDrawnWithoutErrors(dom);
+  EXPECT_FALSE(Holds(RootTag(dom), "data-pwned")) << RootTag(dom);
+  EXPECT_EQ(Occurrences(dom, "<img"), 0u);
+  // Computer names are upper-cased by the report (a-z only); categories are
+  // as written.
+  for (const std::string& name : names) {
+    std::string upper = name;
+    for (char& c : upper) c = c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+    EXPECT_TRUE(Holds(dom, "<td>" + SerializedText(name) + "</td>")) << name;
+    EXPECT_TRUE(Holds(dom, "<td>" + SerializedText(upper) + "</td>")) << upper;
+  }
 }
 
 }  // namespace
