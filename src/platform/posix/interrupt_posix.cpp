@@ -6,19 +6,20 @@
 #include <cerrno>
 
 #include "platform/interrupt.h"
+#include "platform/interrupt_actions.h"
 
 namespace tallymere::platform {
 
 namespace {
 
-std::atomic<InterruptAction> g_action{nullptr};
 std::atomic<bool> g_installed{false};
+std::atomic<bool> g_install_refused{false};
 
-// The action, then the signal again at its default: the program ends by
+// The actions, then the signal again at its default: the program ends by
 // it, with the status the shell and any parent have always seen.
 extern "C" void OnStopSignal(int signal_number) {
   const int saved_errno = errno;
-  if (InterruptAction action = g_action.load()) action();
+  RunInterruptActions();
   // SA_RESETHAND has put the default back; the signal stays blocked until
   // this handler returns, and then ends the process.
   raise(signal_number);
@@ -43,11 +44,14 @@ bool Install(int signal_number) {
 }  // namespace
 
 bool RunOnInterrupt(InterruptAction action) {
-  if (g_installed.exchange(true)) return true;
-  g_action.store(action);
-  const bool interrupt = Install(SIGINT);
-  const bool terminate = Install(SIGTERM);
-  return interrupt && terminate;
+  // Added before the handlers exist, so that they never run without it.
+  const bool added = AddInterruptAction(action);
+  if (!g_installed.exchange(true)) {
+    const bool interrupt = Install(SIGINT);
+    const bool terminate = Install(SIGTERM);
+    g_install_refused.store(!(interrupt && terminate));
+  }
+  return added && !g_install_refused.load();
 }
 
 void WriteErrOnInterrupt(const char* bytes, size_t length) {

@@ -1,28 +1,30 @@
 #include <atomic>
 
 #include "platform/interrupt.h"
+#include "platform/interrupt_actions.h"
 #include "platform/win32/win32_support.h"
 
 namespace tallymere::platform {
 
 namespace {
 
-std::atomic<InterruptAction> g_action{nullptr};
 std::atomic<bool> g_installed{false};
+std::atomic<bool> g_install_refused{false};
 
 // Runs on a thread the system starts for the event. FALSE passes the event
 // on to the default handler, which ends the process as before.
 BOOL WINAPI OnConsoleControl(DWORD /*event*/) {
-  if (InterruptAction action = g_action.load()) action();
+  RunInterruptActions();
   return FALSE;
 }
 
 }  // namespace
 
 bool RunOnInterrupt(InterruptAction action) {
-  if (g_installed.exchange(true)) return true;
-  g_action.store(action);
-  return SetConsoleCtrlHandler(OnConsoleControl, TRUE) != 0;
+  // Added before the handler exists, so that it never runs without it.
+  const bool added = AddInterruptAction(action);
+  if (!g_installed.exchange(true)) g_install_refused.store(SetConsoleCtrlHandler(OnConsoleControl, TRUE) == 0);
+  return added && !g_install_refused.load();
 }
 
 void WriteErrOnInterrupt(const char* bytes, size_t length) {
