@@ -394,6 +394,19 @@ TEST(ReplacingFile, AFolderWithoutWritePermissionFailsCreate) {
   chmod(locked.c_str(), 0755);
 }
 
+// Runs `body` in a child process, and the wait status it ended with.
+template <class Body>
+int StatusOfChild(Body body) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    body();
+    _exit(0);
+  }
+  int status = 0;
+  if (pid < 0 || waitpid(pid, &status, 0) != pid) return -1;
+  return status;
+}
+
 // A child that writes a report slowly through a ReplacingFile and a way
 // to stop it mid-way, once its temporary file holds some of the report.
 class StoppedWriter : public ::testing::Test {
@@ -458,6 +471,25 @@ TEST_F(StoppedWriter, SigkillLeavesTheOldContentAndARecognisableTemporaryFile) {
   const std::vector<std::string> left = TemporaryFilesIn(folder_.path());
   ASSERT_EQ(left.size(), 1u);
   EXPECT_TRUE(left[0].starts_with(".report.csv.tmp-")) << left[0];
+}
+
+TEST_F(StoppedWriter, TheFatalStopsRemoveTheTemporaryFile) {
+  const auto stopped_while_writing = [&](void (*stop)()) {
+    return StatusOfChild([&] {
+      const int null = open("/dev/null", O_WRONLY);  // the stop's message is tested elsewhere
+      if (null < 0 || dup2(null, STDERR_FILENO) < 0) _exit(3);
+      std::string error_text;
+      auto file = ReplacingFile::Create(ToUtf8(path_), error_text);
+      if (!file || !file->Write(Report(100000), error_text)) _exit(3);
+      stop();
+    });
+  };
+  for (void (*stop)() : {+[] { StopReportUnwritable("No space left on device"); }, +[] { StopOutOfMemory(); }}) {
+    const int status = stopped_while_writing(stop);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == kStatusFatal) << status;
+    EXPECT_EQ(ReadText(path_), "the old report\n");
+    EXPECT_TRUE(TemporaryFilesIn(folder_.path()).empty());
+  }
 }
 
 // The status line's blank and the removal both run on one interrupt.

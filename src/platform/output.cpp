@@ -9,6 +9,7 @@
 
 #include "platform/interrupt.h"
 #include "platform/platform.h"
+#include "platform/replacing_file.h"
 #include "platform/terminal_text.h"
 
 namespace tallymere {
@@ -271,6 +272,7 @@ void TextOut::EmitToStream(std::string_view text) {
 // A report that could not be written whole is never a success, and going on
 // would only fail again: the run stops at once.
 void StopReportUnwritable(const std::string& error_text) {
+  platform::RemoveUnfinishedFiles();  // an output file keeps its old content
   ClearStatusLine();
   const std::string message = "Can't write the report: " + error_text + "\n";
   std::string lost;
@@ -280,6 +282,7 @@ void StopReportUnwritable(const std::string& error_text) {
 
 void StopOutOfMemory() {
   static constexpr std::string_view kMessage = "Out of memory: the run was stopped before the report was complete\n";
+  platform::RemoveUnfinishedFiles();  // an output file keeps its old content
   try {
     // What is buffered goes out first, so the message follows the
     // diagnostics written before it.
