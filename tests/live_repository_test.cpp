@@ -380,6 +380,74 @@ TEST_F(LiveRepository, AFileWhoseSizesCannotBeMetFailsAloneInLittleMemory) {
   }
 }
 
+// -o FILE: the report takes FILE's place only once it is whole. A full
+// disk, a run out of memory or one stopped by SIGTERM leaves FILE as it was
+// and no temporary file beside it; standard output holds no report.
+TEST_F(LiveRepository, AnOutputFileIsReplacedOnlyByAWholeReport) {
+  const std::string out_folder = (folder_.path() / "reports").string();
+  fs::create_directories(out_folder);
+  const std::string report = out_folder + "/counts.csv";
+  const auto others_in_folder = [&] {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(out_folder)) {
+      if (entry.path().filename() != "counts.csv") names.push_back(entry.path().filename().string());
+    }
+    return names;
+  };
+  // A whole report replaces the old content; standard output holds the
+  // verbose lines alone.
+  std::ofstream(report) << "old content\n";
+  ProgramResult result = RunScript("\"$PROG\" -v -m 8 -o " + ShellQuoted(report) + " \"$REPO\" >\"$OUT\" 2>\"$ERR\"");
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_TRUE(ReadText(report) == baseline_["8"]);  // megabytes: no dump
+  EXPECT_EQ(result.out.find(baseline_["8"].substr(0, 40)), std::string::npos);
+  EXPECT_NE(result.out.find("\ntotal : 40000\n"), std::string::npos) << result.out;
+  EXPECT_TRUE(others_in_folder().empty());
+
+  // Stopped on the way, by running out of memory at some limit, or by
+  // SIGTERM: the old content stays, and no temporary file.
+  const auto check_stopped = [&](const ProgramResult& stopped, int status, const std::string& context) {
+    EXPECT_EQ(stopped.status, status) << context << stopped.err;
+    EXPECT_EQ(ReadText(report), "old content\n") << context;
+    EXPECT_TRUE(others_in_folder().empty()) << context << ": " << others_in_folder().front();
+  };
+  int stopped = 0;
+  for (int megabytes = 16; megabytes <= 64 && !BuiltWithSanitizers(); megabytes += 8) {
+    std::ofstream(report) << "old content\n";
+    result = RunScript("ulimit -v " + std::to_string(megabytes * 1024) + "; \"$PROG\" -m 8 -o " + ShellQuoted(report) +
+                       " \"$REPO\" >\"$OUT\" 2>\"$ERR\"");
+    if (result.status == 0) continue;
+    ++stopped;
+    check_stopped(result, 255, std::to_string(megabytes) + " MB");
+    EXPECT_NE(result.err.find("Out of memory: the run was stopped before the report was complete\n"),
+              std::string::npos);
+  }
+  EXPECT_TRUE(stopped > 0 || BuiltWithSanitizers());
+  std::ofstream(report) << "old content\n";
+  // The signal comes once the temporary file is there, while the run goes on.
+  result = RunScript("TALLYMERE_THREADS=0 \"$PROG\" -m 8 -o " + ShellQuoted(report) + " \"$REPO\" >\"$OUT\" 2>\"$ERR\" & p=$!; " +
+                     "while kill -0 $p 2>/dev/null && ! ls " + ShellQuoted(out_folder) + "/.counts.csv.tmp-* >/dev/null 2>&1; " +
+                     "do sleep 0.001; done; kill -TERM $p 2>/dev/null; wait $p");
+  if (result.status != 0) check_stopped(result, 128 + 15, "SIGTERM");  // 0: done before the signal
+  EXPECT_EQ(result.status, 128 + 15);
+
+  // A full file system: a small one of its own, as root.
+  const std::string small = (folder_.path() / "small").string();
+  fs::create_directories(small);
+  if (RunScript("mount -t tmpfs -o size=64k tmpfs " + ShellQuoted(small)).status != 0) {
+    GTEST_SKIP() << "no file system can be mounted here";
+  }
+  std::ofstream(small + "/counts.csv") << "old content\n";
+  result = RunScript("\"$PROG\" -m 8 -o " + ShellQuoted(small + "/counts.csv") + " \"$REPO\" >\"$OUT\" 2>\"$ERR\"");
+  const std::string left = ReadText(small + "/counts.csv");
+  const size_t entries = static_cast<size_t>(std::distance(fs::directory_iterator(small), fs::directory_iterator()));
+  RunScript("umount " + ShellQuoted(small));
+  EXPECT_EQ(result.status, 255);
+  EXPECT_EQ(result.err, kBanner + std::string("Can't write the report: No space left on device\n"));
+  EXPECT_EQ(left, "old content\n");
+  EXPECT_EQ(entries, 1u);
+}
+
 // Whatever the limit, a run ends with the whole report (status 0) or with
 // the memory message (status 255): never an abort, never a partial success.
 TEST_F(LiveRepository, RunningOutOfMemoryEndsWithTheFatalStatus) {

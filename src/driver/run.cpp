@@ -33,6 +33,7 @@ struct Options {
   bool verbose = false;
   int32_t mode = 0;
   std::optional<ReportFormat> format;  // given with --format
+  const char* output = nullptr;        // the file given with -o
   std::string path;                    // the repository path
 };
 
@@ -98,6 +99,7 @@ std::optional<RunOutcome> ScanOptions(OptionScanner& scanner, const char* argv0,
         if (c == 't') options.to_text = scanner.optarg();
         break;
       }
+      case 'o': options.output = scanner.optarg(); break;
       case kFormatOption: {
         options.format = ReportFormatNamed(scanner.optarg());
         if (!options.format) {
@@ -220,6 +222,14 @@ RunOutcome Run(int argc, const char* const* argv) {
   if (auto refused = ReadCommandLine(argc, argv, options)) return *refused;
   RepCounters& counter = *options.counter;
   counter.worker_threads = DefaultWorkerThreads();
+  if (options.output != nullptr) {
+    // Made now, so that a folder that cannot take the report is said before
+    // the repository is read, not after.
+    std::string error_text;
+    if (!SendReportToFile(options.output, error_text)) {
+      StopReportUnwritable(std::string(options.output) + ": " + error_text);
+    }
+  }
   ReportSummary summary;
   if (options.format) {
     // A report a program reads stays alone on its stream.
@@ -263,6 +273,7 @@ RunOutcome Run(int argc, const char* const* argv) {
     Out() << "\n";
   }
   FlushOutput();
+  if (std::string error_text; !FinishReport(error_text)) StopReportUnwritable(error_text);
   ReportSerialWork(parallel_work_here, scanned - started, std::chrono::steady_clock::now() - scanned);
   return {run.incomplete ? kExitIncomplete : kExitOk, true, options.verbose};
 }

@@ -23,6 +23,10 @@ thread_local OutputRecording* t_recording = nullptr;
 std::atomic<bool> g_out_terminal{false};
 // Out() writes to standard error, the report alone to standard output.
 std::atomic<bool> g_diagnostics_to_err{false};
+// The report goes to a stream of its own, not Out(): standard output while
+// the diagnostics go to standard error, or the file given for it.
+std::atomic<bool> g_report_apart{false};
+std::unique_ptr<platform::ReplacingFile> g_report_file;
 std::atomic<bool> g_err_terminal{false};
 
 // What the interrupt action knows of the status line. It may take no lock,
@@ -167,12 +171,28 @@ uint64_t LineCount(std::string_view text) { return static_cast<uint64_t>(std::co
 void SendDiagnosticsToStandardError() {
   Out().Flush();
   g_diagnostics_to_err.store(true);
+  g_report_apart.store(true);
 }
 
-bool ReportIsTerminal() { return OutIsTerminal(); }
+bool SendReportToFile(const std::string& path, std::string& error_text) {
+  g_report_file = platform::ReplacingFile::Create(path, error_text);
+  if (!g_report_file) return false;
+  g_report_apart.store(true);
+  return true;
+}
+
+bool FinishReport(std::string& error_text) {
+  ReportOut().Flush();
+  if (!g_report_file) return true;
+  const bool committed = g_report_file->Commit(error_text);
+  g_report_file.reset();
+  return committed;
+}
+
+bool ReportIsTerminal() { return !g_report_file && OutIsTerminal(); }
 
 TextOut& ReportOut() {
-  if (!g_diagnostics_to_err.load()) return Out();
+  if (!g_report_apart.load()) return Out();
   static TextOut report(false, nullptr, /*is_report=*/true);
   return report;
 }
@@ -266,7 +286,9 @@ void TextOut::EmitToStream(std::string_view text) {
     return;
   }
   std::string error_text;
-  if (!platform::WriteRaw(platform::Stream::kOut, text, error_text)) StopReportUnwritable(error_text);
+  const bool written = is_report_ && g_report_file ? g_report_file->Write(text, error_text)
+                                                   : platform::WriteRaw(platform::Stream::kOut, text, error_text);
+  if (!written) StopReportUnwritable(error_text);
 }
 
 // A report that could not be written whole is never a success, and going on

@@ -172,6 +172,14 @@ TextOut& ReportOut();
 void SendDiagnosticsToStandardError();
 // Whether the report's stream is a terminal (its names are then escaped).
 bool ReportIsTerminal();
+// Sends the report to a file that takes the place of `path` only once the
+// whole report is written (see platform/replacing_file.h); standard output
+// then holds no report. False, with the system's text, when the file
+// cannot be made. Call before any thread writes.
+bool SendReportToFile(const std::string& path, std::string& error_text);
+// Flushes the report and, for a file, puts it in its path. False, with the
+// system's text, when that failed: the path keeps its old content.
+bool FinishReport(std::string& error_text);
 
 // Finds whether standard output and standard error are terminals; call
 // once at start-up, before any thread is started. Until then neither is
