@@ -124,9 +124,14 @@ Description FromReadme(const std::vector<std::string>& readme) {
   static const std::regex kOption(R"(^\| `-([a-z])( <[^>]+>)?` \|)");
   static const std::regex kMode(R"(^\| (-?\d+) \| *(\d*) *\| ([^|]*) \|)");
   static const std::regex kStatus(R"(^\| (\d+) \|)");
+  std::string synopsis;
   for (const std::string& line : MarkdownSection(readme, "## Usage")) {
     std::smatch m;
-    if (line.rfind("tallymere [", 0) == 0) d.synopsis = OptionLetters(line);
+    // The synopsis, and the lines that go on with it.
+    if (line.rfind("tallymere [", 0) == 0 || (!synopsis.empty() && line.rfind("          [", 0) == 0)) {
+      synopsis += line + "\n";
+      d.synopsis = OptionLetters(synopsis);
+    }
     if (std::regex_search(line, m, kOption)) d.options[m[1].str()[0]] = m[2].matched;
   }
   for (const std::string& line : MarkdownSection(readme, "## Modes and report format")) {
@@ -238,7 +243,7 @@ class Documentation : public ::testing::Test {
 };
 
 TEST_F(Documentation, OptionsAgreeWithTheUsage) {
-  ASSERT_EQ(usage_.options.size(), 7u);  // -h -v -m -d -r -f -t
+  ASSERT_EQ(usage_.options.size(), 8u);  // -h -v -o -m -d -r -f -t
   EXPECT_EQ(readme_.options, usage_.options);
   EXPECT_EQ(man_.options, usage_.options);
 
@@ -282,6 +287,19 @@ TEST_F(Documentation, ExitStatusesAreThoseOfTheProgram) {
   EXPECT_EQ(RunProgram({"-h"}).status, kExitOk);
   EXPECT_EQ(RunProgram({"-m", "13", repo}).status, kExitRefused);
   EXPECT_EQ(RunProgram({"-m", "0", repo}).status, kExitIncomplete);
+}
+
+// The long options and the formats are named alike in the usage, the
+// README and the man page.
+TEST_F(Documentation, LongOptionsAgreeWithTheUsage) {
+  std::string readme, man;
+  for (const std::string& line : MarkdownSection(readme_lines_, "## Usage")) readme += line + "\n";
+  for (const std::string& line : ManSection(man_lines_, "OPTIONS")) man += ManText(line) + "\n";
+  for (const std::string name : {"--format", "--output", "--help", "csv", "jsonl", "html"}) {
+    EXPECT_NE(usage_text_.find(name), std::string::npos) << name;
+    EXPECT_NE(readme.find(name), std::string::npos) << name;
+    EXPECT_NE(man.find(name), std::string::npos) << name;
+  }
 }
 
 // Beside the digit form, the usage, the README and the man page name the
