@@ -22,6 +22,10 @@ def cases(all_cases):
         out.append((str(mode), "lib", mode, [], mode, None, one_thread))
         out.append((str(mode + 20), "lib", mode + 20, [], mode, str(mode), one_thread))
     if all_cases:
+        # The formats a program reads, on the largest report, and the page
+        # on mode 1: each against its plain report (see target_lines).
+        for label, mode, form in (("8 csv", 8, "csv"), ("8 jsonl", 8, "jsonl"), ("1 html", 1, "html")):
+            out.append((label, "lib", mode, ["--format", form], mode, None, False))
         out.append(("20 -f 20180701", "lib", 20, ["-f", "20180701"], 20, None, True))
         out.append(("0 zlib", "zlib", 0, [], 0, "0", False))
         out.append(("20 zlib", "zlib", 20, [], 20, "0", False))
@@ -166,6 +170,11 @@ def target_lines(shape, figures):
     for mode in ("20", "24", "0"):
         if mode in figures and figures[mode]["serial"] is not None:
             checks.append((f"mode {mode} serial share <= 5 %", figures[mode]["serial"], 0.05))
+    # A format costs at most this much more than the plain report of its
+    # mode, both measured against the floor.
+    for label, plain, limit in (("8 csv", "8", 1.10), ("8 jsonl", "8", 1.30), ("1 html", "1", 1.10)):
+        if label in figures and plain in figures:
+            checks.append((f"mode {label} / plain <= {limit}", figures[label]["ratio"] / figures[plain]["ratio"], limit))
     if shape.startswith("1 file"):
         for mode, limit in (("20", 128), ("0", 160)):
             if mode in figures:
