@@ -177,6 +177,7 @@ void SendDiagnosticsToStandardError() {
 bool SendReportToFile(const std::string& path, std::string& error_text) {
   g_report_file = platform::ReplacingFile::Create(path, error_text);
   if (!g_report_file) return false;
+  g_report_file->WriteLineEndsAsConsole();
   g_report_apart.store(true);
   return true;
 }

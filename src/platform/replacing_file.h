@@ -80,6 +80,11 @@ class ReplacingFile {
   // content already. A file written directly is only closed. Call once.
   virtual bool Commit(std::string& error_text) = 0;
 
+  // Line ends are written from now on as the platform's console programs
+  // write them to a redirected standard output (CR LF on Windows, as they
+  // are), so that the file holds what `> FILE` would have held.
+  virtual void WriteLineEndsAsConsole() {}
+
   // The temporary file's path, as the system names it; empty when FILE is
   // written directly.
   virtual const std::string& temporary_path() const = 0;

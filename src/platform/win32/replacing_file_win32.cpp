@@ -116,6 +116,23 @@ bool WriteAll(HANDLE file, std::string_view bytes, std::string& error_text) {
   return true;
 }
 
+// The text with each LF as CR LF, written a megabyte at a time.
+bool WriteAllWithCrLf(HANDLE file, std::string_view text, std::string& error_text) {
+  constexpr size_t kPiece = size_t{1} << 20;
+  std::string piece;
+  while (!text.empty()) {
+    piece.clear();
+    size_t taken = 0;
+    for (; taken < text.size() && piece.size() < kPiece; ++taken) {
+      if (text[taken] == '\n') piece.push_back('\r');
+      piece.push_back(text[taken]);
+    }
+    text.remove_prefix(taken);
+    if (!WriteAll(file, piece, error_text)) return false;
+  }
+  return true;
+}
+
 class Win32ReplacingFile final : public ReplacingFile {
  public:
   // A device or pipe written directly, not replaced.
@@ -132,8 +149,12 @@ class Win32ReplacingFile final : public ReplacingFile {
 
   bool Write(std::string_view bytes, std::string& error_text) override {
     if (!file_) return Fail(failure_.empty() ? ErrorText(ERROR_INVALID_HANDLE) : failure_, error_text);
-    return WriteAll(file_.get(), bytes, error_text) || Fail(error_text, error_text);
+    const bool written = console_line_ends_ ? WriteAllWithCrLf(file_.get(), bytes, error_text)
+                                            : WriteAll(file_.get(), bytes, error_text);
+    return written || Fail(error_text, error_text);
   }
+
+  void WriteLineEndsAsConsole() override { console_line_ends_ = true; }
 
   bool Commit(std::string& error_text) override {
     if (!file_) return Fail(failure_.empty() ? ErrorText(ERROR_INVALID_HANDLE) : failure_, error_text);
@@ -201,6 +222,7 @@ class Win32ReplacingFile final : public ReplacingFile {
   int slot_ = kNoRemovalSlot;
   bool renamed_ = false;
   std::string failure_;  // why the file can no longer be written
+  bool console_line_ends_ = false;
 };
 
 std::unique_ptr<ReplacingFile> Failed(DWORD code, std::string& error_text) {
