@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "html_page_assets.h"
+#include "platform/utf8.h"
 
 namespace tallymere {
 
@@ -15,48 +16,7 @@ namespace {
 
 // ---- Text -------------------------------------------------------------------
 
-constexpr uint32_t kReplacementCharacter = 0xFFFD;
 constexpr char kHexDigits[] = "0123456789abcdef";
-
-void AppendUtf8(std::string& out, uint32_t c) {
-  if (c < 0x80) {
-    out.push_back(static_cast<char>(c));
-    return;
-  }
-  if (c < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-  } else if (c < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-  }
-  out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-}
-
-// The length of the valid UTF-8 sequence of two to four bytes at text[i],
-// with its code point; 0 when there is none (a stray continuation byte, a
-// truncated, overlong or surrogate sequence, or one past U+10FFFF).
-size_t MultiByteSequenceAt(std::string_view text, size_t i, uint32_t& code_point) {
-  const auto byte = [&](size_t k) { return static_cast<uint8_t>(text[k]); };
-  const uint8_t lead = byte(i);
-  const size_t length = lead >= 0xC2 && lead < 0xE0   ? 2
-                        : lead >= 0xE0 && lead < 0xF0 ? 3
-                        : lead >= 0xF0 && lead < 0xF5 ? 4
-                                                      : 0;
-  if (length == 0 || length > text.size() - i) return 0;
-  uint32_t c = lead & (0x7F >> length);
-  for (size_t k = 1; k < length; ++k) {
-    if ((byte(i + k) & 0xC0) != 0x80) return 0;
-    c = (c << 6) | (byte(i + k) & 0x3F);
-  }
-  static constexpr uint32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};  // shorter forms are overlong
-  if (c < kLeast[length] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return 0;
-  code_point = c;
-  return length;
-}
 
 // Appends UTF-8 text: runs of characters that `special` leaves alone are
 // copied as they are, each one it picks is written by `write`, and each byte
@@ -94,8 +54,8 @@ void AppendHtmlCharacter(std::string& out, uint32_t c) {
     case '>': out += "&gt;"; return;
     case '"': out += "&quot;"; return;
     case '\'': out += "&#39;"; return;
-    case 0x7F: AppendUtf8(out, 0x2421); return;  // the picture of DEL
-    default: AppendUtf8(out, c < 0x20 ? 0x2400 + c : c);  // the pictures of C0 controls
+    case 0x7F: AppendCodePoint(out, 0x2421); return;  // the picture of DEL
+    default: AppendCodePoint(out, c < 0x20 ? 0x2400 + c : c);  // the pictures of C0 controls
   }
 }
 

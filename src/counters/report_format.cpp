@@ -1,34 +1,13 @@
 #include "counters/report_format.h"
 
+#include <algorithm>
 #include <array>
 #include <optional>
 
+#include "platform/utf8.h"
+
 namespace tallymere {
 
-namespace {
-
-// The length of the valid UTF-8 sequence at text[i], or 0 when none starts
-// there.
-size_t Utf8SequenceAt(std::string_view text, size_t i) {
-  const auto byte = [&](size_t k) { return static_cast<uint8_t>(text[k]); };
-  const uint8_t lead = byte(i);
-  if (lead < 0x80) return 1;
-  const size_t length = lead >= 0xC2 && lead < 0xE0 ? 2 : lead >= 0xE0 && lead < 0xF0 ? 3
-                        : lead >= 0xF0 && lead < 0xF5 ? 4 : 0;
-  if (length == 0 || i + length > text.size()) return 0;
-  for (size_t k = 1; k < length; ++k) {
-    if ((byte(i + k) & 0xC0) != 0x80) return 0;
-  }
-  // Overlong forms, surrogates and code points past U+10FFFF.
-  const uint8_t second = byte(i + 1);
-  if (lead == 0xE0 && second < 0xA0) return 0;
-  if (lead == 0xED && second >= 0xA0) return 0;
-  if (lead == 0xF0 && second < 0x90) return 0;
-  if (lead == 0xF4 && second >= 0x90) return 0;
-  return length;
-}
-
-}  // namespace
 
 std::optional<ReportFormat> ReportFormatNamed(std::string_view word) {
   if (word == "csv") return ReportFormat::kCsv;
@@ -91,12 +70,15 @@ std::string JsonString(std::string_view text) {
       json += "\\u00";
       json += kHex[c >> 4];
       json += kHex[c & 0xF];
-    } else if (const size_t length = Utf8SequenceAt(text, i); length > 0) {
-      json.append(text.substr(i, length));
+    } else if (c < 0x80) {
+      json += static_cast<char>(c);
+    } else {
+      uint32_t code_point = 0;
+      const size_t length = std::max<size_t>(MultiByteSequenceAt(text, i, code_point), 1);
+      if (length == 1) AppendCodePoint(json, kReplacementCharacter);  // no part of valid UTF-8
+      else json.append(text.substr(i, length));
       i += length;
       continue;
-    } else {
-      json += "\xEF\xBF\xBD";  // U+FFFD
     }
     ++i;
   }

@@ -11,6 +11,7 @@
 #include "platform/platform.h"
 #include "platform/replacing_file.h"
 #include "platform/terminal_text.h"
+#include "platform/utf8.h"
 
 namespace tallymere {
 
@@ -375,31 +376,7 @@ TextOut& TextOut::operator<<(int64_t value) {
 }
 
 void AppendUtf8(std::string& out, std::u16string_view text) {
-  for (size_t i = 0; i < text.size(); ++i) {
-    uint32_t c = text[i];
-    if (c < 0x80) {
-      out.push_back(static_cast<char>(c));
-      continue;
-    }
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-        text[i + 1] <= 0xDFFF) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-      ++i;
-    } else if (c >= 0xD800 && c <= 0xDFFF) {
-      c = 0xFFFD;
-    }
-    if (c < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-    } else if (c < 0x10000) {
-      out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    } else {
-      out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    }
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  }
+  for (size_t i = 0; i < text.size();) AppendCodePoint(out, NextUtf16CodePoint(text, i));
 }
 
 std::string ToUtf8(std::u16string_view text) {
@@ -409,30 +386,17 @@ std::string ToUtf8(std::u16string_view text) {
   return out;
 }
 
-namespace {
-// Decodes one UTF-8 sequence at text[i]; returns U+FFFD for a malformed one.
-uint32_t NextCodePoint(std::string_view text, size_t& i) {
-  const auto byte = [&](size_t k) { return static_cast<uint8_t>(text[k]); };
-  uint8_t lead = byte(i++);
-  if (lead < 0x80) return lead;
-  int extra = lead >= 0xF0 && lead < 0xF5 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC2 && lead < 0xE0 ? 1 : -1;
-  if (extra < 0 || i + static_cast<size_t>(extra) > text.size()) return 0xFFFD;
-  uint32_t c = lead & (0x3F >> extra);
-  for (int k = 0; k < extra; ++k) {
-    if ((byte(i) & 0xC0) != 0x80) return 0xFFFD;
-    c = (c << 6) | (byte(i++) & 0x3F);
-  }
-  static constexpr uint32_t kMinimum[] = {0, 0x80, 0x800, 0x10000};
-  if (c < kMinimum[extra] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return 0xFFFD;
-  return c;
-}
-}  // namespace
-
 std::u16string ToUtf16(std::string_view text) {
   std::u16string out;
   out.reserve(text.size());
   for (size_t i = 0; i < text.size();) {
-    uint32_t c = NextCodePoint(text, i);
+    uint32_t c = static_cast<uint8_t>(text[i]);
+    size_t length = 1;
+    if (c >= 0x80 && (length = MultiByteSequenceAt(text, i, c)) == 0) {
+      c = kReplacementCharacter;
+      length = 1;
+    }
+    i += length;
     if (c >= 0x10000) {
       out.push_back(static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10)));
       out.push_back(static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF)));
