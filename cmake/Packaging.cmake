@@ -8,13 +8,32 @@
 # zip holds the two side by side. scripts/package.sh builds both.
 include(GNUInstallDirs)
 
+# The program carries Chart.js for its HTML page; Chart.js's license (MIT)
+# asks that its notice go with every copy, so the packages hold the
+# copyright file of the Debian package it was taken from.
+set(TALLYMERE_CHARTJS_COPYRIGHT /usr/share/doc/libjs-chart.js/copyright
+    CACHE FILEPATH "The copyright and license of the Chart.js that the program carries")
+get_property(_tallymere_chartjs GLOBAL PROPERTY TALLYMERE_CHARTJS_INLINED)
+set(_tallymere_chartjs_notice "")
+if(_tallymere_chartjs AND EXISTS "${TALLYMERE_CHARTJS_COPYRIGHT}")
+  set(_tallymere_chartjs_notice "${TALLYMERE_CHARTJS_COPYRIGHT}")
+elseif(_tallymere_chartjs)
+  message(WARNING "No Chart.js copyright file at ${TALLYMERE_CHARTJS_COPYRIGHT}: the packages will not carry it")
+endif()
+
 if(WIN32)
   install(TARGETS tallymere RUNTIME DESTINATION .)
   install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION .)
+  if(_tallymere_chartjs_notice)
+    install(FILES ${_tallymere_chartjs_notice} DESTINATION . RENAME chart.js-copyright.txt)
+  endif()
 else()
   install(TARGETS tallymere RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   install(FILES ${PROJECT_SOURCE_DIR}/doc/tallymere.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  if(_tallymere_chartjs_notice)
+    install(FILES ${_tallymere_chartjs_notice} DESTINATION ${CMAKE_INSTALL_DOCDIR} RENAME chart.js-copyright)
+  endif()
 endif()
 
 set(CPACK_PACKAGE_NAME tallymere)

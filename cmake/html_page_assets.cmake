@@ -55,6 +55,8 @@ if(NOT CMAKE_SCRIPT_MODE_FILE)
 
   function(tallymere_html_page_assets target)
     _tallymere_usable_chartjs(chart_js)
+    # The packages carry Chart.js's license when the program carries Chart.js.
+    set_property(GLOBAL PROPERTY TALLYMERE_CHARTJS_INLINED "${chart_js}")
     set(source_dir ${CMAKE_CURRENT_SOURCE_DIR}/counters)
     set(output_dir ${CMAKE_CURRENT_BINARY_DIR}/html_page_assets)
     set(outputs ${output_dir}/html_page_assets.cpp ${output_dir}/html_page_assets.h)

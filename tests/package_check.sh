@@ -69,6 +69,10 @@ if [[ $generator == DEB ]]; then
 
   files=$(dpkg-deb --fsys-tarfile "$deb" | tar -t | grep -v '/$' | sort)
   expected=$'./usr/bin/tallymere\n./usr/share/doc/tallymere/README.md\n./usr/share/man/man1/tallymere.1'
+  # With Chart.js in the program, its copyright and license go with it.
+  if grep -q 'Chart\.js v' "$build/tallymere"; then
+    expected=$'./usr/bin/tallymere\n./usr/share/doc/tallymere/README.md\n./usr/share/doc/tallymere/chart.js-copyright\n./usr/share/man/man1/tallymere.1'
+  fi
   [[ $files == "$expected" ]] || fail "the package holds"$'\n'"$files"$'\n'"instead of"$'\n'"$expected"
 
   # Each shared library the program needs comes from a package it depends on.
@@ -113,6 +117,9 @@ else
   top=$(basename "$zip" .zip)
   files=$(unzip -Z1 "$zip" | grep -v '/$' | sort)
   expected="$top/README.md"$'\n'"$top/tallymere.exe"
+  if grep -q 'Chart\.js v' "$build/tallymere.exe"; then
+    expected="$top/README.md"$'\n'"$top/chart.js-copyright.txt"$'\n'"$top/tallymere.exe"
+  fi
   [[ $files == "$expected" ]] || fail "the archive holds"$'\n'"$files"$'\n'"instead of"$'\n'"$expected"
   unzip -q "$zip" -d "$scratch/root"
   if [[ ${#emulator[@]} -gt 0 || $(uname -s) == MINGW* || $(uname -s) == MSYS* ]]; then
