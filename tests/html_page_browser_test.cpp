@@ -21,20 +21,11 @@
 #include "platform/output.h"
 #include "repwriter/repository.h"
 #include "support/program_runner.h"
+#include "support/spawn.h"
 #include "support/sample_summaries.h"
 
 namespace tallymere::test {
 namespace {
-
-std::string Shell(const std::string& command) {
-  std::string output;
-  if (FILE* pipe = popen(command.c_str(), "r")) {
-    char buffer[65536];
-    for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) output.append(buffer, n);
-    pclose(pipe);
-  }
-  return output;
-}
 
 bool Holds(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
@@ -156,7 +147,7 @@ Image DecodePng(const std::string& file) {
 class HtmlPageInBrowser : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (Shell("command -v chromium").empty()) GTEST_SKIP() << "chromium is not installed (scripts/deps.sh installs it)";
+    if (ShellOutput("command -v chromium").empty()) GTEST_SKIP() << "chromium is not installed (scripts/deps.sh installs it)";
   }
 
   std::string WritePage(const std::string& name, const ReportSummary& summary) {
@@ -172,7 +163,7 @@ class HtmlPageInBrowser : public ::testing::Test {
     const std::string profile = folder_.AddFolder("profile-" + std::to_string(++runs_)).string();
     const std::string log = (folder_.path() / ("chromium-" + std::to_string(runs_) + ".log")).string();
     const std::string output =
-        Shell("timeout 120 chromium --headless --no-sandbox --disable-gpu --disable-quic --no-first-run "
+        ShellOutput("timeout 120 chromium --headless --no-sandbox --disable-gpu --disable-quic --no-first-run "
               "--disable-background-networking --disable-component-update --disable-sync --user-data-dir=" +
               ShellQuoted(profile) + " " + action + " " + ShellQuoted("file://" + page) + " 2>" + ShellQuoted(log));
     last_log_ = ReadText(log);

@@ -15,6 +15,7 @@
 
 #include "repwriter/generator.h"
 #include "support/program_runner.h"
+#include "support/spawn.h"
 
 namespace tallymere::test {
 namespace {
@@ -40,16 +41,6 @@ TEST(ProgressLine, SaysWhatWasDoneAndFitsTheTerminal) {
 
 #ifndef _WIN32
 
-std::string Shell(const std::string& command) {
-  std::string output;
-  if (FILE* pipe = popen(command.c_str(), "r")) {
-    char buffer[4096];
-    for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) output.append(buffer, n);
-    pclose(pipe);
-  }
-  return output;
-}
-
 // The lines of the pane that hold a status line.
 std::vector<std::string> StatusLines(const std::string& pane) {
   std::vector<std::string> lines;
@@ -63,7 +54,7 @@ std::vector<std::string> StatusLines(const std::string& pane) {
 class TerminalRun : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (Shell("command -v tmux").empty()) GTEST_SKIP() << "tmux is not installed (scripts/deps.sh installs it)";
+    if (ShellOutput("command -v tmux").empty()) GTEST_SKIP() << "tmux is not installed (scripts/deps.sh installs it)";
     // A run of a few seconds on one thread: generated files, copied into
     // further folders (copies are files of their own, each counted).
     repwriter::GeneratorOptions options;
@@ -81,10 +72,10 @@ class TerminalRun : public ::testing::Test {
       }
     }
   }
-  void TearDown() override { Shell("tmux -L " + socket_ + " kill-server 2>/dev/null"); }
+  void TearDown() override { ShellOutput("tmux -L " + socket_ + " kill-server 2>/dev/null"); }
 
   std::string Repo() const { return (folder_.path() / "repo").string(); }
-  std::string Pane() { return Shell("tmux -L " + socket_ + " capture-pane -p -t run 2>/dev/null"); }
+  std::string Pane() { return ShellOutput("tmux -L " + socket_ + " capture-pane -p -t run 2>/dev/null"); }
 
   TempFolder folder_;
   const std::string socket_ = "tallymere-test-" + std::to_string(::getpid());
@@ -94,7 +85,7 @@ TEST_F(TerminalRun, TheStatusLineChangesDuringTheRunAndIsGoneAfterIt) {
   const fs::path report = folder_.path() / "report";
   const std::string command = "TALLYMERE_THREADS=0 " + ShellQuoted(ProgramPath()) + " -m 8 " + ShellQuoted(Repo()) + " >" +
                               ShellQuoted(report.string()) + "; echo run-ended-$?; sleep 60";
-  Shell("tmux -L " + socket_ + " new-session -d -s run -x 160 -y 24 " + ShellQuoted(command));
+  ShellOutput("tmux -L " + socket_ + " new-session -d -s run -x 160 -y 24 " + ShellQuoted(command));
   std::set<std::string> seen;
   std::string pane;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);

@@ -17,6 +17,7 @@
 #include "repwriter/repository.h"
 #include "support/expected_report.h"
 #include "support/program_runner.h"
+#include "support/spawn.h"
 
 namespace tallymere::test {
 namespace {
@@ -28,16 +29,6 @@ using repwriter::ImageDescription;
 using repwriter::RepositoryFile;
 
 constexpr uint32_t k20180307 = 1520380800;  // 2018-03-07 00:00:00 UTC
-
-std::string Shell(const std::string& command) {
-  std::string output;
-  if (FILE* pipe = popen(command.c_str(), "r")) {
-    char buffer[65536];
-    for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) output.append(buffer, n);
-    pclose(pipe);
-  }
-  return output;
-}
 
 // Names a careless report would split, join or pass raw to whatever reads
 // it. The computer names are upper-cased by the report (a-z only).
@@ -120,7 +111,7 @@ TEST_F(ReportFormats, CsvHasAHeaderAndPythonReadsTheReportsRows) {
     SCOPED_TRACE("mode " + std::to_string(mode));
     const std::string csv = ReportFile({"-m", std::to_string(mode), "--format", "csv", Repository()}, "report.csv");
     EXPECT_EQ(ReadText(csv).substr(0, header.size() + 1), header + "\n");
-    const auto records = Records(Shell("python3 " + ShellQuoted(script) + " " + ShellQuoted(csv)));
+    const auto records = Records(ShellOutput("python3 " + ShellQuoted(script) + " " + ShellQuoted(csv)));
     const std::vector<ExpectedRow> expected = ExpectedRows(mode, Events());
     ASSERT_EQ(records.size(), expected.size() + 1);
     for (size_t i = 0; i < expected.size(); ++i) {
@@ -145,7 +136,7 @@ TEST_F(ReportFormats, JsonLinesAreValidJsonAndUtf8WithNumbersAsNumbers) {
            {12, {"hour", "computer", "category", "event_type"}}, {1, {"day", "log", "event_id"}}, {20, {"log", "event_id"}}}) {
     SCOPED_TRACE("mode " + std::to_string(mode));
     const std::string jsonl = ReportFile({"-m", std::to_string(mode), "--format=jsonl", Repository()}, "report.jsonl");
-    const auto records = Records(Shell("python3 " + ShellQuoted(script) + " " + ShellQuoted(jsonl)));
+    const auto records = Records(ShellOutput("python3 " + ShellQuoted(script) + " " + ShellQuoted(jsonl)));
     const std::vector<ExpectedRow> expected = ExpectedRows(mode, Events());
     ASSERT_EQ(records.size(), expected.size());
     for (size_t i = 0; i < expected.size(); ++i) {
@@ -208,7 +199,7 @@ TEST(ReportFormatOptions, UnknownLongOptionsAndFormatsAreRefused) {
 // reports of two repositories, summed by SQLite over the fields, are the
 // CSV report of both together.
 TEST_F(ReportFormats, SqliteSumsTwoReportsIntoTheReportOfBoth) {
-  if (Shell("command -v sqlite3").empty()) GTEST_SKIP() << "sqlite3 is not installed (scripts/deps.sh installs it)";
+  if (ShellOutput("command -v sqlite3").empty()) GTEST_SKIP() << "sqlite3 is not installed (scripts/deps.sh installs it)";
   TempFolder second;
   std::vector<RepositoryFile> more = {{.image = HostileImage(u"Sec,urity", k20180307 + 3600, 50)},
                                       {.image = HostileImage(u"Third", k20180307 + 2 * 86400, 20)}};
@@ -233,7 +224,7 @@ TEST_F(ReportFormats, SqliteSumsTwoReportsIntoTheReportOfBoth) {
       "  (SELECT COUNT(*) FROM (SELECT * FROM summed EXCEPT SELECT * FROM whole)),\n"
       "  (SELECT COUNT(*) FROM (SELECT * FROM whole EXCEPT SELECT * FROM summed));\n";
   const std::string commands = folder_.AddFile("merge.sql", sql).string();
-  const std::string answer = Shell("sqlite3 -batch :memory: <" + ShellQuoted(commands) + " 2>&1");
+  const std::string answer = ShellOutput("sqlite3 -batch :memory: <" + ShellQuoted(commands) + " 2>&1");
   std::vector<repwriter::ExpectedEvent> every = Events();
   for (const RepositoryFile& file : more) {
     const auto events = repwriter::ListEvents(file.image);

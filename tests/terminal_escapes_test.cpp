@@ -20,6 +20,7 @@
 #include "repwriter/generator.h"
 #include "repwriter/repository.h"
 #include "support/program_runner.h"
+#include "support/spawn.h"
 
 namespace tallymere::test {
 namespace {
@@ -41,16 +42,6 @@ const std::string kLogShown = "Sys\\e[2Jtem\\x9B\\r\\n";
 
 constexpr uint32_t k20180307 = 1520380800;  // 2018-03-07 00:00:00 UTC
 constexpr char kBanner[] = "Kalvex Orvanta Tallymere 1.1.0.01\nCopyright (c) Kalvex. All rights reserved.\n\n";
-
-std::string Shell(const std::string& command) {
-  std::string output;
-  if (FILE* pipe = popen(command.c_str(), "r")) {
-    char buffer[4096];
-    for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) output.append(buffer, n);
-    pclose(pipe);
-  }
-  return output;
-}
 
 bool Holds(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
@@ -119,12 +110,12 @@ class EscapedNames : public ::testing::Test {
     }
   }
 
-  bool HaveTmux() { return !Shell("command -v tmux").empty(); }
+  bool HaveTmux() { return !ShellOutput("command -v tmux").empty(); }
 
   // A tmux command to the test's server, whose socket lies in the test's
   // folder and goes with it.
   std::string Tmux(const std::string& command) {
-    return Shell("tmux -S " + ShellQuoted(socket_) + " " + command + " 2>/dev/null");
+    return ShellOutput("tmux -S " + ShellQuoted(socket_) + " " + command + " 2>/dev/null");
   }
   // Starts `script` (sh) in a detached tmux session, on a server of its
   // own: one that was just told to end may still be going.

@@ -21,6 +21,10 @@ int RunCaptured(const std::string& program, const std::vector<std::string>& args
 // value removes it.
 void SetInheritedEnvironment(const std::string& name, const std::string& value);
 
+// What a command of the POSIX shell prints on standard output (POSIX only:
+// the tests of terminals, browsers and tools that need one).
+std::string ShellOutput(const std::string& command);
+
 // The built executable's path as this platform's programs name it.
 std::string NativeProgramPath(const std::string& built_path);
 

@@ -1,3 +1,4 @@
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -56,5 +57,15 @@ std::string NativeProgramPath(const std::string& built_path) { return built_path
 std::string NativeShownPath(const std::string& absolute) { return absolute; }
 
 bool UnderImitatedPlatform() { return false; }
+
+std::string ShellOutput(const std::string& command) {
+  std::string output;
+  if (FILE* pipe = popen(command.c_str(), "r")) {
+    char buffer[65536];
+    for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) output.append(buffer, n);
+    pclose(pipe);
+  }
+  return output;
+}
 
 }  // namespace tallymere::test
