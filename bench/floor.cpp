@@ -94,9 +94,8 @@ class Floor {
     std::vector<uint8_t>& out = keep ? own : reused_;
     if (out.size() < unpacked) out.resize(unpacked);
     size_t produced = 0;
-    libdeflate_deflate_decompress_ex(decompressor_, buffer.data() + name_end + 1,
-                                     buffer.size() - name_end - 1, out.data(), unpacked, nullptr,
-                                     &produced);
+    libdeflate_deflate_decompress_ex(decompressor_, buffer.data() + name_end + 1, buffer.size() - name_end - 1,
+                                     out.data(), unpacked, nullptr, &produced);
     ++totals_.buffers;
     totals_.unpacked += produced;
     return own;
@@ -118,7 +117,7 @@ int main(int argc, char** argv) {
   Floor floor(std::atoi(argv[1]));
   for (const char* root : {"/Hot$/Environment$", "/Environment$"}) floor.Walk(argv[2] + std::string(root));
   const Totals& t = floor.totals();
-  std::printf("%llu %llu %llu\n", static_cast<unsigned long long>(t.files),
-              static_cast<unsigned long long>(t.buffers), static_cast<unsigned long long>(t.unpacked));
+  std::printf("%llu %llu %llu\n", static_cast<unsigned long long>(t.files), static_cast<unsigned long long>(t.buffers),
+              static_cast<unsigned long long>(t.unpacked));
   return 0;
 }

@@ -30,9 +30,7 @@ std::unique_ptr<RepCounters> ChooseCounter(uint8_t choice) {
   }
 }
 
-void SetMarchWindow(RepCounters& counter) {
-  SetTimeFilter(counter.time_filter, kFromTo, 0, "20180301", "20180401", 0);
-}
+void SetMarchWindow(RepCounters& counter) { SetTimeFilter(counter.time_filter, kFromTo, 0, "20180301", "20180401", 0); }
 
 }  // namespace
 }  // namespace tallymere::fuzz

@@ -20,8 +20,8 @@
 namespace {
 
 namespace fs = std::filesystem;
-using repwriter::Bytes;
 using repwriter::BufferKind;
+using repwriter::Bytes;
 using repwriter::Damage;
 using repwriter::Event;
 using repwriter::FooterDescription;
@@ -47,8 +47,10 @@ std::vector<Event> SomeEvents(uint32_t count, uint64_t seed) {
   repwriter::SplitMix64 random(seed);
   std::vector<Event> events;
   for (uint32_t i = 0; i < count; ++i) {
-    Event event{.computer = i % 2 ? u"dc01" : u"web02", .category = i % 3 ? u"Logon" : u"",
-                .event_type = static_cast<uint16_t>(1 << (i % 5)), .event_id = 4624 + i % 4,
+    Event event{.computer = i % 2 ? u"dc01" : u"web02",
+                .category = i % 3 ? u"Logon" : u"",
+                .event_type = static_cast<uint16_t>(1 << (i % 5)),
+                .event_id = 4624 + i % 4,
                 .time = kMarch2018 + i * 4000};
     repwriter::EventRecord record;
     repwriter::VaryRecordTail(random, record);
@@ -104,7 +106,8 @@ std::vector<std::pair<std::string, ImageDescription>> Shapes() {
   shapes.push_back({"every_part_kind", {.footers = {every_kind}}});
 
   FooterDescription container;
-  container.nested = {{.footers = {DataFooter(1, 2, 6)}}, {.footers = {DataFooter(1, 3, 7), DataFooter(2, 1, 8)}},
+  container.nested = {{.footers = {DataFooter(1, 2, 6)}},
+                      {.footers = {DataFooter(1, 3, 7), DataFooter(2, 1, 8)}},
                       {.footers = {RoleFooter(FooterRole::NoEvents)}}};
   shapes.push_back({"container", {.footers = {container}}});
 
@@ -121,22 +124,32 @@ struct DamageCase {
 };
 
 constexpr DamageCase kDamages[] = {
-    {Damage::BadCrc, "bad_crc"}, {Damage::WrongSignature, "wrong_signature"},
-    {Damage::CorruptDeflate, "corrupt_deflate"}, {Damage::UnpackedLenTooSmall, "unpacked_len_too_small"},
-    {Damage::UnpackedLenHuge, "unpacked_len_huge"}, {Damage::BufferShorterThanHeader, "buffer_shorter_than_header"},
-    {Damage::EntryPastImage, "entry_past_image"}, {Damage::EntryNameLengthPastTable, "entry_name_past_table"},
-    {Damage::ChainOutOfRange, "chain_out_of_range"}, {Damage::ChainLoopsToSelf, "chain_loops_to_self"},
+    {Damage::BadCrc, "bad_crc"},
+    {Damage::WrongSignature, "wrong_signature"},
+    {Damage::CorruptDeflate, "corrupt_deflate"},
+    {Damage::UnpackedLenTooSmall, "unpacked_len_too_small"},
+    {Damage::UnpackedLenHuge, "unpacked_len_huge"},
+    {Damage::BufferShorterThanHeader, "buffer_shorter_than_header"},
+    {Damage::EntryPastImage, "entry_past_image"},
+    {Damage::EntryNameLengthPastTable, "entry_name_past_table"},
+    {Damage::ChainOutOfRange, "chain_out_of_range"},
+    {Damage::ChainLoopsToSelf, "chain_loops_to_self"},
     {Damage::ChainPointsForward, "chain_points_forward"},
     {Damage::PropertyLengthPastSection, "property_length_past_section"},
-    {Damage::MissingEventsCount, "missing_events_count"}, {Damage::MissingComputerType, "missing_computer_type"},
-    {Damage::MissingPlatformId, "missing_platform_id"}, {Damage::MissingUnderDataSource, "missing_under_data_source"},
+    {Damage::MissingEventsCount, "missing_events_count"},
+    {Damage::MissingComputerType, "missing_computer_type"},
+    {Damage::MissingPlatformId, "missing_platform_id"},
+    {Damage::MissingUnderDataSource, "missing_under_data_source"},
     {Damage::NonNumericEventsCount, "non_numeric_events_count"},
     {Damage::NonNumericComputerType, "non_numeric_computer_type"},
-    {Damage::NonNumericPlatformId, "non_numeric_platform_id"}, {Damage::EventsCountMismatch, "events_count_mismatch"},
+    {Damage::NonNumericPlatformId, "non_numeric_platform_id"},
+    {Damage::EventsCountMismatch, "events_count_mismatch"},
     {Damage::CategoryIndexOutOfRange, "category_index_out_of_range"},
     {Damage::ComputerIndexOutOfRange, "computer_index_out_of_range"},
-    {Damage::StrayBytesAfterLastRecord, "stray_bytes_after_last_record"}, {Damage::HeaderSumOff, "header_sum_off"},
-    {Damage::Truncate, "truncate"}, {Damage::ShorterThanHeader, "shorter_than_header"},
+    {Damage::StrayBytesAfterLastRecord, "stray_bytes_after_last_record"},
+    {Damage::HeaderSumOff, "header_sum_off"},
+    {Damage::Truncate, "truncate"},
+    {Damage::ShorterThanHeader, "shorter_than_header"},
 };
 
 // Each damage applied to the last footer of a two-footer image, so that the

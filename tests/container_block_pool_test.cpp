@@ -128,7 +128,8 @@ TEST(BlockPool, MiddleSizedBlocksNeverOverlap) {
   };
   for (int round = 0; round < 6; ++round) {
     for (int i = 0; i < 400; ++i) {
-      const size_t bytes = block_pool::kSmallestCached + engine() % (block_pool::kSmallest - block_pool::kSmallestCached);
+      const size_t bytes =
+          block_pool::kSmallestCached + engine() % (block_pool::kSmallest - block_pool::kSmallestCached);
       auto* data = static_cast<unsigned char*>(block_pool::AllocateCached(bytes));
       ASSERT_EQ(reinterpret_cast<uintptr_t>(data) % 16, 0u);
       const auto mark = static_cast<unsigned char>(engine());

@@ -77,8 +77,8 @@ std::string Rule(char c) { return std::string(34, c) + ' ' + std::string(25, c) 
 TEST(HexDump, PrintsRowsUpToCountOver16IncludingAPartialOrEmptyLastRow) {
   OutputCapture capture;
   HexDump(Out(), Bytes(Text("0123456789")), 10);
-  EXPECT_EQ(capture.out(), Rule('-') + "00000000:  30 31 32 33 34 35 36 37 38 39" + std::string(21, ' ') +
-                               "0123456789\n" + Rule('='));
+  EXPECT_EQ(capture.out(),
+            Rule('-') + "00000000:  30 31 32 33 34 35 36 37 38 39" + std::string(21, ' ') + "0123456789\n" + Rule('='));
   capture.Clear();
   Buffer sixteen = Text("ABCDEFGHIJKLMNO");
   sixteen.push_back(0x01);  // control characters show as '.'
@@ -221,14 +221,14 @@ TEST_P(DataBufferTest, ChecksumMismatchIsReportedWithADumpAndTheContentKept) {
   EXPECT_EQ(data.Parse(), -5);
   const uint32_t real = static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>("0123456789"), 10));
   EXPECT_EQ(data.notes.Text(), "BAD CRC: " + std::to_string(real) + " != 12345\n" + Rule('-') +
-                                "00000000:  30 31 32 33 34 35 36 37 38 39" + std::string(21, ' ') +
-                                "0123456789\n" + Rule('='));
+                                   "00000000:  30 31 32 33 34 35 36 37 38 39" + std::string(21, ' ') + "0123456789\n" +
+                                   Rule('='));
   EXPECT_EQ(Buffer(data.output().begin(), data.output().end()), Text("0123456789"));
   data.Dump(Out());
   char hex[40];
   std::snprintf(hex, sizeof hex, "%08X", real);
-  EXPECT_EQ(capture_.out(), "\n1_desc.dat\ncrc32 = 12345 (0x00003039)\ncrc32_real = " + std::to_string(real) +
-                                " (0x" + hex + ")\n");
+  EXPECT_EQ(capture_.out(),
+            "\n1_desc.dat\ncrc32 = 12345 (0x00003039)\ncrc32_real = " + std::to_string(real) + " (0x" + hex + ")\n");
 }
 
 TEST_P(DataBufferTest, LongContentDumpsOnlyTheFirst64Bytes) {
@@ -264,9 +264,7 @@ std::vector<InflateBackend> BuiltBackends() {
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, DataBufferTest, ::testing::ValuesIn(BuiltBackends()),
-                         [](const auto& info) {
-                           return info.param == InflateBackend::kZlib ? "zlib" : "libdeflate";
-                         });
+                         [](const auto& info) { return info.param == InflateBackend::kZlib ? "zlib" : "libdeflate"; });
 
 TEST(DataBufferBounds, RejectsBuffersTooShortForTheirName) {
   const Buffer image = Encode(Text("x"), "abc");  // 21 + 3 + stream bytes

@@ -82,14 +82,14 @@ TEST_F(ImageTest, HeaderMustEndTheImageWithTheLastFooter) {
   ASSERT_EQ(short_image.size(), 43u);
   EXPECT_EQ(OpenAndParse(short_image).status, -1);
   // The length field at 40 is incomplete and reads as 0.
-  EXPECT_EQ(capture_.out(), "last_footer_offset + last_footer_len != buffer_len :" +
-                                std::to_string(U64At(good, 32)) + " != 43\n");
+  EXPECT_EQ(capture_.out(),
+            "last_footer_offset + last_footer_len != buffer_len :" + std::to_string(U64At(good, 32)) + " != 43\n");
   capture_.Clear();
 
   const Buffer off = WithDamage({.footers = {DataFooter(1, 2)}}, Damage::HeaderSumOff);
   EXPECT_EQ(OpenAndParse(off).status, -1);
-  EXPECT_EQ(capture_.out(), "last_footer_offset + last_footer_len != buffer_len :" +
-                                std::to_string(off.size() + 1) + " != " + std::to_string(off.size()) + "\n");
+  EXPECT_EQ(capture_.out(), "last_footer_offset + last_footer_len != buffer_len :" + std::to_string(off.size() + 1) +
+                                " != " + std::to_string(off.size()) + "\n");
 }
 
 TEST_F(ImageTest, FooterChainMustMoveBackwardsInsideTheImage) {
@@ -220,7 +220,6 @@ TEST_F(ImageTest, PropertySectionFaults) {
   EXPECT_EQ(OpenAndParse(repwriter::BuildImage(bare)).status, -1);
   EXPECT_EQ(capture_.out(), "");
 }
-
 
 struct KindCase {
   std::vector<Property> properties;

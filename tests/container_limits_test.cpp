@@ -51,8 +51,7 @@ Buffer LongChain(uint64_t count, uint64_t redirected = 0, uint64_t target = 0, u
 // An image of one data buffer (name "1_desc.dat", the given stream, CRC-32
 // and unpacked length) and one footer whose table lists that buffer once
 // under each of the names.
-Buffer TableImage(const Buffer& stream, uint32_t crc, uint32_t unpacked,
-                  const std::vector<std::u16string>& names) {
+Buffer TableImage(const Buffer& stream, uint32_t crc, uint32_t unpacked, const std::vector<std::u16string>& names) {
   Buffer image(kHeaderSize, 0);
   const std::string name = "1_desc.dat";
   Put(image, 'E' | 'D' << 8, 2);
@@ -148,8 +147,8 @@ TEST(HostileShapes, LongFooterChainIsWalkedOnceAndAnyTurnStopsIt) {
   // A link half-way up the chain that points forward, at its own footer,
   // or into the middle of the footer before it.
   const uint64_t middle = kFooters / 2;
-  for (uint64_t target : {kHeaderSize + 28 * (middle + 1), kHeaderSize + 28 * middle,
-                          kHeaderSize + 28 * (middle - 1) + 4}) {
+  for (uint64_t target :
+       {kHeaderSize + 28 * (middle + 1), kHeaderSize + 28 * middle, kHeaderSize + 28 * (middle - 1) + 4}) {
     const Buffer turned = LongChain(kFooters, middle, target);
     RepFileBuffer turned_image;
     EXPECT_FALSE(turned_image.Open(Bytes(turned))) << target;

@@ -66,8 +66,8 @@ FooterDescription Footer(std::u16string log, std::vector<size_t> part_sizes) {
   for (size_t size : part_sizes) {
     repwriter::PartDescription part{.index = index++};
     for (size_t i = 0; i < size; ++i) {
-      part.events.push_back({.computer = u"dc01", .category = u"Logon", .event_id = 4624,
-                             .time = 1520380800 + static_cast<uint32_t>(i)});
+      part.events.push_back(
+          {.computer = u"dc01", .category = u"Logon", .event_id = 4624, .time = 1520380800 + static_cast<uint32_t>(i)});
     }
     footer.parts.push_back(std::move(part));
   }
@@ -131,8 +131,7 @@ TEST_F(PipelineTest, PropertyTotalReportsAMissingEventsCountOnce) {
 // (it stops the parse there): the property total counts none of the file,
 // its earlier footers included, without a word, and the run stays complete.
 TEST_F(PipelineTest, PropertyTotalPassesOverAPositionRecordSilently) {
-  repwriter::ImagePlan plan =
-      repwriter::Lower(Image({Footer(u"App", {2}), Footer(u"App", {3}), Footer(u"App", {4})}));
+  repwriter::ImagePlan plan = repwriter::Lower(Image({Footer(u"App", {2}), Footer(u"App", {3}), Footer(u"App", {4})}));
   std::erase_if(plan.footers[1].properties, [](const auto& p) { return p.name == u"EventsCount"; });
   plan.footers[1].properties.push_back({u"PrevPositionGUID", u"{0}"});
   EventCount counter;

@@ -184,8 +184,8 @@ TEST(CountTable, AbsorbAddsEveryCountOfPartTablesAndMergesFullPartitions) {
     std::optional<size_t> group;
     size_t width;
   };
-  for (const Layout& layout : {Layout{4, std::nullopt, 3}, Layout{4, 2, 1}, Layout{4, 3, 1},
-                               Layout{2, std::nullopt, 1}, Layout{2, 1, 1}}) {
+  for (const Layout& layout :
+       {Layout{4, std::nullopt, 3}, Layout{4, 2, 1}, Layout{4, 3, 1}, Layout{2, std::nullopt, 1}, Layout{2, 1, 1}}) {
     CountTable total(RestLayout(layout.level_count, layout.group));
     ASSERT_EQ(total.layout().width(), layout.width);
     std::map<std::pair<KeyPath, uint32_t>, uint64_t> expected;
@@ -215,8 +215,7 @@ TEST(CountTable, AbsorbAddsEveryCountOfPartTablesAndMergesFullPartitions) {
 }
 
 TEST(CountTable, MergeSortedSumsNeighboursOfOneKeyPathWithinThirtyTwoBits) {
-  SlotList slots = {{{1, 2, 3}, 2}, {{1, 2, 3}, 5}, {{1, 2, 3}, CountSlot::kFull - 6},
-                                  {{1, 2, 3}, 3}, {{1, 2, 4}, 1}};
+  SlotList slots = {{{1, 2, 3}, 2}, {{1, 2, 3}, 5}, {{1, 2, 3}, CountSlot::kFull - 6}, {{1, 2, 3}, 3}, {{1, 2, 4}, 1}};
   MergeSorted(slots);
   // 2 + 5 + (kFull - 6) is one more than a slot holds: the last two stay apart.
   ASSERT_EQ(slots.size(), 3u);
@@ -385,10 +384,9 @@ TEST(CreateCounter, TheModeTableGivesTypeCodesFlagsAndFastness) {
     uint32_t type_code;
     bool category;
   };
-  const Row rows[] = {{-1, 32, false}, {0, 6, true},   {2, 8, true},   {3, 9, false},
-                      {6, 12, false},  {9, 15, true},  {10, 15, true}, {11, 17, true},
-                      {12, 17, true},  {20, 19, true}, {23, 22, false}, {31, 30, true},
-                      {32, 30, true}};
+  const Row rows[] = {{-1, 32, false}, {0, 6, true},   {2, 8, true},   {3, 9, false},  {6, 12, false},
+                      {9, 15, true},   {10, 15, true}, {11, 17, true}, {12, 17, true}, {20, 19, true},
+                      {23, 22, false}, {31, 30, true}, {32, 30, true}};
   for (const Row& row : rows) {
     auto counter = CreateCounter(row.mode);
     ASSERT_NE(counter, nullptr) << row.mode;

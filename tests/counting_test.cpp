@@ -27,10 +27,13 @@ ImageDescription OneFooter(std::u16string log, std::vector<Event> events, uint32
   return {.footers = {std::move(footer)}};
 }
 
-Event At(uint32_t time, uint32_t event_id, std::u16string computer = u"dc01",
-         std::u16string category = u"Logon", uint16_t type = 8) {
-  return {.computer = std::move(computer), .category = std::move(category), .event_type = type,
-          .event_id = event_id, .time = time};
+Event At(uint32_t time, uint32_t event_id, std::u16string computer = u"dc01", std::u16string category = u"Logon",
+         uint16_t type = 8) {
+  return {.computer = std::move(computer),
+          .category = std::move(category),
+          .event_type = type,
+          .event_id = event_id,
+          .time = time};
 }
 
 class Repository {
@@ -89,9 +92,9 @@ TEST(Report, WorkedExampleByDayLogAndEventId) {
 
 TEST(Report, HoursAndUpperCasedComputers) {
   const uint32_t day = k20180307;
-  const Repository repo({{.image = OneFooter(u"Security", {At(day + 14 * 3600 + 310, 1, u"dc01"),
-                                                           At(day + 14 * 3600 + 3599, 1, u"Dc01"),
-                                                           At(day + 15 * 3600, 1, u"WS-7")})}});
+  const Repository repo(
+      {{.image = OneFooter(u"Security", {At(day + 14 * 3600 + 310, 1, u"dc01"), At(day + 14 * 3600 + 3599, 1, u"Dc01"),
+                                         At(day + 15 * 3600, 1, u"WS-7")})}});
   const std::string expected = "2018-03-07 14:00,DC01,2\n2018-03-07 15:00,WS-7,1\n";
   EXPECT_EQ(repo.Run(4).out, expected);
   EXPECT_EQ(repo.Run(24).out, expected);
@@ -102,18 +105,20 @@ TEST(Report, KeyExtremesAndOrders) {
       {.image = OneFooter(u"Security", {At(0, 5), At(0xFFFFFFFF, 5)})},
       // With PlatformID 610 all 32 bits count and the ID orders as signed.
       {.folder = "Wide", .image = OneFooter(u"Security", {At(1000, 1), At(1000, 0xC0000005)}, 610)},
-      {.folder = "Odd", .image = OneFooter(u"", {At(2000, 0x10007, u"srv", u""),
-                                                 At(2000, 7, u"srv", u"a,b")})},
+      {.folder = "Odd", .image = OneFooter(u"", {At(2000, 0x10007, u"srv", u""), At(2000, 7, u"srv", u"a,b")})},
   });
   for (int mode : {1, 21}) {
     EXPECT_EQ(repo.Run(mode).out,
               "1970-01-01,,7,2\n1970-01-01,Security,-1073741819,1\n1970-01-01,Security,1,1\n"
-              "1970-01-01,Security,5,1\n2106-02-07,Security,5,1\n") << mode;
+              "1970-01-01,Security,5,1\n2106-02-07,Security,5,1\n")
+        << mode;
   }
   for (int mode : {9, 29}) {
     EXPECT_EQ(repo.Run(mode).out,
-              "1970-01-01,DC01,Logon,3\n1970-01-01,SRV,N/A,1\n1970-01-01,SRV,a\x2c" "b,1\n"
-              "2106-02-07,DC01,Logon,1\n") << mode;
+              "1970-01-01,DC01,Logon,3\n1970-01-01,SRV,N/A,1\n1970-01-01,SRV,a\x2c"
+              "b,1\n"
+              "2106-02-07,DC01,Logon,1\n")
+        << mode;
   }
 }
 
@@ -138,8 +143,8 @@ std::vector<RepositoryFile> RandomFiles(uint32_t seed) {
       for (uint32_t p = 0, parts = 1 + pick(3); p < parts; ++p) {
         repwriter::PartDescription part{.index = p + 1};
         for (uint32_t e = 0, events = pick(40); e < events; ++e) {
-          part.events.push_back(At(k20180307 + pick(3 * 86400), ids[pick(6)], computers[pick(5)],
-                                   categories[pick(5)], static_cast<uint16_t>(pick(4))));
+          part.events.push_back(At(k20180307 + pick(3 * 86400), ids[pick(6)], computers[pick(5)], categories[pick(5)],
+                                   static_cast<uint16_t>(pick(4))));
         }
         footer.parts.push_back(std::move(part));
       }
@@ -180,11 +185,12 @@ TEST(Report, PartsOfManyAndOfFewEventsCountAlike) {
   for (uint32_t e = 0; e < 300; ++e) {
     // Mostly in time order, with every tenth event thrown back or ahead.
     const uint32_t time = k20180307 + e * 1500 + (e % 10 == 0 ? pick(5) * 86400 : 0);
-    many.events.push_back(At(time, 100 + pick(3), computers[pick(2)], categories[pick(3)],
-                             static_cast<uint16_t>(pick(2))));
+    many.events.push_back(
+        At(time, 100 + pick(3), computers[pick(2)], categories[pick(3)], static_cast<uint16_t>(pick(2))));
   }
   repwriter::PartDescription few{.index = 2};
-  for (uint32_t e = 0; e < 3; ++e) few.events.push_back(At(k20180307 + e * 40000, 100 + e, u"c" + std::u16string(1, u'0' + e)));
+  for (uint32_t e = 0; e < 3; ++e)
+    few.events.push_back(At(k20180307 + e * 40000, 100 + e, u"c" + std::u16string(1, u'0' + e)));
   footer.parts = {many, few};
   const Repository repo({{.image = {.footers = {footer}}}});
   const auto events = repo.Events();
@@ -254,8 +260,9 @@ TEST(Report, DeltasThatWrapAndOffsetsThatRestartPerPart) {
   // same part that is earlier than that base needs a delta that wraps.
   FooterDescription footer;
   footer.log = u"Security";
-  footer.parts.push_back({.index = 1, .events = {At(k20180307 + 5000, 1, u"a"), At(k20180307, 2, u"b"),
-                                                 At(k20180307 + 10, 3, u"a"), At(k20180307 + 90000, 4, u"b")}});
+  footer.parts.push_back({.index = 1,
+                          .events = {At(k20180307 + 5000, 1, u"a"), At(k20180307, 2, u"b"), At(k20180307 + 10, 3, u"a"),
+                                     At(k20180307 + 90000, 4, u"b")}});
   footer.parts.push_back({.index = 2, .events = {At(k20180307 + 3, 5, u"a"), At(k20180307 + 2, 6, u"a")}});
   const Repository repo({{.image = {.footers = {footer}}}});
   const auto events = repo.Events();
@@ -264,8 +271,7 @@ TEST(Report, DeltasThatWrapAndOffsetsThatRestartPerPart) {
     EXPECT_EQ(repo.Run(mode + 20).out, ExpectedReport(mode, events)) << mode;
     // A window that skips some records must still advance the running offset.
     const std::vector<std::string> window = {"-f", TimeText(k20180307 + 4), "-t", TimeText(k20180307 + 5001)};
-    EXPECT_EQ(repo.Run(mode + 20, window).out,
-              ExpectedReport(mode, events, {true, k20180307 + 4, k20180307 + 5001}));
+    EXPECT_EQ(repo.Run(mode + 20, window).out, ExpectedReport(mode, events, {true, k20180307 + 4, k20180307 + 5001}));
   }
 }
 
@@ -275,8 +281,7 @@ TEST(Totals, AFooterThatDoesNotAddUpIsReported) {
   const Repository repo({{.image = image}});
   ProgramResult result = repo.Run(0);
   EXPECT_EQ(result.status, 2);
-  EXPECT_NE(result.err.find("counter->m_total != counter->m_prop_total : 2 != 3\n"), std::string::npos)
-      << result.err;
+  EXPECT_NE(result.err.find("counter->m_total != counter->m_prop_total : 2 != 3\n"), std::string::npos) << result.err;
   EXPECT_NE(result.out.find("prop_info.ulEventNum != tmp_ulCount"), std::string::npos);
   // A window turns the comparison off.
   EXPECT_EQ(repo.Run(0, {"-f", "2000"}).err.find("m_total"), std::string::npos);
@@ -289,8 +294,7 @@ TEST(Totals, EventsThatCannotBePlacedAreLeftOutAlike) {
   for (int mode : {0, 20, 11, 31}) {
     ProgramResult result = cat_repo.Run(mode);
     EXPECT_EQ(result.status, 2) << mode;
-    EXPECT_NE(result.err.find("counter->m_total != counter->m_prop_total : 2 != 3"), std::string::npos)
-        << mode;
+    EXPECT_NE(result.err.find("counter->m_total != counter->m_prop_total : 2 != 3"), std::string::npos) << mode;
   }
   EXPECT_EQ(cat_repo.Run(0).out, cat_repo.Run(20).out);
   // Modes without categories do not need the row and count every event.

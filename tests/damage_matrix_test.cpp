@@ -43,8 +43,11 @@ ImageDescription OneFooter(std::u16string log, std::vector<Event> events) {
 ImageDescription SoundImage(uint32_t first_time, uint32_t count) {
   std::vector<Event> events;
   for (uint32_t i = 0; i < count; ++i) {
-    events.push_back({.computer = i % 2 ? u"dc01" : u"ws7", .category = u"Logon", .event_type = 8,
-                      .event_id = 4624 + i % 2, .time = first_time + i * 3000});
+    events.push_back({.computer = i % 2 ? u"dc01" : u"ws7",
+                      .category = u"Logon",
+                      .event_type = 8,
+                      .event_id = 4624 + i % 2,
+                      .time = first_time + i * 3000});
   }
   return OneFooter(u"Application", std::move(events));
 }
@@ -56,8 +59,11 @@ ImageDescription SoundImage(uint32_t first_time, uint32_t count) {
 ImageDescription DamagedImage(std::vector<DamageSpot> damage) {
   std::vector<Event> events;
   for (uint32_t i = 0; i < 200; ++i) {
-    events.push_back({.computer = i % 3 ? u"srv" : u"db", .category = i % 2 ? u"Logon" : u"Policy",
-                      .event_type = 4, .event_id = 100 + i % 5, .time = k20180307 + 600 * i,
+    events.push_back({.computer = i % 3 ? u"srv" : u"db",
+                      .category = i % 2 ? u"Logon" : u"Policy",
+                      .event_type = 4,
+                      .event_id = 100 + i % 5,
+                      .time = k20180307 + 600 * i,
                       .record = repwriter::EventRecord{}});
   }
   ImageDescription image = OneFooter(u"Damaged", std::move(events));
@@ -92,8 +98,13 @@ struct DamageCase {
 };
 
 Expectation FailsParse(std::string text = "") {
-  return {.fails_parse = true, .grouped_status = 2, .grouped_text = text, .grouped_count = DamagedCount::kNone,
-          .property_fails_parse = true, .property_status = 2, .property_text = text,
+  return {.fails_parse = true,
+          .grouped_status = 2,
+          .grouped_text = text,
+          .grouped_count = DamagedCount::kNone,
+          .property_fails_parse = true,
+          .property_status = 2,
+          .property_text = text,
           .property_counts_damaged = false};
 }
 
@@ -121,8 +132,7 @@ std::vector<DamageCase> DamageCases(uint64_t damaged_size) {
       // A bad CRC or signature is reported and the content still used; the
       // run still ends with status 2, as for any damaged content.
       {"BadCrc", on_events(Damage::BadCrc), ContentReported("BAD CRC: ", DamagedCount::kAll)},
-      {"WrongSignature", on_events(Damage::WrongSignature),
-       ContentReported("Wrong signature!\n", DamagedCount::kNone)},
+      {"WrongSignature", on_events(Damage::WrongSignature), ContentReported("Wrong signature!\n", DamagedCount::kNone)},
       {"CorruptDeflate", on_events(Damage::CorruptDeflate),
        ContentReported("error: Can't uncompress : -3\nuncompress error\n", DamagedCount::kUnchecked)},
       // A stored length that cannot be right only costs a second guess.
@@ -138,12 +148,15 @@ std::vector<DamageCase> DamageCases(uint64_t damaged_size) {
                   " is out of range " + std::to_string(damaged_size) + "\n" + scan)},
       {"ChainLoopsToSelf", whole(Damage::ChainLoopsToSelf), FailsParse(scan)},
       {"ChainPointsForward", whole(Damage::ChainPointsForward), FailsParse(scan)},
-      {"PropertyLengthPastSection", whole(Damage::PropertyLengthPastSection),
-       FailsParse("Wrong property value!!!\n")},
-      {"MissingEventsCount", whole(Damage::MissingEventsCount),
-       {.grouped_status = 2, .grouped_text = "EventsCount not found in footer property.\n",
-        .grouped_count = DamagedCount::kNone, .property_status = 2,
-        .property_text = "EventsCount not found in footer property.\n", .property_counts_damaged = false}},
+      {"PropertyLengthPastSection", whole(Damage::PropertyLengthPastSection), FailsParse("Wrong property value!!!\n")},
+      {"MissingEventsCount",
+       whole(Damage::MissingEventsCount),
+       {.grouped_status = 2,
+        .grouped_text = "EventsCount not found in footer property.\n",
+        .grouped_count = DamagedCount::kNone,
+        .property_status = 2,
+        .property_text = "EventsCount not found in footer property.\n",
+        .property_counts_damaged = false}},
       {"MissingComputerType", whole(Damage::MissingComputerType),
        FooterSkipped("ComputerType not found in footer property.\n")},
       {"MissingPlatformId", whole(Damage::MissingPlatformId),
@@ -155,16 +168,22 @@ std::vector<DamageCase> DamageCases(uint64_t damaged_size) {
        FooterSkipped("ComputerType not found in footer property.\n")},
       {"NonNumericPlatformId", whole(Damage::NonNumericPlatformId),
        FooterSkipped("PlatformID not found in footer property.\n")},
-      {"EventsCountMismatch", whole(Damage::EventsCountMismatch),
+      {"EventsCountMismatch",
+       whole(Damage::EventsCountMismatch),
        {.grouped_status = 2, .grouped_text = "prop_info.ulEventNum != tmp_ulCount", .property_extra = 1}},
-      {"CategoryIndexOutOfRange", {{.what = Damage::CategoryIndexOutOfRange, .part = 1}},
-       {.grouped_status = 2, .grouped_text = "counter->m_total != counter->m_prop_total : 204 != 205",
+      {"CategoryIndexOutOfRange",
+       {{.what = Damage::CategoryIndexOutOfRange, .part = 1}},
+       {.grouped_status = 2,
+        .grouped_text = "counter->m_total != counter->m_prop_total : 204 != 205",
         .grouped_count = DamagedCount::kAllButFirst}},
-      {"ComputerIndexOutOfRange", {{.what = Damage::ComputerIndexOutOfRange, .part = 1}},
-       {.grouped_status = 2, .grouped_text = "counter->m_total != counter->m_prop_total : 204 != 205",
+      {"ComputerIndexOutOfRange",
+       {{.what = Damage::ComputerIndexOutOfRange, .part = 1}},
+       {.grouped_status = 2,
+        .grouped_text = "counter->m_total != counter->m_prop_total : 204 != 205",
         .grouped_count = DamagedCount::kAllButFirst}},
       // The property total builds no parts, so it never walks the records.
-      {"StrayBytesAfterLastRecord", {{.what = Damage::StrayBytesAfterLastRecord, .part = 1}},
+      {"StrayBytesAfterLastRecord",
+       {{.what = Damage::StrayBytesAfterLastRecord, .part = 1}},
        {.fails_parse = true, .grouped_status = 2, .grouped_count = DamagedCount::kNone}},
       {"HeaderSumOff", whole(Damage::HeaderSumOff), FailsParse(header)},
       {"ShorterThanHeader", whole(Damage::ShorterThanHeader), FailsParse(header)},
@@ -202,9 +221,7 @@ class DamageMatrix : public ::testing::Test {
     paths_ = repwriter::WriteRepository(Repository(), files_);
   }
   std::filesystem::path Repository() const { return folder_.path() / "repo"; }
-  ProgramResult Run(int mode) const {
-    return RunProgram({"-v", "-m", std::to_string(mode), Repository().string()});
-  }
+  ProgramResult Run(int mode) const { return RunProgram({"-v", "-m", std::to_string(mode), Repository().string()}); }
   std::vector<repwriter::ExpectedEvent> Events(size_t file) const { return repwriter::ListEvents(files_[file].image); }
   uint64_t EventsCount(size_t file) const { return repwriter::ExpectedEventsCountTotal(files_[file].image); }
 
@@ -256,8 +273,7 @@ void DamageMatrix::CheckPropertyTotal(const DamageCase& damage) const {
   uint64_t total = EventsCount(0);
   if (expect.property_counts_damaged) total += EventsCount(1) + expect.property_extra;
   if (!expect.property_fails_parse) total += EventsCount(2);
-  EXPECT_NE(result.out.find(PropertyTotalLine(total, expect.property_fails_parse)), std::string::npos)
-      << result.out;
+  EXPECT_NE(result.out.find(PropertyTotalLine(total, expect.property_fails_parse)), std::string::npos) << result.out;
 }
 
 TEST_F(DamageMatrix, EveryDamageIsReportedAndOnlySoundContentCounted) {
@@ -318,13 +334,17 @@ TEST(ReadingAhead, PrintsExactlyWhatOneThreadPrints) {
   ImageDescription container;
   container.footers.push_back(FooterDescription{});
   container.footers[0].nested = {SoundImage(k20180307 + 7 * 86400, 2), DamagedImage({})};
-  std::vector<RepositoryFile> files = {
-      {.image = SoundImage(k20180307, 3)},        damaged(Damage::BadCrc),
-      {.image = SoundImage(k20180307 + 86400, 4)}, damaged(Damage::CorruptDeflate),
-      whole(Damage::EventsCountMismatch),          {.image = container},
-      damaged(Damage::WrongSignature),             whole(Damage::MissingComputerType),
-      {.image = SoundImage(k20180307 + 2 * 86400, 5)}, whole(Damage::ChainLoopsToSelf),
-      {.image = SoundImage(k20180307 + 3 * 86400, 6)}};
+  std::vector<RepositoryFile> files = {{.image = SoundImage(k20180307, 3)},
+                                       damaged(Damage::BadCrc),
+                                       {.image = SoundImage(k20180307 + 86400, 4)},
+                                       damaged(Damage::CorruptDeflate),
+                                       whole(Damage::EventsCountMismatch),
+                                       {.image = container},
+                                       damaged(Damage::WrongSignature),
+                                       whole(Damage::MissingComputerType),
+                                       {.image = SoundImage(k20180307 + 2 * 86400, 5)},
+                                       whole(Damage::ChainLoopsToSelf),
+                                       {.image = SoundImage(k20180307 + 3 * 86400, 6)}};
   const std::filesystem::path folders[] = {"Application", "Security", "Security", "System/Nested", "Setup"};
   for (size_t i = 0; i < files.size(); ++i) {
     files[i].name = "file" + std::to_string(10 + i) + ".rep";
@@ -364,8 +384,10 @@ ImageDescription LargeImage(std::vector<DamageSpot> damage) {
       for (uint32_t i = 0; i < 150; ++i) {
         const uint32_t n = (f * 60 + p) * 150 + i;
         part.events.push_back({.computer = n % 7 ? u"srv" : u"db" + std::u16string(1, u'0' + n % 4),
-                               .category = n % 3 ? u"Logon" : u"Policy", .event_type = 4,
-                               .event_id = 100 + n % 11, .time = k20180307 + 37 * n});
+                               .category = n % 3 ? u"Logon" : u"Policy",
+                               .event_type = 4,
+                               .event_id = 100 + n % 11,
+                               .time = k20180307 + 37 * n});
       }
       footer.parts.push_back(std::move(part));
     }
@@ -386,9 +408,8 @@ TEST(ReadingAhead, OneLargeFilePrintsWhatOneThreadPrintsWithAnyWorkers) {
       {.what = Damage::BadCrc, .footer = 0, .buffer = middle_events},
       {.what = Damage::WrongSignature, .footer = 1, .buffer = repwriter::PartBufferName(BufferKind::Computer, 12)},
       {.what = Damage::EventsCountMismatch, .footer = 1}};
-  const std::vector<DamageSpot> failing_damage = {
-      {.what = Damage::BadCrc, .footer = 0, .buffer = middle_events},
-      {.what = Damage::StrayBytesAfterLastRecord, .footer = 0, .part = 31}};
+  const std::vector<DamageSpot> failing_damage = {{.what = Damage::BadCrc, .footer = 0, .buffer = middle_events},
+                                                  {.what = Damage::StrayBytesAfterLastRecord, .footer = 0, .part = 31}};
   for (const auto& [damage, fails] : {std::pair{counted_damage, false}, std::pair{failing_damage, true}}) {
     TempFolder folder;
     // The sound file is also the first of a container's twelve nested
@@ -396,8 +417,8 @@ TEST(ReadingAhead, OneLargeFilePrintsWhatOneThreadPrintsWithAnyWorkers) {
     ImageDescription container;
     container.footers.push_back(FooterDescription{});
     for (uint32_t k = 0; k < 12; ++k) container.footers[0].nested.push_back(SoundImage(k20180307 + k * 86400, 3 + k));
-    std::vector<RepositoryFile> files = {{.image = container}, {.image = LargeImage(damage)},
-                                         {.image = SoundImage(k20180307, 5)}};
+    std::vector<RepositoryFile> files = {
+        {.image = container}, {.image = LargeImage(damage)}, {.image = SoundImage(k20180307, 5)}};
     files[0].name = "0-container.rep";
     files[1].name = "a-large.rep";
     files[2].name = "b-after.rep";
@@ -440,8 +461,11 @@ TEST(ReadingAhead, ReportsOfManyLinesMatchOneThread) {
   std::vector<Event> events;
   constexpr uint32_t kEvents = 150000;  // more than two batches of lines
   for (uint32_t i = 0; i < kEvents; ++i) {
-    events.push_back({.computer = i % 3 ? u"dc01" : u"ws7", .category = u"Logon", .event_type = 8,
-                      .event_id = i % 40000 * 3 + (i % 7 == 0 ? 0x80000000u : 0), .time = k20180307 + i * 7});
+    events.push_back({.computer = i % 3 ? u"dc01" : u"ws7",
+                      .category = u"Logon",
+                      .event_type = 8,
+                      .event_id = i % 40000 * 3 + (i % 7 == 0 ? 0x80000000u : 0),
+                      .time = k20180307 + i * 7});
   }
   std::vector<RepositoryFile> files = {{.image = OneFooter(u"Security", events)},
                                        {.image = OneFooter(u"System", events)}};

@@ -75,10 +75,10 @@ std::set<char> OptionLetters(const std::string& text) {
 
 // What one text says about the command line.
 struct Description {
-  std::set<char> synopsis;          // letters in the synopsis
-  std::map<char, bool> options;     // letter: takes an argument
-  std::map<int, std::string> modes; // mode: its fields (NormalFields)
-  std::map<int, int> fast_modes;    // mode: its Fast mode
+  std::set<char> synopsis;           // letters in the synopsis
+  std::map<char, bool> options;      // letter: takes an argument
+  std::map<int, std::string> modes;  // mode: its fields (NormalFields)
+  std::map<int, int> fast_modes;     // mode: its Fast mode
   std::set<int> exit_statuses;
 };
 

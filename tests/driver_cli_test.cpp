@@ -31,8 +31,8 @@ TEST(CommandLine, TooFewArgumentsShowTheUsage) {
 }
 
 TEST(CommandLine, HelpPrintsTheUsageAndSucceeds) {
-  for (const auto& args : std::vector<std::vector<std::string>>{
-           {"-h"}, {"-v", "-h"}, {"-m", "0", "-h", "/nowhere"}, {"-vh", "-m", "0"}}) {
+  for (const auto& args :
+       std::vector<std::vector<std::string>>{{"-h"}, {"-v", "-h"}, {"-m", "0", "-h", "/nowhere"}, {"-vh", "-m", "0"}}) {
     ProgramResult result = RunProgram(args);
     EXPECT_EQ(result.status, 0) << args[0];
     EXPECT_EQ(result.out, kUsage);
@@ -46,8 +46,8 @@ TEST(CommandLine, RefusalsEndWithStatusOne) {
     std::string err;  // after the banner
   };
   const std::vector<Case> cases = {
-      {{"repo", "-m", "0"}, ""},                        // first argument no option
-      {{"-v", "-v", "/nowhere"}, ""},                   // no -m
+      {{"repo", "-m", "0"}, ""},       // first argument no option
+      {{"-v", "-v", "/nowhere"}, ""},  // no -m
       {{"-m", "13", "/nowhere"}, "Unknown mode : 13\n"},
       {{"-m", "-2", "/nowhere"}, "Unknown mode : -2\n"},
       {{"-m", "19", "/nowhere"}, "Unknown mode : 19\n"},
@@ -66,14 +66,13 @@ TEST(CommandLine, RefusalsEndWithStatusOne) {
       {{"-m", "0", "-t", "2018-05-10x", "/nowhere"}, "Wrong time : 2018-05-10x\n"},
       {{"-m", "0", "-f", "20180510x", "/nowhere"}, "Wrong time : 20180510x\n"},
       {{"-m", "0", "-f", "2018-02-30", "/nowhere"}, "Wrong time : 2018-02-30\n"},
-      {{"-m", "0", "-f", "2018", "-t", "2018-05-10 14:00:00Z ", "/nowhere"},
-       "Wrong time : 2018-05-10 14:00:00Z \n"},
+      {{"-m", "0", "-f", "2018", "-t", "2018-05-10 14:00:00Z ", "/nowhere"}, "Wrong time : 2018-05-10 14:00:00Z \n"},
       {{"-m", "0", "-f", " 2018", "/nowhere"}, "Wrong time :  2018\n"},
       // An empty repository path is no path.
       {{"-m", "1", ""}, ""},
       {{"-m", "1", "--", ""}, ""},
       {{"-m", "1", "-t", "2018-05-10", ""}, ""},
-      {{"-v", "-m", "0"}, ""},                          // the options consume every argument
+      {{"-v", "-m", "0"}, ""},  // the options consume every argument
       {{"-m", "0", "/nowhere/at/all"}, "Repository doesn't exist : /nowhere/at/all\n"},
       {{"-m", "abc", "/nowhere"}, "Repository doesn't exist : /nowhere\n"},  // abc reads as mode 0
   };
@@ -88,8 +87,7 @@ TEST(CommandLine, RefusalsEndWithStatusOne) {
 
 TEST(CommandLine, ScannerMessagesGoToStandardErrorAndTheRunGoesOn) {
   ProgramResult unknown = RunProgram({"-x", "-m", "0", "/nowhere"});
-  EXPECT_EQ(unknown.err, kBanner + ProgramPath() + ": unknown option, -x\n" +
-                             "Repository doesn't exist : /nowhere\n");
+  EXPECT_EQ(unknown.err, kBanner + ProgramPath() + ": unknown option, -x\n" + "Repository doesn't exist : /nowhere\n");
   ProgramResult colon = RunProgram({"-:", "-m", "0", "/nowhere"});
   EXPECT_NE(colon.err.find(": unknown option, -:\n"), std::string::npos);
   ProgramResult missing = RunProgram({"-v", "-v", "-m"});
@@ -125,9 +123,14 @@ TEST_F(EmptyRepository, GroupedAndAttachedOptionsAndTheEndOfOptions) {
   EXPECT_EQ(after.status, 0);
   EXPECT_EQ(after.out, "");
   // Every time option over an empty repository.
-  for (const auto& filter : std::vector<std::vector<std::string>>{
-           {"-d", "3"}, {"-r", "5"}, {"-f", "2018"}, {"-t", "201805"}, {"-t", "2019", "-f", "2018"},
-           {"-f", "2018-05-10"}, {"-t", "2018-05-10T14:30:05Z", "-f", "2018-05-10 14:30"}}) {
+  for (const auto& filter :
+       std::vector<std::vector<std::string>>{{"-d", "3"},
+                                             {"-r", "5"},
+                                             {"-f", "2018"},
+                                             {"-t", "201805"},
+                                             {"-t", "2019", "-f", "2018"},
+                                             {"-f", "2018-05-10"},
+                                             {"-t", "2018-05-10T14:30:05Z", "-f", "2018-05-10 14:30"}}) {
     std::vector<std::string> args = {"-m", "1"};
     args.insert(args.end(), filter.begin(), filter.end());
     args.push_back(Repo());

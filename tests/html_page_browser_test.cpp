@@ -21,8 +21,8 @@
 #include "platform/output.h"
 #include "repwriter/repository.h"
 #include "support/program_runner.h"
-#include "support/spawn.h"
 #include "support/sample_summaries.h"
+#include "support/spawn.h"
 
 namespace tallymere::test {
 namespace {
@@ -79,8 +79,11 @@ bool Unfilter(std::vector<uint8_t>& data, uint32_t width, uint32_t height, uint3
       const int left = x > channels ? line[x - channels] : 0;
       const int up = above != nullptr ? above[x] : 0;
       const int up_left = above != nullptr && x > channels ? above[x - channels] : 0;
-      const int predicted = filter == 0 ? 0 : filter == 1 ? left : filter == 2 ? up
-                            : filter == 3 ? (left + up) / 2 : Paeth(left, up, up_left);
+      const int predicted = filter == 0   ? 0
+                            : filter == 1 ? left
+                            : filter == 2 ? up
+                            : filter == 3 ? (left + up) / 2
+                                          : Paeth(left, up, up_left);
       line[x] = static_cast<uint8_t>(line[x] + predicted);
     }
   }
@@ -147,7 +150,8 @@ Image DecodePng(const std::string& file) {
 class HtmlPageInBrowser : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (ShellOutput("command -v chromium").empty()) GTEST_SKIP() << "chromium is not installed (scripts/deps.sh installs it)";
+    if (ShellOutput("command -v chromium").empty())
+      GTEST_SKIP() << "chromium is not installed (scripts/deps.sh installs it)";
   }
 
   std::string WritePage(const std::string& name, const ReportSummary& summary) {
@@ -162,10 +166,10 @@ class HtmlPageInBrowser : public ::testing::Test {
   std::string Chromium(const std::string& page, const std::string& action) {
     const std::string profile = folder_.AddFolder("profile-" + std::to_string(++runs_)).string();
     const std::string log = (folder_.path() / ("chromium-" + std::to_string(runs_) + ".log")).string();
-    const std::string output =
-        ShellOutput("timeout 120 chromium --headless --no-sandbox --disable-gpu --disable-quic --no-first-run "
-              "--disable-background-networking --disable-component-update --disable-sync --user-data-dir=" +
-              ShellQuoted(profile) + " " + action + " " + ShellQuoted("file://" + page) + " 2>" + ShellQuoted(log));
+    const std::string output = ShellOutput(
+        "timeout 120 chromium --headless --no-sandbox --disable-gpu --disable-quic --no-first-run "
+        "--disable-background-networking --disable-component-update --disable-sync --user-data-dir=" +
+        ShellQuoted(profile) + " " + action + " " + ShellQuoted("file://" + page) + " 2>" + ShellQuoted(log));
     last_log_ = ReadText(log);
     return output;
   }
@@ -228,7 +232,9 @@ TEST_F(HtmlPageInBrowser, TheScreenshotShowsThePageAndItsCharts) {
   EXPECT_GT(colours.size(), 20u);
   if (HtmlPageHasCharts()) {
     // The bars of the largest value and of "other" in their colours.
-    const auto pixels_of = [&](uint32_t colour) { return std::count(image.pixels.begin(), image.pixels.end(), colour); };
+    const auto pixels_of = [&](uint32_t colour) {
+      return std::count(image.pixels.begin(), image.pixels.end(), colour);
+    };
     EXPECT_GT(pixels_of(0x4E79A7), 5000);
     EXPECT_GT(pixels_of(0xBAB0AC), 5000);
   }
@@ -254,8 +260,11 @@ TEST_F(HtmlPageInBrowser, AProgramsPageOfAHostileRepositoryIsDrawnWithTheNamesAs
   footer.log = ToUtf16(names[0]);
   repwriter::PartDescription part{.index = 1};
   for (uint32_t i = 0; i < 40; ++i) {
-    part.events.push_back({.computer = ToUtf16(names[i % names.size()]), .category = ToUtf16(names[(i + 1) % names.size()]),
-                           .event_type = 4, .event_id = 4624, .time = 1520380800 + i * 20000});
+    part.events.push_back({.computer = ToUtf16(names[i % names.size()]),
+                           .category = ToUtf16(names[(i + 1) % names.size()]),
+                           .event_type = 4,
+                           .event_id = 4624,
+                           .time = 1520380800 + i * 20000});
   }
   footer.parts.push_back(std::move(part));
   const std::filesystem::path repository = folder_.path() / "repo";

@@ -46,8 +46,11 @@ bool IsValidUtf8(std::string_view text) {
   for (size_t i = 0; i < text.size();) {
     const auto b = [&](size_t k) { return static_cast<uint8_t>(text[k]); };
     const uint8_t lead = b(i);
-    size_t length = lead < 0x80 ? 1 : lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3
-                                  : lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
+    size_t length = lead < 0x80                    ? 1
+                    : lead >= 0xC2 && lead <= 0xDF ? 2
+                    : lead >= 0xE0 && lead <= 0xEF ? 3
+                    : lead >= 0xF0 && lead <= 0xF4 ? 4
+                                                   : 0;
     if (length == 0 || i + length > text.size()) return false;
     for (size_t k = 1; k < length; ++k) {
       if ((b(i + k) & 0xC0) != 0x80) return false;
@@ -78,8 +81,7 @@ constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
 
 TEST(HtmlText, MarkupQuotesAndAmpersandsAreCharacterReferences) {
   EXPECT_EQ(Html("<img src=x onerror=alert(1)>"), "&lt;img src=x onerror=alert(1)&gt;");
-  EXPECT_EQ(Html("</script><script>alert(2)</script>"),
-            "&lt;/script&gt;&lt;script&gt;alert(2)&lt;/script&gt;");
+  EXPECT_EQ(Html("</script><script>alert(2)</script>"), "&lt;/script&gt;&lt;script&gt;alert(2)&lt;/script&gt;");
   EXPECT_EQ(Html("\"quotes\" & 'apostrophes'"), "&quot;quotes&quot; &amp; &#39;apostrophes&#39;");
   EXPECT_EQ(Html("&amp;"), "&amp;amp;");  // escaped again, not taken for a reference
   EXPECT_EQ(Html("plain DC01 Z\xC3\xBCrich \xE6\x97\xA5\xE6\x9C\xAC \xF0\x9F\x93\x8A"),
@@ -88,22 +90,29 @@ TEST(HtmlText, MarkupQuotesAndAmpersandsAreCharacterReferences) {
 }
 
 TEST(HtmlText, ControlCharactersShowAsTheirPictures) {
-  EXPECT_EQ(Html(std::string_view("a\0b", 3)), "a\xE2\x90\x80" "b");  // U+2400
+  EXPECT_EQ(Html(std::string_view("a\0b", 3)),
+            "a\xE2\x90\x80"
+            "b");  // U+2400
   EXPECT_EQ(Html("\t\n\r\x1B"), "\xE2\x90\x89\xE2\x90\x8A\xE2\x90\x8D\xE2\x90\x9B");
   EXPECT_EQ(Html("\x7F"), "\xE2\x90\xA1");  // U+2421
   // U+2028 and C1 controls are text in HTML, and stay as they are.
-  EXPECT_EQ(Html("a\xE2\x80\xA8" "b\xC2\x85"), "a\xE2\x80\xA8" "b\xC2\x85");
+  EXPECT_EQ(Html("a\xE2\x80\xA8"
+                 "b\xC2\x85"),
+            "a\xE2\x80\xA8"
+            "b\xC2\x85");
 }
 
 TEST(HtmlText, EachByteOfInvalidUtf8BecomesAReplacementCharacter) {
   const std::string one(kReplacement);
-  EXPECT_EQ(Html("a\xFF" "b"), "a" + one + "b");
-  EXPECT_EQ(Html("\xC0\x80"), one + one);                                  // overlong NUL
-  EXPECT_EQ(Html("\xE2\x82"), one + one);                                  // cut short at the end
-  EXPECT_EQ(Html("\xE2\x82<"), one + one + "&lt;");                        // cut short before markup
-  EXPECT_EQ(Html("\xED\xA0\x80"), one + one + one);                        // a surrogate
-  EXPECT_EQ(Html("\xF4\x90\x80\x80"), one + one + one + one);              // past U+10FFFF
-  EXPECT_EQ(Html("\x80\xBF"), one + one);                                  // stray continuations
+  EXPECT_EQ(Html("a\xFF"
+                 "b"),
+            "a" + one + "b");
+  EXPECT_EQ(Html("\xC0\x80"), one + one);                      // overlong NUL
+  EXPECT_EQ(Html("\xE2\x82"), one + one);                      // cut short at the end
+  EXPECT_EQ(Html("\xE2\x82<"), one + one + "&lt;");            // cut short before markup
+  EXPECT_EQ(Html("\xED\xA0\x80"), one + one + one);            // a surrogate
+  EXPECT_EQ(Html("\xF4\x90\x80\x80"), one + one + one + one);  // past U+10FFFF
+  EXPECT_EQ(Html("\x80\xBF"), one + one);                      // stray continuations
   EXPECT_TRUE(IsValidUtf8(Html("\xF0\x9F\x93")));
 }
 
@@ -169,16 +178,19 @@ TEST(HtmlPage, NoTimeChartWithoutPeriods) {
 TEST(HtmlPage, SaysTheRowCapTheRowCountAndOther) {
   const ReportSummary summary = test::HostileSummary();
   const std::string page = Page(summary);
-  EXPECT_TRUE(Holds(page, "The 50 largest of the report&#39;s 616 rows by events, largest first (the page lists "
-                          "at most 1,000; the report itself has them all)."));
+  EXPECT_TRUE(Holds(page,
+                    "The 50 largest of the report&#39;s 616 rows by events, largest first (the page lists "
+                    "at most 1,000; the report itself has them all)."));
   // 11 computers: the 10 largest and the 11th as "other", with its share.
-  EXPECT_TRUE(Holds(page, "11 values; the 10 largest by events, with their share of the 92,400 events counted, "
-                          "and the other 1 together as &quot;other&quot;."));
+  EXPECT_TRUE(Holds(page,
+                    "11 values; the 10 largest by events, with their share of the 92,400 events counted, "
+                    "and the other 1 together as &quot;other&quot;."));
   EXPECT_TRUE(Holds(DataBlock(page), R"j(["other (1 value)","1,400","1.5%"]])j")) << DataBlock(page);
   // The time chart splits by the 8 largest computers, the rest as "other".
   EXPECT_TRUE(Holds(page, "<h2>Events by day</h2>"));
-  EXPECT_TRUE(Holds(page, "split by computer: its 8 largest values over the whole report, the rest together as "
-                          "&quot;other&quot;."));
+  EXPECT_TRUE(Holds(page,
+                    "split by computer: its 8 largest values over the whole report, the rest together as "
+                    "&quot;other&quot;."));
   EXPECT_TRUE(Holds(DataBlock(page), R"({"label":"other","rest":true,"counts":[600,)"));
   EXPECT_TRUE(Holds(DataBlock(page), R"({"label":"\"quotes\" \u0026 'apostrophes'","rest":false,"counts":[600,)"));
 }
@@ -194,8 +206,9 @@ TEST(HtmlPage, HostileNamesCannotAddMarkupOrScripts) {
   EXPECT_EQ(Occurrences(page, "<img"), 0u);
   EXPECT_EQ(Occurrences(page, "<!--"), 0u);
   // The repository path in the title, the heading and the facts, escaped.
-  EXPECT_TRUE(Holds(page, "<title>tallymere report: /srv/&lt;img src=x onerror=alert(1)&gt;/"
-                          "&lt;/script&gt;&lt;script&gt;alert(2)&lt;/script&gt;</title>"));
+  EXPECT_TRUE(Holds(page,
+                    "<title>tallymere report: /srv/&lt;img src=x onerror=alert(1)&gt;/"
+                    "&lt;/script&gt;&lt;script&gt;alert(2)&lt;/script&gt;</title>"));
   EXPECT_EQ(Occurrences(page, "&lt;img src=x onerror=alert(1)&gt;"), 3u);
   EXPECT_TRUE(Holds(page, "UTC &quot;quotes&quot; &amp; &#39;apostrophes&#39;</td>"));
   // In the data block, every hostile name as its JSON string.
@@ -236,8 +249,9 @@ TEST(HtmlPage, ARunWithNoRowsSaysSo) {
 
 TEST(HtmlPage, OnlyItsOwnScriptsMayRunAndNothingIsFetched) {
   const std::string page = Page(test::SmallSummary());
-  const size_t policy = page.find("<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; "
-                                  "script-src 'sha256-");
+  const size_t policy = page.find(
+      "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; "
+      "script-src 'sha256-");
   ASSERT_NE(policy, std::string::npos);
   const std::string_view content = std::string_view(page).substr(policy, page.find('>', policy) - policy);
   EXPECT_EQ(Occurrences(content, "'sha256-"), HtmlPageHasCharts() ? 2u : 1u) << content;

@@ -77,9 +77,9 @@ class LiveRepository : public ::testing::Test {
   // returned as the run's status.
   ProgramResult RunScript(const std::string& script) {
     const fs::path out = folder_.path() / "out", err = folder_.path() / "err";
-    const std::string command = "PROG=" + ShellQuoted(ProgramPath()) + " REPO=" + ShellQuoted(Repo()) + " OUT=" +
-                                ShellQuoted(out.string()) + " ERR=" + ShellQuoted(err.string()) + " bash -c " +
-                                ShellQuoted(script) + " </dev/null";
+    const std::string command = "PROG=" + ShellQuoted(ProgramPath()) + " REPO=" + ShellQuoted(Repo()) +
+                                " OUT=" + ShellQuoted(out.string()) + " ERR=" + ShellQuoted(err.string()) +
+                                " bash -c " + ShellQuoted(script) + " </dev/null";
     ProgramResult result;
     const int raw = std::system(command.c_str());
     result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
@@ -107,16 +107,17 @@ constexpr char kBanner[] = "Kalvex Orvanta Tallymere 1.1.0.01\nCopyright (c) Kal
 
 TEST_F(LiveRepository, LinksToFoldersAreFollowedButEachFolderAndFileCountsOnce) {
   const std::string log = FirstLog();
-  fs::create_directory_symlink("..", Env() + "/loop");           // back up the tree
+  fs::create_directory_symlink("..", Env() + "/loop");                // back up the tree
   fs::create_directory_symlink(Env() + "/" + log, Env() + "/again");  // a second way in
-  fs::create_directory_symlink(Hot(), Env() + "/hot");           // into the other root
-  fs::create_directory_symlink(Repo(), Hot() + "/up");           // far up, twice over
+  fs::create_directory_symlink(Hot(), Env() + "/hot");                // into the other root
+  fs::create_directory_symlink(Repo(), Hot() + "/up");                // far up, twice over
   for (const auto& entry : fs::directory_iterator(Env() + "/" + log)) {
     fs::create_symlink(entry.path(), Env() + "/" + log + "/zz-" + entry.path().filename().string());
     break;
   }
   for (const char* mode : {"20", "0", "8"}) {
-    const ProgramResult result = RunScript("timeout 60 \"$PROG\" -m " + std::string(mode) + " \"$REPO\" >\"$OUT\" 2>\"$ERR\"");
+    const ProgramResult result =
+        RunScript("timeout 60 \"$PROG\" -m " + std::string(mode) + " \"$REPO\" >\"$OUT\" 2>\"$ERR\"");
     EXPECT_EQ(result.status, 0) << mode << result.err;
     EXPECT_EQ(result.out, baseline_[mode]) << mode;
   }
@@ -137,7 +138,7 @@ TEST_F(LiveRepository, EntriesThatAreNoRegularFilesAreReportedWithoutBlocking) {
 // read, every time.
 TEST_F(LiveRepository, AFileThatShrinksWhileReadIsReported) {
   const std::string shrinking = "/sys/devices/system/cpu/online";
-  struct stat info{};
+  struct stat info {};
   if (stat(shrinking.c_str(), &info) != 0 || ReadText(shrinking).size() >= static_cast<size_t>(info.st_size)) {
     GTEST_SKIP() << "no file here yields fewer bytes than its length";
   }
@@ -194,8 +195,8 @@ TEST_F(LiveRepository, PathsLongerThanTheSystemLimitAreWalkedAndRead) {
     if (entry.path().filename() != log) fs::rename(entry.path(), Repo() + "/" + entry.path().filename().string());
   }
   const std::string alone = RunProgram({"-m", "8", Repo()}).out;
-  const ProgramResult deep = RunScript("\"$PROG\" -m 8 " + ShellQuoted(deep_repo) + " >\"$OUT\" 2>\"$ERR\"; s=$?; rm -rf " +
-                                       ShellQuoted(deep_repo) + "; exit $s");
+  const ProgramResult deep = RunScript("\"$PROG\" -m 8 " + ShellQuoted(deep_repo) +
+                                       " >\"$OUT\" 2>\"$ERR\"; s=$?; rm -rf " + ShellQuoted(deep_repo) + "; exit $s");
   EXPECT_EQ(deep.status, 0) << deep.out;
   EXPECT_EQ(deep.out, alone);
   EXPECT_FALSE(alone.empty());
@@ -299,7 +300,9 @@ std::string FooterStart(uint64_t table_length) {
 std::string PropertySection() {
   std::string properties;
   for (const auto& [name, value] : {std::pair<std::u16string, std::u16string>{u"EventsCount", u"10"},
-                                    {u"ComputerType", u"1"}, {u"PlatformID", u"2"}, {u"UnderDataSource", u"Hostile"}}) {
+                                    {u"ComputerType", u"1"},
+                                    {u"PlatformID", u"2"},
+                                    {u"UnderDataSource", u"Hostile"}}) {
     PutText(properties, name);
     PutText(properties, value);
   }
@@ -315,8 +318,8 @@ bool WriteSparse(const std::string& path, uint64_t size, const std::vector<std::
   if (fd < 0) return false;
   bool written = ftruncate(fd, static_cast<off_t>(size)) == 0;
   for (const auto& [offset, bytes] : pieces) {
-    written = written && pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(offset)) ==
-                             static_cast<ssize_t>(bytes.size());
+    written = written &&
+              pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(offset)) == static_cast<ssize_t>(bytes.size());
   }
   return close(fd) == 0 && written;
 }
@@ -366,8 +369,9 @@ TEST_F(LiveRepository, AFileWhoseSizesCannotBeMetFailsAloneInLittleMemory) {
     const std::string other = hostile.path == huge_buffer ? huge_footer : huge_buffer;
     fs::rename(other, folder + "/aside");
     for (const char* mode : {"20", "8"}) {
-      const ProgramResult result = RunScript("/usr/bin/time -f %M -o \"$ERR.kb\" \"$PROG\" -m " + std::string(mode) +
-                                             " \"$REPO\" >\"$OUT\" 2>\"$ERR\"; s=$?; cat \"$ERR.kb\" >>\"$ERR\"; exit $s");
+      const ProgramResult result =
+          RunScript("/usr/bin/time -f %M -o \"$ERR.kb\" \"$PROG\" -m " + std::string(mode) +
+                    " \"$REPO\" >\"$OUT\" 2>\"$ERR\"; s=$?; cat \"$ERR.kb\" >>\"$ERR\"; exit $s");
       const std::string context = std::string("mode ") + mode + ", " + hostile.path;
       EXPECT_EQ(result.status, 2) << context << result.err;
       EXPECT_EQ(result.out, hostile.reason + "some problem in file:\n" + hostile.path + "\n" + baseline_[mode])
@@ -425,8 +429,9 @@ TEST_F(LiveRepository, AnOutputFileIsReplacedOnlyByAWholeReport) {
   EXPECT_TRUE(stopped > 0 || BuiltWithSanitizers());
   std::ofstream(report) << "old content\n";
   // The signal comes once the temporary file is there, while the run goes on.
-  result = RunScript("TALLYMERE_THREADS=0 \"$PROG\" -m 8 -o " + ShellQuoted(report) + " \"$REPO\" >\"$OUT\" 2>\"$ERR\" & p=$!; " +
-                     "while kill -0 $p 2>/dev/null && ! ls " + ShellQuoted(out_folder) + "/.counts.csv.tmp-* >/dev/null 2>&1; " +
+  result = RunScript("TALLYMERE_THREADS=0 \"$PROG\" -m 8 -o " + ShellQuoted(report) +
+                     " \"$REPO\" >\"$OUT\" 2>\"$ERR\" & p=$!; " + "while kill -0 $p 2>/dev/null && ! ls " +
+                     ShellQuoted(out_folder) + "/.counts.csv.tmp-* >/dev/null 2>&1; " +
                      "do sleep 0.001; done; kill -TERM $p 2>/dev/null; wait $p");
   if (result.status != 0) check_stopped(result, 128 + 15, "SIGTERM");  // 0: done before the signal
   EXPECT_EQ(result.status, 128 + 15);
@@ -466,7 +471,8 @@ TEST_F(LiveRepository, RunningOutOfMemoryEndsWithTheFatalStatus) {
         EXPECT_EQ(result.status, 255) << context << "\n" << result.err;
         EXPECT_NE(result.err.find("Out of memory: the run was stopped before the report was complete\n"),
                   std::string::npos)
-            << context << "\n" << result.err;
+            << context << "\n"
+            << result.err;
       }
     }
   }
@@ -493,9 +499,9 @@ TEST_F(LiveRepository, WorkerThreadsThatCannotStartLeaveTheWorkToTheOthers) {
 TEST_F(LiveRepository, RunningOutOfDescriptorsIsReportedNotSkipped) {
   if (BuiltWithSanitizers()) GTEST_SKIP() << "the sanitizers' runtime needs descriptors of its own";
   for (int round = 0; round < 6; ++round) {
-    const ProgramResult result =
-        RunScript(
-        "exec >\"$OUT\" 2>\"$ERR\"; for fd in /proc/$$/fd/*; do fd=${fd##*/}; ((fd > 2)) && eval \"exec $fd>&-\"; done; "
+    const ProgramResult result = RunScript(
+        "exec >\"$OUT\" 2>\"$ERR\"; for fd in /proc/$$/fd/*; do fd=${fd##*/}; ((fd > 2)) && eval \"exec $fd>&-\"; "
+        "done; "
         "ulimit -n 4; TALLYMERE_THREADS=4 exec \"$PROG\" -m 20 \"$REPO\"");
     if (result.status == 0) {
       EXPECT_EQ(result.out, baseline_["20"]);

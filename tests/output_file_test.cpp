@@ -20,7 +20,8 @@ TEST(OutputFile, HoldsWhatStandardOutputWouldHold) {
   options.files = 4;
   repwriter::GenerateRepository(options);
   const std::string report = (folder.path() / "report.out").string();
-  for (const std::vector<std::string>& form : {std::vector<std::string>{}, {"--format", "csv"}, {"--format", "jsonl"}}) {
+  for (const std::vector<std::string>& form :
+       {std::vector<std::string>{}, {"--format", "csv"}, {"--format", "jsonl"}}) {
     std::vector<std::string> args = {"-m", "7"};
     args.insert(args.end(), form.begin(), form.end());
     args.push_back(options.out.string());

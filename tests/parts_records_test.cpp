@@ -36,11 +36,11 @@ TEST(BufferIds, KindComesFromTheFourUnitsBeforeTheFirstDot) {
   EXPECT_EQ(BufferIdFromName(u"12_cat.dat"), 0);
   EXPECT_EQ(BufferIdFromName(u"3_nfvalues.dat"), 12);
   EXPECT_EQ(BufferIdFromName(u"filters.x.y"), 14);
-  EXPECT_EQ(BufferIdFromName(u"_cat.dat"), 0);      // dot at 4: keyed from 0
+  EXPECT_EQ(BufferIdFromName(u"_cat.dat"), 0);  // dot at 4: keyed from 0
   EXPECT_EQ(BufferIdFromName(u"comp.x"), 1);
-  EXPECT_EQ(BufferIdFromName(u"ab.x"), -3);         // dot before 4: first four units
-  EXPECT_EQ(BufferIdFromName(u"ents"), -3);         // no dot
-  EXPECT_EQ(BufferIdFromName(u"a."), -3);           // shorter than a key
+  EXPECT_EQ(BufferIdFromName(u"ab.x"), -3);          // dot before 4: first four units
+  EXPECT_EQ(BufferIdFromName(u"ents"), -3);          // no dot
+  EXPECT_EQ(BufferIdFromName(u"a."), -3);            // shorter than a key
   EXPECT_EQ(BufferIdFromName(u"7_EVENTS.dat"), -3);  // case-sensitive
   EXPECT_EQ(BufferIdFromName(u"segment_1.img"), -3);
 }
@@ -122,9 +122,7 @@ TEST(RawParts, ParseWithoutReadingTheBytes) {
   EXPECT_TRUE(part->strings.empty());
 }
 
-Buffer EventBytes(const std::vector<repwriter::EventRecord>& records) {
-  return repwriter::EventsBuffer(records);
-}
+Buffer EventBytes(const std::vector<repwriter::EventRecord>& records) { return repwriter::EventsBuffer(records); }
 
 TEST(Events, RecordLengthFollowsTheReferenceCount) {
   repwriter::EventRecord bare{.cat_index = 1, .comp_index = 2, .time_delta = 100};
@@ -195,7 +193,7 @@ std::vector<repwriter::EventRecord> ListShapes(uint32_t seed, size_t count) {
     r.data.resize(below(4) == 0 ? 0 : below(12), 0xAB);
     const uint32_t shape = below(5);
     if (shape == 0) continue;  // no list
-    if (shape == 1) {  // a count of 32768 or more: one word, whatever it is
+    if (shape == 1) {          // a count of 32768 or more: one word, whatever it is
       r.ref_count = static_cast<uint16_t>(32768 + below(32768));
       r.ref_words = {below(2) == 0 ? 0x02000000u : below(1000)};
       continue;
@@ -240,8 +238,9 @@ struct Visited {
 Visited VisitWhileParsing(const Buffer& content) {
   RepEventsBuffer events(ByteBuffer(content.begin(), content.end()));
   Visited visited;
-  visited.status = events.ParseVisitingKeyFields(
-      [&](uint32_t cat, uint32_t comp, uint32_t delta) { visited.fields.push_back({cat, comp, delta}); });
+  visited.status = events.ParseVisitingKeyFields([&](uint32_t cat, uint32_t comp, uint32_t delta) {
+    visited.fields.push_back({cat, comp, delta});
+  });
   visited.records = events.ulCount;
   return visited;
 }
@@ -278,7 +277,8 @@ TEST(Events, WalkMeasuresEveryListShapeAndStopsAtEveryCut) {
     ASSERT_EQ(walked.table.size(), records.size());
     for (uint32_t i = 0; i < records.size(); ++i) {
       const RepEventEntry& entry = events->table[i];
-      ASSERT_EQ(Pairs(entry.refs.begin(), entry.refs.end()), ExpectedPairs(records[i])) << "seed " << seed << " record " << i;
+      ASSERT_EQ(Pairs(entry.refs.begin(), entry.refs.end()), ExpectedPairs(records[i]))
+          << "seed " << seed << " record " << i;
       ASSERT_EQ(entry.data.size(), records[i].data.size());
       const RepEventEntry& other = walked.table[i];
       ASSERT_EQ(Pairs(other.refs.begin(), other.refs.end()), ExpectedPairs(records[i]))

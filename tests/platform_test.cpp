@@ -59,10 +59,9 @@ TEST(CalendarToFileTime, KnownInstantsFromTheFirstToTheLastYear) {
 
 TEST(CalendarToFileTime, RefusesWhatIsNoCalendarTime) {
   const std::vector<CalendarTime> refused = {
-      {1600, 12, 31, 23, 59, 59}, {30828, 1, 1, 0, 0, 0},  {2018, 0, 1, 0, 0, 0},
-      {2018, 13, 1, 0, 0, 0},     {2018, 1, 0, 0, 0, 0},   {2018, 1, 32, 0, 0, 0},
-      {2018, 4, 31, 0, 0, 0},     {2019, 2, 29, 0, 0, 0},  {1900, 2, 29, 0, 0, 0},
-      {2018, 1, 1, 24, 0, 0},     {2018, 1, 1, 0, 60, 0},  {2018, 1, 1, 0, 0, 60},
+      {1600, 12, 31, 23, 59, 59}, {30828, 1, 1, 0, 0, 0}, {2018, 0, 1, 0, 0, 0},  {2018, 13, 1, 0, 0, 0},
+      {2018, 1, 0, 0, 0, 0},      {2018, 1, 32, 0, 0, 0}, {2018, 4, 31, 0, 0, 0}, {2019, 2, 29, 0, 0, 0},
+      {1900, 2, 29, 0, 0, 0},     {2018, 1, 1, 24, 0, 0}, {2018, 1, 1, 0, 60, 0}, {2018, 1, 1, 0, 0, 60},
   };
   for (const auto& t : refused) {
     EXPECT_EQ(platform::CalendarToFileTime(t), std::nullopt)
@@ -111,7 +110,7 @@ TEST(ResolveWindowsPath, AbsoluteAndNetworkPathsTakeTheLongPathPrefix) {
   EXPECT_EQ(resolve("C:\\x\\..\\..\\rep"), "\\\\?\\C:\\rep");  // stops at the drive, as the system does
   EXPECT_EQ(resolve("\\\\srv\\share\\..\\rep"), "\\\\?\\UNC\\srv\\share\\rep");
   EXPECT_EQ(resolve("\\\\?\\C:\\a\\..\\b"), "\\\\?\\C:\\a\\..\\b");  // already literal
-  EXPECT_EQ(resolve("d:rep"), "\\\\?\\d:\\work\\a\\rep");           // the current folder of drive D
+  EXPECT_EQ(resolve("d:rep"), "\\\\?\\d:\\work\\a\\rep");            // the current folder of drive D
   EXPECT_EQ(resolve("C:rep"), "\\\\?\\C:\\rep");
 }
 
@@ -338,10 +337,8 @@ TEST(FileIdentity, TellsAFileFromOneThatTookItsNumberLater) {
 }
 
 #ifdef _WIN32
-const platform::DirEntry* EntryNamed(const std::vector<platform::DirEntry>& entries,
-                                     const std::string& name) {
-  const auto found =
-      std::find_if(entries.begin(), entries.end(), [&](const auto& e) { return e.name == name; });
+const platform::DirEntry* EntryNamed(const std::vector<platform::DirEntry>& entries, const std::string& name) {
+  const auto found = std::find_if(entries.begin(), entries.end(), [&](const auto& e) { return e.name == name; });
   return found == entries.end() ? nullptr : &*found;
 }
 
@@ -374,8 +371,7 @@ TEST(FileIdentity, AJunctionLeadsToTheIdentityOfItsFolder) {
   // system headers out of the tests.
   const auto make_junction = [&](const char* name, const fs::path& to) {
     const fs::path junction = folder.path() / name;
-    const std::string command =
-        "\"mklink /J \"" + junction.string() + "\" \"" + to.string() + "\" >NUL 2>&1\"";
+    const std::string command = "\"mklink /J \"" + junction.string() + "\" \"" + to.string() + "\" >NUL 2>&1\"";
     return std::system(command.c_str()) == 0 && fs::exists(junction);
   };
   if (!make_junction("link", target) || !make_junction("dangling", gone)) {
@@ -402,8 +398,8 @@ TEST(WriteRaw, AStandardOutputThatRefusesWritesStopsTheRun) {
   const fs::path err = folder.path() / "err.txt";
   // Standard output becomes a copy of standard input, a file open for
   // reading only: every write to it fails.
-  const std::string command = "\"\"" + ProgramPath() + "\" -h <\"" + input.string() + "\" 1>&0 2>\"" +
-                              err.string() + "\"\"";
+  const std::string command =
+      "\"\"" + ProgramPath() + "\" -h <\"" + input.string() + "\" 1>&0 2>\"" + err.string() + "\"\"";
   EXPECT_EQ(std::system(command.c_str()), 255);
   std::ifstream stream(err, std::ios::binary);
   const std::string shown((std::istreambuf_iterator<char>(stream)), std::istreambuf_iterator<char>());
@@ -431,8 +427,7 @@ TEST(ProgramPaths, NonAsciiPathsReachTheFileSystemAndTheReport) {
   const std::string repo = ToUtf8(folder.path() / FromUtf8("Ärger-名前"));
   const ProgramResult result = RunProgram({"-m", "-1", repo});
   EXPECT_EQ(result.status, 2) << result.err;
-  EXPECT_NE(result.out.find("Can't open file " + ShownPath(repo + "/Environment$/x.rep") + "\n"),
-            std::string::npos)
+  EXPECT_NE(result.out.find("Can't open file " + ShownPath(repo + "/Environment$/x.rep") + "\n"), std::string::npos)
       << result.out;
 }
 

@@ -83,8 +83,8 @@ class TerminalRun : public ::testing::Test {
 
 TEST_F(TerminalRun, TheStatusLineChangesDuringTheRunAndIsGoneAfterIt) {
   const fs::path report = folder_.path() / "report";
-  const std::string command = "TALLYMERE_THREADS=0 " + ShellQuoted(ProgramPath()) + " -m 8 " + ShellQuoted(Repo()) + " >" +
-                              ShellQuoted(report.string()) + "; echo run-ended-$?; sleep 60";
+  const std::string command = "TALLYMERE_THREADS=0 " + ShellQuoted(ProgramPath()) + " -m 8 " + ShellQuoted(Repo()) +
+                              " >" + ShellQuoted(report.string()) + "; echo run-ended-$?; sleep 60";
   ShellOutput("tmux -L " + socket_ + " new-session -d -s run -x 160 -y 24 " + ShellQuoted(command));
   std::set<std::string> seen;
   std::string pane;

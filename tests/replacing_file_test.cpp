@@ -117,7 +117,7 @@ TEST(ReplacingFile, CommitReplacesTheOldContentExactlyAndLeavesNoTemporaryFile) 
   EXPECT_EQ(ReadText(path), report);
   EXPECT_TRUE(TemporaryFilesIn(folder.path()).empty());
 #ifndef _WIN32
-  struct stat info{};
+  struct stat info {};
   ASSERT_EQ(stat(path.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 07777, 0640u);
   if (root) {
@@ -239,7 +239,7 @@ TEST(ReplacingFile, ANewFileGetsWhatARedirectionGives) {
     const bool committed = file && file->Commit(error_text);
     umask(previous);
     ASSERT_TRUE(committed) << error_text;
-    struct stat info{};
+    struct stat info {};
     ASSERT_EQ(stat(path.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 0666u & ~mask) << mask;
   }
@@ -428,7 +428,7 @@ class StoppedWriter : public ::testing::Test {
 
   [[noreturn]] void WriteForever() {
     // A shell's background job starts with SIGINT ignored; a user's run does not.
-    struct sigaction current{};
+    struct sigaction current {};
     if (sigaction(SIGINT, nullptr, &current) == 0 && current.sa_handler == SIG_IGN) std::signal(SIGINT, SIG_DFL);
     std::string error_text;
     auto file = ReplacingFile::Create(ToUtf8(path_), error_text);

@@ -32,10 +32,10 @@ constexpr uint32_t k20180307 = 1520380800;  // 2018-03-07 00:00:00 UTC
 
 // Names a careless report would split, join or pass raw to whatever reads
 // it. The computer names are upper-cased by the report (a-z only).
-const std::vector<std::u16string> kComputers = {u"pc,9", u"ws\"7\"", u"line\r\nbreak", u"esc\x1b[2J",
-                                                 u"half\xD800surrogate", u"plain", u"b\u00fcro"};
+const std::vector<std::u16string> kComputers = {
+    u"pc,9", u"ws\"7\"", u"line\r\nbreak", u"esc\x1b[2J", u"half\xD800surrogate", u"plain", u"b\u00fcro"};
 const std::vector<std::u16string> kCategories = {u"Policy,Change", u"Say \"hi\"", u"", u"tab\there",
-                                                  u"=cmd|' /C calc'!A0"};
+                                                 u"=cmd|' /C calc'!A0"};
 
 ImageDescription HostileImage(std::u16string log, uint32_t first_time, uint32_t count) {
   FooterDescription footer;
@@ -44,8 +44,10 @@ ImageDescription HostileImage(std::u16string log, uint32_t first_time, uint32_t 
   repwriter::PartDescription part{.index = 1};
   for (uint32_t i = 0; i < count; ++i) {
     part.events.push_back({.computer = kComputers[i % kComputers.size()],
-                           .category = kCategories[i % kCategories.size()], .event_type = static_cast<uint16_t>(i % 3),
-                           .event_id = i % 4 == 0 ? 0x80000005u : 4624 + i % 5, .time = first_time + i * 1800});
+                           .category = kCategories[i % kCategories.size()],
+                           .event_type = static_cast<uint16_t>(i % 3),
+                           .event_id = i % 4 == 0 ? 0x80000005u : 4624 + i % 5,
+                           .time = first_time + i * 1800});
   }
   footer.parts.push_back(std::move(part));
   return {.footers = {std::move(footer)}};
@@ -132,8 +134,10 @@ TEST_F(ReportFormats, JsonLinesAreValidJsonAndUtf8WithNumbersAsNumbers) {
       "    sys.stdout.write(key + '=' + ('n' + str(value) if isinstance(value, int) else 's' + value) + '\\x1f')\n"
       "  sys.stdout.write('\\x1e')\n";
   const std::string script = folder_.AddFile("read.py", python).string();
-  for (const auto& [mode, fields] : std::vector<std::pair<int, std::vector<std::string>>>{
-           {12, {"hour", "computer", "category", "event_type"}}, {1, {"day", "log", "event_id"}}, {20, {"log", "event_id"}}}) {
+  for (const auto& [mode, fields] :
+       std::vector<std::pair<int, std::vector<std::string>>>{{12, {"hour", "computer", "category", "event_type"}},
+                                                             {1, {"day", "log", "event_id"}},
+                                                             {20, {"log", "event_id"}}}) {
     SCOPED_TRACE("mode " + std::to_string(mode));
     const std::string jsonl = ReportFile({"-m", std::to_string(mode), "--format=jsonl", Repository()}, "report.jsonl");
     const auto records = Records(ShellOutput("python3 " + ShellQuoted(script) + " " + ShellQuoted(jsonl)));
@@ -199,7 +203,8 @@ TEST(ReportFormatOptions, UnknownLongOptionsAndFormatsAreRefused) {
 // reports of two repositories, summed by SQLite over the fields, are the
 // CSV report of both together.
 TEST_F(ReportFormats, SqliteSumsTwoReportsIntoTheReportOfBoth) {
-  if (ShellOutput("command -v sqlite3").empty()) GTEST_SKIP() << "sqlite3 is not installed (scripts/deps.sh installs it)";
+  if (ShellOutput("command -v sqlite3").empty())
+    GTEST_SKIP() << "sqlite3 is not installed (scripts/deps.sh installs it)";
   TempFolder second;
   std::vector<RepositoryFile> more = {{.image = HostileImage(u"Sec,urity", k20180307 + 3600, 50)},
                                       {.image = HostileImage(u"Third", k20180307 + 2 * 86400, 20)}};
@@ -215,9 +220,15 @@ TEST_F(ReportFormats, SqliteSumsTwoReportsIntoTheReportOfBoth) {
   const std::string sql =
       "CREATE TABLE part(day TEXT, computer TEXT, category TEXT, event_type INTEGER, count INTEGER);\n"
       "CREATE TABLE whole(day TEXT, computer TEXT, category TEXT, event_type INTEGER, count INTEGER);\n"
-      ".import --csv --skip 1 " + a + " part\n"
-      ".import --csv --skip 1 " + b + " part\n"
-      ".import --csv --skip 1 " + all + " whole\n"
+      ".import --csv --skip 1 " +
+      a +
+      " part\n"
+      ".import --csv --skip 1 " +
+      b +
+      " part\n"
+      ".import --csv --skip 1 " +
+      all +
+      " whole\n"
       "CREATE TABLE summed AS SELECT day, computer, category, event_type, SUM(count) AS count FROM part\n"
       "  GROUP BY day, computer, category, event_type;\n"
       "SELECT (SELECT COUNT(*) FROM summed), (SELECT COUNT(*) FROM whole),\n"

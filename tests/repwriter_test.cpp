@@ -141,7 +141,9 @@ Unpacked Unpack(const Bytes& img, const Entry& e) {
   return u;
 }
 
-std::uint32_t Crc(const Bytes& b) { return static_cast<std::uint32_t>(crc32(0, b.data(), static_cast<uInt>(b.size()))); }
+std::uint32_t Crc(const Bytes& b) {
+  return static_cast<std::uint32_t>(crc32(0, b.data(), static_cast<uInt>(b.size())));
+}
 
 struct DecodedEvent {
   std::u16string computer, category;
@@ -219,20 +221,25 @@ repwriter::ImageDescription TwoFooterImage() {
   first.log = u"System";
   first.platform_id = 610;
   first.computer_type = 3;
-  repwriter::PartDescription p1{1, {Ev(u"WS-1", u"Logon", 4, 0x12345, 1527085800),
-                                    Ev(u"ws-1", u"", 2, 7, 1527085801),
-                                    Ev(u"WS-1", u"Logon", 4, 0x12345, 1527085700)},
-                                {}, {}};
-  repwriter::PartDescription p2{2, {Ev(u"Srv-\u00e9", u"Disk", 1, 0x80000001, 100),
-                                    Ev(u"DC1", u"Disk", 1, 0x80000001, 4000000000U),
-                                    Ev(u"Srv-\u00e9", u"Pr\u00fcfung", 8, 65535, 5)},
-                                {}, {}};
+  repwriter::PartDescription p1{1,
+                                {Ev(u"WS-1", u"Logon", 4, 0x12345, 1527085800), Ev(u"ws-1", u"", 2, 7, 1527085801),
+                                 Ev(u"WS-1", u"Logon", 4, 0x12345, 1527085700)},
+                                {},
+                                {}};
+  repwriter::PartDescription p2{
+      2,
+      {Ev(u"Srv-\u00e9", u"Disk", 1, 0x80000001, 100), Ev(u"DC1", u"Disk", 1, 0x80000001, 4000000000U),
+       Ev(u"Srv-\u00e9", u"Pr\u00fcfung", 8, 65535, 5)},
+      {},
+      {}};
   first.parts = {p1, p2};
   repwriter::FooterDescription second;
   second.log = u"Application";
   second.platform_id = 2;
-  repwriter::PartDescription p7{7, {Ev(u"DC1", u"Backup", 4, 20, 1600000000), Ev(u"DC1", u"Backup", 4, 20, 1600000000)},
-                                {{u"DC1", 1599999990}}, {}};
+  repwriter::PartDescription p7{7,
+                                {Ev(u"DC1", u"Backup", 4, 20, 1600000000), Ev(u"DC1", u"Backup", 4, 20, 1600000000)},
+                                {{u"DC1", 1599999990}},
+                                {}};
   second.parts = {p7};
   image.footers = {first, second};
   return image;
@@ -359,7 +366,8 @@ TEST(RepwriterImage, RawBuffersAreWrittenByteForByte) {
   repwriter::FooterDescription footer;
   const Bytes exact_events = {1, 2, 3, 4, 5};
   const Bytes pairs = repwriter::ValuePairBuffer(std::vector<repwriter::ValuePair>{{1, 2}, {3, 4}});
-  footer.parts = {{3, {Ev(u"A", u"B", 1, 1, 10)}, {}, {{BufferKind::Events, exact_events}, {BufferKind::ValuePairs, pairs}}}};
+  footer.parts = {
+      {3, {Ev(u"A", u"B", 1, 1, 10)}, {}, {{BufferKind::Events, exact_events}, {BufferKind::ValuePairs, pairs}}}};
   footer.file_wide = {{BufferKind::FilterState, {9, 9}}};
   footer.properties = {{u"EventsCount", u"000"}, {u"Extra", u"x"}};
   image.footers = {footer};
@@ -420,7 +428,8 @@ TEST(RepwriterKinds, ContainerHoldsWholeNestedImages) {
   for (std::size_t k = 0; k < 2; ++k) {
     const Entry& e = f.entries[k];
     EXPECT_EQ(KindOfName(e.name), -3);
-    EXPECT_EQ(std::string(img.begin() + static_cast<long>(e.offset), img.begin() + static_cast<long>(e.offset) + 4), "EDRP");
+    EXPECT_EQ(std::string(img.begin() + static_cast<long>(e.offset), img.begin() + static_cast<long>(e.offset) + 4),
+              "EDRP");
     const Bytes nested = Unpack(img, e).content;
     EXPECT_EQ(nested, repwriter::WriteImage(footer.nested[k]));
   }
@@ -437,7 +446,8 @@ struct DamageCase {
 
 class RepwriterDamage : public ::testing::TestWithParam<DamageCase> {
  protected:
-  static Bytes Written(Damage what, std::size_t footer = 0, std::string buffer = "1_events.dat", std::uint64_t length = 0) {
+  static Bytes Written(Damage what, std::size_t footer = 0, std::string buffer = "1_events.dat",
+                       std::uint64_t length = 0) {
     auto image = TwoFooterImage();
     image.damage = {{what, footer, std::move(buffer), 1, length}};
     return repwriter::WriteImage(image);
@@ -511,33 +521,34 @@ TEST_P(RepwriterDamage, ProducesTheFaultItNames) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    EverySwitch, RepwriterDamage,
-    ::testing::Values(
-        DamageCase{Damage::None, "None"}, DamageCase{Damage::BadCrc, "BadCrc"},
-        DamageCase{Damage::WrongSignature, "WrongSignature"}, DamageCase{Damage::CorruptDeflate, "CorruptDeflate"},
-        DamageCase{Damage::UnpackedLenTooSmall, "UnpackedLenTooSmall"},
-        DamageCase{Damage::UnpackedLenHuge, "UnpackedLenHuge"},
-        DamageCase{Damage::BufferShorterThanHeader, "BufferShorterThanHeader"},
-        DamageCase{Damage::EntryPastImage, "EntryPastImage"},
-        DamageCase{Damage::EntryNameLengthPastTable, "EntryNameLengthPastTable"},
-        DamageCase{Damage::ChainOutOfRange, "ChainOutOfRange"}, DamageCase{Damage::ChainLoopsToSelf, "ChainLoopsToSelf"},
-        DamageCase{Damage::ChainPointsForward, "ChainPointsForward"},
-        DamageCase{Damage::PropertyLengthPastSection, "PropertyLengthPastSection"},
-        DamageCase{Damage::MissingEventsCount, "MissingEventsCount"},
-        DamageCase{Damage::MissingComputerType, "MissingComputerType"},
-        DamageCase{Damage::MissingPlatformId, "MissingPlatformId"},
-        DamageCase{Damage::MissingUnderDataSource, "MissingUnderDataSource"},
-        DamageCase{Damage::NonNumericEventsCount, "NonNumericEventsCount"},
-        DamageCase{Damage::NonNumericComputerType, "NonNumericComputerType"},
-        DamageCase{Damage::NonNumericPlatformId, "NonNumericPlatformId"},
-        DamageCase{Damage::EventsCountMismatch, "EventsCountMismatch"},
-        DamageCase{Damage::CategoryIndexOutOfRange, "CategoryIndexOutOfRange"},
-        DamageCase{Damage::ComputerIndexOutOfRange, "ComputerIndexOutOfRange"},
-        DamageCase{Damage::StrayBytesAfterLastRecord, "StrayBytesAfterLastRecord"},
-        DamageCase{Damage::HeaderSumOff, "HeaderSumOff"}, DamageCase{Damage::Truncate, "Truncate"},
-        DamageCase{Damage::ShorterThanHeader, "ShorterThanHeader"}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(EverySwitch, RepwriterDamage,
+                         ::testing::Values(DamageCase{Damage::None, "None"}, DamageCase{Damage::BadCrc, "BadCrc"},
+                                           DamageCase{Damage::WrongSignature, "WrongSignature"},
+                                           DamageCase{Damage::CorruptDeflate, "CorruptDeflate"},
+                                           DamageCase{Damage::UnpackedLenTooSmall, "UnpackedLenTooSmall"},
+                                           DamageCase{Damage::UnpackedLenHuge, "UnpackedLenHuge"},
+                                           DamageCase{Damage::BufferShorterThanHeader, "BufferShorterThanHeader"},
+                                           DamageCase{Damage::EntryPastImage, "EntryPastImage"},
+                                           DamageCase{Damage::EntryNameLengthPastTable, "EntryNameLengthPastTable"},
+                                           DamageCase{Damage::ChainOutOfRange, "ChainOutOfRange"},
+                                           DamageCase{Damage::ChainLoopsToSelf, "ChainLoopsToSelf"},
+                                           DamageCase{Damage::ChainPointsForward, "ChainPointsForward"},
+                                           DamageCase{Damage::PropertyLengthPastSection, "PropertyLengthPastSection"},
+                                           DamageCase{Damage::MissingEventsCount, "MissingEventsCount"},
+                                           DamageCase{Damage::MissingComputerType, "MissingComputerType"},
+                                           DamageCase{Damage::MissingPlatformId, "MissingPlatformId"},
+                                           DamageCase{Damage::MissingUnderDataSource, "MissingUnderDataSource"},
+                                           DamageCase{Damage::NonNumericEventsCount, "NonNumericEventsCount"},
+                                           DamageCase{Damage::NonNumericComputerType, "NonNumericComputerType"},
+                                           DamageCase{Damage::NonNumericPlatformId, "NonNumericPlatformId"},
+                                           DamageCase{Damage::EventsCountMismatch, "EventsCountMismatch"},
+                                           DamageCase{Damage::CategoryIndexOutOfRange, "CategoryIndexOutOfRange"},
+                                           DamageCase{Damage::ComputerIndexOutOfRange, "ComputerIndexOutOfRange"},
+                                           DamageCase{Damage::StrayBytesAfterLastRecord, "StrayBytesAfterLastRecord"},
+                                           DamageCase{Damage::HeaderSumOff, "HeaderSumOff"},
+                                           DamageCase{Damage::Truncate, "Truncate"},
+                                           DamageCase{Damage::ShorterThanHeader, "ShorterThanHeader"}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(RepwriterDamageDetail, TooSmallLengthOnWellPackedContentForcesGrowth) {
   // Zeros pack far better than 6:1, so a reader guessing six times the
@@ -580,7 +591,7 @@ TEST(RepwriterRepository, FilesLandUnderBothRootsWithStampedNames) {
   EXPECT_EQ(paths[0].parent_path(), repo / "Hot$" / "Environment$" / "System");
   EXPECT_EQ(paths[1].parent_path(), repo / "Environment$" / "Application");
   const std::string name = paths[0].filename().string();
-  EXPECT_EQ(name.substr(15, 14), repwriter::UtcStamp(5));           // earliest event
+  EXPECT_EQ(name.substr(15, 14), repwriter::UtcStamp(5));            // earliest event
   EXPECT_EQ(name.substr(29, 14), repwriter::UtcStamp(4000000000U));  // latest event
   EXPECT_EQ(name.substr(43), ".rep");
   std::ifstream in(paths[1], std::ios::binary);

@@ -72,8 +72,8 @@ class EscapedNames : public ::testing::Test {
   void WriteReportRepository() {
     repwriter::FooterDescription footer;
     footer.log = u"Security";
-    footer.parts.push_back({.index = 1, .events = {{.computer = kComputer, .event_id = 4624,
-                                                    .time = k20180307 + 14 * 3600}}});
+    footer.parts.push_back(
+        {.index = 1, .events = {{.computer = kComputer, .event_id = 4624, .time = k20180307 + 14 * 3600}}});
     repwriter::WriteRepository(Path("report-repo"), {{.folder = kFolder, .image = {.footers = {footer}}}});
   }
 
@@ -158,8 +158,8 @@ TEST_F(EscapedNames, OnATerminalTheyAreShownEscapedAndTheTerminalIsLeftAlone) {
   // The status line over the long run (the report to a file); then a report
   // and diagnostics written to the terminal itself.
   StartSession("echo before-run; TALLYMERE_THREADS=0 " + Program() + " -m 4 " + ShellQuoted(Path("long-repo")) + " >" +
-               ShellQuoted(report) + "; " + Program() + " -m 4 " + ShellQuoted(Path("report-repo")) + "; " +
-               Program() + " -m -1 " + ShellQuoted(Path("diagnostic-repo")) + "; echo run-ended; sleep 60");
+               ShellQuoted(report) + "; " + Program() + " -m 4 " + ShellQuoted(Path("report-repo")) + "; " + Program() +
+               " -m -1 " + ShellQuoted(Path("diagnostic-repo")) + "; echo run-ended; sleep 60");
   const std::string title = Title();
   std::vector<std::string> status_lines;
   const std::string pane = WaitFor("run-ended", &status_lines);
@@ -188,8 +188,8 @@ TEST_F(EscapedNames, RedirectedTheReportAndDiagnosticsHoldTheBytesExactly) {
   ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
   const ProgramResult diagnostics = RunProgramRaw({"-m", "-1", Path("diagnostic-repo")});
   EXPECT_EQ(diagnostics.status, 2);
-  EXPECT_EQ(diagnostics.out, "Can't open file " + fifo + "\nComputerType = 0\nPlatformID = 0\nUnderDataSource = " +
-                                 kLogBytes + "\n");
+  EXPECT_EQ(diagnostics.out,
+            "Can't open file " + fifo + "\nComputerType = 0\nPlatformID = 0\nUnderDataSource = " + kLogBytes + "\n");
   EXPECT_EQ(diagnostics.err, kBanner + std::string("Not a regular file\nEventsCount not found in footer property.\n"));
 }
 

@@ -64,8 +64,8 @@ std::vector<unsigned> ControlCharacters() {
 TEST(Escaped, EveryC0DelAndC1ControlIsAnEscapeInPathsAndUtf16Names) {
   for (unsigned c : ControlCharacters()) {
     // In a path a C1 control is its two-byte UTF-8 form.
-    const std::string utf8 = c < 0x80 ? std::string(1, static_cast<char>(c))
-                                      : std::string{static_cast<char>(0xC2), static_cast<char>(c)};
+    const std::string utf8 =
+        c < 0x80 ? std::string(1, static_cast<char>(c)) : std::string{static_cast<char>(0xC2), static_cast<char>(c)};
     const std::string shown = std::string("a").append(ExpectedEscape(c)).append("b");
     EXPECT_EQ(Escaped(std::string("a").append(utf8).append("b")), shown) << c;
     const std::u16string utf16 = std::u16string(u"a").append(1, static_cast<char16_t>(c)).append(u"b");
@@ -77,16 +77,20 @@ TEST(Escaped, EveryC0DelAndC1ControlIsAnEscapeInPathsAndUtf16Names) {
 
 TEST(Escaped, BytesOfAPathThatAreNoValidUtf8AreEscapedEachAlone) {
   const std::pair<std::string, std::string> cases[] = {
-      {"a\x80z", "a\\x80z"},                           // a lone continuation byte
-      {"a\xC3", "a\\xC3"},                             // cut off at the end
-      {"\xE2\x82z", "\\xE2\\x82z"},                    // cut off before a letter
-      {"\xC0\xAF", "\\xC0\\xAF"},                      // an overlong '/'
-      {"\xE0\x80\x80", "\\xE0\\x80\\x80"},             // an overlong NUL
-      {"\xED\xA0\x80", "\\xED\\xA0\\x80"},             // a surrogate
-      {"\xF4\x90\x80\x80", "\\xF4\\x90\\x80\\x80"},    // above U+10FFFF
-      {"\xF5\xFE\xFF", "\\xF5\\xFE\\xFF"},             // never in UTF-8
-      {"\x9B" "31m", "\\x9B31m"},                      // an 8-bit CSI
-      {"\xC2\x9B" "31m", "\\x9B31m"},                  // CSI as a code point
+      {"a\x80z", "a\\x80z"},                         // a lone continuation byte
+      {"a\xC3", "a\\xC3"},                           // cut off at the end
+      {"\xE2\x82z", "\\xE2\\x82z"},                  // cut off before a letter
+      {"\xC0\xAF", "\\xC0\\xAF"},                    // an overlong '/'
+      {"\xE0\x80\x80", "\\xE0\\x80\\x80"},           // an overlong NUL
+      {"\xED\xA0\x80", "\\xED\\xA0\\x80"},           // a surrogate
+      {"\xF4\x90\x80\x80", "\\xF4\\x90\\x80\\x80"},  // above U+10FFFF
+      {"\xF5\xFE\xFF", "\\xF5\\xFE\\xFF"},           // never in UTF-8
+      {"\x9B"
+       "31m",
+       "\\x9B31m"},  // an 8-bit CSI
+      {"\xC2\x9B"
+       "31m",
+       "\\x9B31m"},  // CSI as a code point
   };
   for (const auto& [path, shown] : cases) EXPECT_EQ(Escaped(path), shown) << shown;
 }
@@ -97,11 +101,11 @@ TEST(Escaped, PrintableTextIsLeftAsItIs) {
   const std::string texts[] = {
       ascii,
       "C:\\repository\\Environment$\\Security\\a.rep",  // backslashes are not doubled
-      "Srv-\xC3\xA9",                                     // U+00E9
-      "\xC2\xA0",                                         // U+00A0, the first code point after C1
-      "\xE6\x97\xA5\xE6\x9C\xAC",                         // CJK
-      "\xF0\x9F\x98\x80",                                 // U+1F600, four bytes
-      "\xEF\xBF\xBD",                                     // U+FFFD
+      "Srv-\xC3\xA9",                                   // U+00E9
+      "\xC2\xA0",                                       // U+00A0, the first code point after C1
+      "\xE6\x97\xA5\xE6\x9C\xAC",                       // CJK
+      "\xF0\x9F\x98\x80",                               // U+1F600, four bytes
+      "\xEF\xBF\xBD",                                   // U+FFFD
       "",
   };
   for (const std::string& text : texts) {

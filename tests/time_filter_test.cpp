@@ -38,8 +38,8 @@ TEST(ParseTimeText, ShortFormsStartAtTheFirstOfTheMonthAndYear) {
 }
 
 TEST(ParseTimeText, RefusesTextsThatAreNoCalendarTime) {
-  for (const char* text : {"20181301", "20180230", "20190229", "2018052324", "201805231460",
-                           "20180523143060", "1600", "abcd", ""}) {
+  for (const char* text :
+       {"20181301", "20180230", "20190229", "2018052324", "201805231460", "20180523143060", "1600", "abcd", ""}) {
     EXPECT_FALSE(ParseTimeText(text).has_value()) << text;
   }
   EXPECT_TRUE(ParseTimeText("20200229").has_value());  // leap day
@@ -84,8 +84,8 @@ TEST(ParseOptionTime, IsoFormsGiveTheSecondsOfTheirDigitForms) {
 // Texts of digits only are read as before, short forms, odd lengths and
 // digits past the fourteenth included.
 TEST(ParseOptionTime, DigitFormsReadAsBefore) {
-  for (const char* digits : {"2018", "201805", "2018052", "20180500", "2018052314", "20180523143005",
-                             "201805231430059", "1601", "30827"}) {
+  for (const char* digits :
+       {"2018", "201805", "2018052", "20180500", "2018052314", "20180523143005", "201805231430059", "1601", "30827"}) {
     EXPECT_EQ(ParseOptionTime(digits), ParseTimeText(digits)) << digits;
     EXPECT_TRUE(ParseOptionTime(digits).has_value()) << digits;
   }
@@ -95,20 +95,18 @@ TEST(ParseOptionTime, DigitFormsReadAsBefore) {
 }
 
 TEST(ParseOptionTime, RefusesEveryOtherText) {
-  for (const char* text : {
-           // a character other than a digit, where the atoi reading gave a time
-           "20180510x", "x", " 2018", "2018 ", "+2018", "-2018", "2018\n", "20180523143005xyz",
-           // not quite an ISO form
-           "2018-5-10", "2018-05-1", "18-05-10", "12018-05-10", "2018-0510", "2018/05/10",
-           "2018.05.10", "2018-05-10T", "2018-05-10 ", "2018-05-10T14", "2018-05-10T14:3",
-           "2018-05-10T1430", "20180510T1430", "2018-05-10T14:30:5", "2018-05-10T14:30:05:00",
-           "2018-05-10  14:30", "2018-05-10\t14:30", "2018-05-10_14:30",
-           // T and Z in lower case, a Z without a time, a Z not at the end
-           "2018-05-10t14:30", "2018-05-10T14:30z", "2018-05-10Z", "2018-05-10Z14:00",
-           "2018-05-10 14:00:00Z ", "2018-05-10T14:30ZZ",
-           // fractions and offsets
-           "2018-05-10T14:30:05.5", "2018-05-10T14:30:05,5", "2018-05-10T14:30+02:00",
-           "2018-05-10T14:30:05-01:00"}) {
+  for (const char* text :
+       {// a character other than a digit, where the atoi reading gave a time
+        "20180510x", "x", " 2018", "2018 ", "+2018", "-2018", "2018\n", "20180523143005xyz",
+        // not quite an ISO form
+        "2018-5-10", "2018-05-1", "18-05-10", "12018-05-10", "2018-0510", "2018/05/10", "2018.05.10", "2018-05-10T",
+        "2018-05-10 ", "2018-05-10T14", "2018-05-10T14:3", "2018-05-10T1430", "20180510T1430", "2018-05-10T14:30:5",
+        "2018-05-10T14:30:05:00", "2018-05-10  14:30", "2018-05-10\t14:30", "2018-05-10_14:30",
+        // T and Z in lower case, a Z without a time, a Z not at the end
+        "2018-05-10t14:30", "2018-05-10T14:30z", "2018-05-10Z", "2018-05-10Z14:00", "2018-05-10 14:00:00Z ",
+        "2018-05-10T14:30ZZ",
+        // fractions and offsets
+        "2018-05-10T14:30:05.5", "2018-05-10T14:30:05,5", "2018-05-10T14:30+02:00", "2018-05-10T14:30:05-01:00"}) {
     EXPECT_FALSE(ParseOptionTime(text).has_value()) << text;
   }
 }
@@ -116,9 +114,9 @@ TEST(ParseOptionTime, RefusesEveryOtherText) {
 // An ISO text names every field, so a field out of its range is refused
 // where the digit form would read 00 as the first.
 TEST(ParseOptionTime, RefusesIsoTextsThatAreNoCalendarTime) {
-  for (const char* text : {"2018-02-30", "2019-02-29", "2018-13-01", "2018-00-10", "2018-05-00",
-                           "2018-04-31T00:00", "2018-05-10T24:00", "2018-05-10T14:60",
-                           "2018-05-10T23:59:60Z", "1600-12-31T23:59:59", "0000-01-01"}) {
+  for (const char* text :
+       {"2018-02-30", "2019-02-29", "2018-13-01", "2018-00-10", "2018-05-00", "2018-04-31T00:00", "2018-05-10T24:00",
+        "2018-05-10T14:60", "2018-05-10T23:59:60Z", "1600-12-31T23:59:59", "0000-01-01"}) {
     EXPECT_FALSE(ParseOptionTime(text).has_value()) << text;
   }
 }
@@ -224,8 +222,7 @@ TEST(IsoTimeProgram, GivesTheReportOfTheDigitForm) {
   constexpr uint32_t k20180510 = 1525910400;
   std::vector<repwriter::RepositoryFile> files;
   const std::vector<std::vector<uint32_t>> files_times = {
-      {k20180510 - 86400, k20180510 - 1},
-      {k20180510, k20180510 + 14 * 3600 + 30 * 60, k20180510 + 86400}};
+      {k20180510 - 86400, k20180510 - 1}, {k20180510, k20180510 + 14 * 3600 + 30 * 60, k20180510 + 86400}};
   for (const auto& times : files_times) {
     repwriter::PartDescription part{.index = 1};
     for (uint32_t time : times) {
@@ -248,8 +245,7 @@ TEST(IsoTimeProgram, GivesTheReportOfTheDigitForm) {
   EXPECT_EQ(report({"-t", "20180510"}), report({"-t", "2018-05-10"}));
   EXPECT_EQ(report({"-f", "2018-05-10"}), "2018-05-10,Application,4624,2\n2018-05-11,Application,4624,1\n");
   EXPECT_EQ(report({"-f", "20180510"}), report({"-f", "2018-05-10"}));
-  EXPECT_EQ(report({"-f", "2018-05-10T14:30Z"}),
-            "2018-05-10,Application,4624,1\n2018-05-11,Application,4624,1\n");
+  EXPECT_EQ(report({"-f", "2018-05-10T14:30Z"}), "2018-05-10,Application,4624,1\n2018-05-11,Application,4624,1\n");
   EXPECT_EQ(report({"-f", "201805101430"}), report({"-f", "2018-05-10T14:30Z"}));
   EXPECT_EQ(report({"-f", "2018-05-09 23:59:59", "-t", "2018-05-10T14:30:01"}),
             "2018-05-09,Application,4624,1\n2018-05-10,Application,4624,2\n");

@@ -69,8 +69,8 @@ TEST_F(WalkTree, FoldersWithFilesAreNotSearchedDeeperAndDotFoldersAreSkipped) {
   folder_.AddFile("repo/Hot$/Environment$/notes.txt", "not a repository file");
   ProgramResult result = RunProgram({"-m", "-1", Repo()});
   EXPECT_EQ(ReportedFiles(result.out),
-            (std::vector<std::string>{Path("Hot$/Environment$/a/first.rep"),
-                                      Path("Hot$/Environment$/b/second.rep"), Path("Environment$/top.rep")}));
+            (std::vector<std::string>{Path("Hot$/Environment$/a/first.rep"), Path("Hot$/Environment$/b/second.rep"),
+                                      Path("Environment$/top.rep")}));
 }
 
 TEST_F(WalkTree, OneRootAloneIsWalked) {
@@ -84,8 +84,7 @@ TEST_F(WalkTree, AFolderNamedLikeARepositoryFileCannotBeOpened) {
   folder_.AddFolder("repo/Environment$/x.rep");
   ProgramResult result = RunProgram({"-m", "-1", Repo()});
   EXPECT_EQ(result.status, 2);
-  EXPECT_NE(result.out.find("Can't open file " + Path("Environment$/x.rep") + "\n"), std::string::npos)
-      << result.out;
+  EXPECT_NE(result.out.find("Can't open file " + Path("Environment$/x.rep") + "\n"), std::string::npos) << result.out;
 #ifdef _WIN32
   EXPECT_NE(result.err.find("Permission denied\n"), std::string::npos) << result.err;
 #else

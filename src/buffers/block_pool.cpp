@@ -55,7 +55,7 @@ SizeClass ClassOf(size_t bytes) {
 struct Pool {
   struct Kept {
     void* block;
-    uint64_t freed;  // order of release
+    uint64_t freed;   // order of release
     unsigned thread;  // ThisThread() of the one that freed it
   };
   platform::Lock mutex;

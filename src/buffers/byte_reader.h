@@ -54,12 +54,10 @@ constexpr bool RangeFits(uint64_t offset, uint64_t size, uint64_t length) {
   return offset <= length && size <= length - offset;
 }
 
-inline uint16_t LoadLE16(const uint8_t* p) {
-  return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
+inline uint16_t LoadLE16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 inline uint32_t LoadLE32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
+         (static_cast<uint32_t>(p[3]) << 24);
 }
 inline uint64_t LoadLE64(const uint8_t* p) {
   return static_cast<uint64_t>(LoadLE32(p)) | (static_cast<uint64_t>(LoadLE32(p + 4)) << 32);
@@ -117,7 +115,8 @@ class ByteReader {
   std::u16string Utf16(uint64_t units);
   void Skip(uint64_t size) { Take(size); }
   void Seek(uint64_t offset) {
-    if (ok_ && offset <= view_.size()) offset_ = offset; else Fail();
+    if (ok_ && offset <= view_.size()) offset_ = offset;
+    else Fail();
   }
 
   bool ok() const { return ok_; }

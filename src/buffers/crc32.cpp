@@ -75,8 +75,7 @@ TALLYMERE_CLMUL_TARGET inline __m128i Load(const uint8_t* at) {
 
 // lane * k (high and low halves by their constants) + next.
 TALLYMERE_CLMUL_TARGET inline __m128i Fold(__m128i lane, __m128i k, __m128i next) {
-  return _mm_xor_si128(_mm_xor_si128(_mm_clmulepi64_si128(lane, k, 0x11), _mm_clmulepi64_si128(lane, k, 0x00)),
-                       next);
+  return _mm_xor_si128(_mm_xor_si128(_mm_clmulepi64_si128(lane, k, 0x11), _mm_clmulepi64_si128(lane, k, 0x00)), next);
 }
 
 // The last lane: folded over the remaining 16-byte blocks, reduced from 128
@@ -136,7 +135,8 @@ TALLYMERE_VPCLMUL_TARGET inline __m512i Constants512(uint64_t low, uint64_t high
 
 TALLYMERE_VPCLMUL_TARGET uint32_t UpdateByVpclmul(uint32_t crc, const uint8_t* p, uint64_t size) {
   if (size < 512) return UpdateByClmul(crc, p, size);
-  __m512i x0 = _mm512_xor_si512(_mm512_loadu_si512(p), _mm512_zextsi128_si512(_mm_cvtsi32_si128(static_cast<int>(crc))));
+  __m512i x0 =
+      _mm512_xor_si512(_mm512_loadu_si512(p), _mm512_zextsi128_si512(_mm_cvtsi32_si128(static_cast<int>(crc))));
   __m512i x1 = _mm512_loadu_si512(p + 64), x2 = _mm512_loadu_si512(p + 128), x3 = _mm512_loadu_si512(p + 192);
   p += 256;
   size -= 256;
@@ -151,10 +151,10 @@ TALLYMERE_VPCLMUL_TARGET uint32_t UpdateByVpclmul(uint32_t crc, const uint8_t* p
   x0 = Fold512(Fold512(Fold512(x0, k512, x1), k512, x2), k512, x3);
   for (; size >= 64; p += 64, size -= 64) x0 = Fold512(x0, k512, _mm512_loadu_si512(p));
   // The four lanes, 384, 256 and 128 bits before the last, onto the last.
-  const __m512i k_lanes = _mm512_set_epi64(0, 0, 0x00ccaa009e, 0x01751997d0, 0x015a546366, 0x00f1da05aa,
-                                           0x0174359406, 0x003db1ecdc);
-  const __m512i folded = _mm512_xor_si512(_mm512_clmulepi64_epi128(x0, k_lanes, 0x11),
-                                          _mm512_clmulepi64_epi128(x0, k_lanes, 0x00));
+  const __m512i k_lanes =
+      _mm512_set_epi64(0, 0, 0x00ccaa009e, 0x01751997d0, 0x015a546366, 0x00f1da05aa, 0x0174359406, 0x003db1ecdc);
+  const __m512i folded =
+      _mm512_xor_si512(_mm512_clmulepi64_epi128(x0, k_lanes, 0x11), _mm512_clmulepi64_epi128(x0, k_lanes, 0x00));
   alignas(64) __m128i last[4];
   alignas(64) __m128i earlier[4];
   _mm512_store_si512(last, x0);

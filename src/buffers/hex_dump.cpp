@@ -11,9 +11,7 @@ namespace {
 
 constexpr char kHexDigits[] = "0123456789ABCDEF";
 
-std::string Rule(char c) {
-  return std::string(34, c) + ' ' + std::string(25, c) + ' ' + std::string(16, c) + '\n';
-}
+std::string Rule(char c) { return std::string(34, c) + ' ' + std::string(25, c) + ' ' + std::string(16, c) + '\n'; }
 
 void AppendHex(std::string& out, uint64_t value, int digits) {
   for (int shift = 4 * (digits - 1); shift >= 0; shift -= 4) out.push_back(kHexDigits[(value >> shift) & 0xF]);

@@ -53,8 +53,8 @@ int InflateLibdeflate(Bytes input, uint8_t* out, uint32_t out_size, uint32_t& pr
       libdeflate_alloc_decompressor());
   if (!decompressor) return Z_MEM_ERROR;
   size_t actual = 0;
-  const libdeflate_result result = libdeflate_deflate_decompress(
-      decompressor.get(), input.data(), input.size(), out, out_size, &actual);
+  const libdeflate_result result =
+      libdeflate_deflate_decompress(decompressor.get(), input.data(), input.size(), out, out_size, &actual);
   produced = static_cast<uint32_t>(actual);
   switch (result) {
     case LIBDEFLATE_SUCCESS: return Z_OK;

@@ -10,9 +10,9 @@
 namespace tallymere {
 
 // Buffer IDs that are not typed parts.
-inline constexpr int32_t kUnknownBufferId = -3;    // unrecognised kind
-inline constexpr int32_t kFileBufferId = -2;       // a repository image
-inline constexpr int32_t kDataBufferId = -1;       // a data buffer holding a nested image
+inline constexpr int32_t kUnknownBufferId = -3;  // unrecognised kind
+inline constexpr int32_t kFileBufferId = -2;     // a repository image
+inline constexpr int32_t kDataBufferId = -1;     // a data buffer holding a nested image
 
 class RepBuffer {
  public:

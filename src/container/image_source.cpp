@@ -12,7 +12,8 @@ void SourceWindow::Load(uint64_t offset, uint64_t length) {
 
 Bytes SourceWindow::Get(uint64_t offset, uint64_t length) {
   if (!RangeFits(offset, length, source_.size())) return {};
-  if (offset >= start_ && RangeFits(offset - start_, length, view_.size())) return view_.subspan(offset - start_, length);
+  if (offset >= start_ && RangeFits(offset - start_, length, view_.size()))
+    return view_.subspan(offset - start_, length);
   return source_.Read(offset, length, scratch_);
 }
 

@@ -30,9 +30,9 @@ struct PartTask {
 // What building one buffer found.
 struct EntryBuild {
   bool well_formed = false;
-  bool damaged = false;    // a wrong signature, an unpacking failure or a bad CRC
-  uint64_t unpacked = 0;   // bytes of the part buffer built; 0 when not selected
-  Notes notes;             // what unpacking reported
+  bool damaged = false;   // a wrong signature, an unpacking failure or a bad CRC
+  uint64_t unpacked = 0;  // bytes of the part buffer built; 0 when not selected
+  Notes notes;            // what unpacking reported
 };
 
 struct PartBuild {

@@ -60,7 +60,8 @@ bool RepDataBuffer::WellFormedAt(const ImageSource& source, uint64_t offset, uin
   // more memory than a piece.
   ByteBuffer storage;
   const uint64_t last_name_byte = length - kDataBufferOverhead;  // the name holds at most length - 21 bytes
-  for (uint64_t at = kNameOffset, piece = kNameRoom; at <= kNameOffset + last_name_byte; at += piece, piece = kStreamPiece) {
+  for (uint64_t at = kNameOffset, piece = kNameRoom; at <= kNameOffset + last_name_byte;
+       at += piece, piece = kStreamPiece) {
     const uint64_t take = std::min(piece, kNameOffset + last_name_byte + 1 - at);
     const ByteView bytes(source.Read(offset + at, take, storage));
     for (uint64_t i = 0; i < take; ++i) {

@@ -353,8 +353,8 @@ void RepFileBuffer::Dump(TextOut& out) {
     out << "footer offset = " << footer.offset << "\nfooter len = " << footer.length << "\n";
     PrintProperties(out, footer);
     for (size_t r = 1; r < footer.nested_refs.size(); ++r) {
-      out << "nested image: offset = " << footer.nested_refs[r].offset << " len = "
-            << footer.nested_refs[r].length << "\n";
+      out << "nested image: offset = " << footer.nested_refs[r].offset << " len = " << footer.nested_refs[r].length
+          << "\n";
     }
     for (const RepPart& part : footer.parts) part.Dump(out);
   }

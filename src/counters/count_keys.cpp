@@ -48,8 +48,7 @@ CivilDate CivilFromDays(int64_t days) {
 std::string FormatDay(uint32_t seconds) {
   const CivilDate date = CivilFromDays(seconds / 86400);
   char text[32];
-  std::snprintf(text, sizeof text, "%lld-%02u-%02u", static_cast<long long>(date.year), date.month,
-                date.day);
+  std::snprintf(text, sizeof text, "%lld-%02u-%02u", static_cast<long long>(date.year), date.month, date.day);
   return text;
 }
 

@@ -310,8 +310,9 @@ void BasicCountTable<W>::Absorb(const BasicHeldCounts<W>& part) {
   uint32_t begin = 0;
   for (const PartCountTable::Run& run : part.runs()) {
     SlotListOf<W>& into = partitions_[absorbed_into_[run.partition]].slots;
-    part.ForEachStretch(begin, run.end,
-                        [&into](const Slot<W>* first, uint32_t count) { into.insert(into.end(), first, first + count); });
+    part.ForEachStretch(begin, run.end, [&into](const Slot<W>* first, uint32_t count) {
+      into.insert(into.end(), first, first + count);
+    });
     begin = run.end;
   }
   size_ += part.size();
@@ -338,8 +339,7 @@ size_t HeldCounts::size() const {
   return std::visit([](const auto& held) { return held.size(); }, held_);
 }
 
-CountTable::CountTable(const RestLayout& layout)
-    : layout_(layout), table_(TableOfWidth(layout.width())) {}
+CountTable::CountTable(const RestLayout& layout) : layout_(layout), table_(TableOfWidth(layout.width())) {}
 
 size_t CountTable::size() const {
   return std::visit([](const auto& table) { return table.size(); }, table_);

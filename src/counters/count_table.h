@@ -282,7 +282,7 @@ class BasicHeldCounts {
 // The key paths sharing one first level and group.
 template <size_t W>
 struct CountPartition {
-  uint32_t lead = 0;   // the first level of its key paths
+  uint32_t lead = 0;  // the first level of its key paths
   PartitionGroup group = 0;
   SlotListOf<W> slots;  // a key path may have several
 };
@@ -354,8 +354,8 @@ class CountTable {
         [&](const auto& table) {
           for (const auto& partition : table.partitions()) {
             for (const auto& slot : partition.slots) {
-              visit(partition.lead, static_cast<uint32_t>(partition.group),
-                    layout_.Widen(slot.rest, partition.group), slot.count);
+              visit(partition.lead, static_cast<uint32_t>(partition.group), layout_.Widen(slot.rest, partition.group),
+                    slot.count);
             }
           }
         },

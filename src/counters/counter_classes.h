@@ -17,11 +17,11 @@ extern const CounterFamily kCounterFamilies[13];
     Name##Fast() { MakeFast(); }         \
   };
 
-#define TALLYMERE_COUNTER_CLASS(Name, mode)                                                      \
-  class Name : public GroupCounter {                                                             \
-   public:                                                                                       \
-    Name() : GroupCounter(kCounterFamilies[mode]) {}                                             \
-  };                                                                                             \
+#define TALLYMERE_COUNTER_CLASS(Name, mode)          \
+  class Name : public GroupCounter {                 \
+   public:                                           \
+    Name() : GroupCounter(kCounterFamilies[mode]) {} \
+  };                                                 \
   TALLYMERE_FAST_CLASS(Name)
 
 TALLYMERE_COUNTER_CLASS(LogEventIDCount, 0)

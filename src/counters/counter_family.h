@@ -46,9 +46,7 @@ struct CounterFamily {
   }
   bool HasPeriod() const { return Has(KeyKind::kDay) || Has(KeyKind::kHour); }
   // The category table supplies the category, the event type and the event ID.
-  bool ReadsCategories() const {
-    return Has(KeyKind::kCategory) || Has(KeyKind::kEventType) || Has(KeyKind::kEventId);
-  }
+  bool ReadsCategories() const { return Has(KeyKind::kCategory) || Has(KeyKind::kEventType) || Has(KeyKind::kEventId); }
 };
 
 }  // namespace tallymere

@@ -72,9 +72,7 @@ namespace {
 
 // A level's value in the report's order: its rank, or the value itself
 // for a period.
-uint32_t OrderValue(const std::vector<uint32_t>& rank, uint32_t value) {
-  return rank.empty() ? value : rank[value];
-}
+uint32_t OrderValue(const std::vector<uint32_t>& rank, uint32_t value) { return rank.empty() ? value : rank[value]; }
 
 }  // namespace
 
@@ -87,8 +85,8 @@ void GroupReport::CollectRows(const PartitionRef& partition, const Dictionaries&
   });
 }
 
-void GroupReport::PackRows(const PartitionRef& partition, const Dictionaries& dictionaries,
-                            const KeyPacking& packing, PackedRows& rows) const {
+void GroupReport::PackRows(const PartitionRef& partition, const Dictionaries& dictionaries, const KeyPacking& packing,
+                           PackedRows& rows) const {
   static const std::vector<uint32_t> kAbsent{0};  // a level the grouping lacks holds 0
   std::array<const uint32_t*, std::tuple_size_v<KeyRest>> rank;
   for (size_t level = 1; level < kMaxKeyLevels; ++level) {
@@ -114,9 +112,9 @@ std::optional<KeyPacking> GroupReport::PackingFor(const CounterFamily& family, c
 
 void TextBlock::AddChunk(size_t room) {
   const size_t capacity = std::max(kChunkSize, room);
-  chunks_.push_back(Chunk{std::unique_ptr<char[], ChunkDeleter>(PooledAllocator<char>().allocate(capacity),
-                                                                 ChunkDeleter{capacity}),
-                          0, capacity});
+  chunks_.push_back(
+      Chunk{std::unique_ptr<char[], ChunkDeleter>(PooledAllocator<char>().allocate(capacity), ChunkDeleter{capacity}),
+            0, capacity});
 }
 
 namespace {
@@ -243,9 +241,8 @@ constexpr size_t kBatchRows = size_t{1} << 16;
 
 }  // namespace
 
-void GroupReport::FormatBatch(const Order& order,
-                               const Dictionaries& dictionaries, const std::optional<KeyPacking>& packing,
-                               Batch& batch) {
+void GroupReport::FormatBatch(const Order& order, const Dictionaries& dictionaries,
+                              const std::optional<KeyPacking>& packing, Batch& batch) {
   const std::vector<PartitionRef>& partitions = partitions_;
   std::array<const std::vector<std::string>*, kMaxKeyLevels> texts;
   for (size_t level = 0; level < kMaxKeyLevels; ++level) texts[level] = &dictionaries[level].texts;
@@ -307,8 +304,7 @@ void GroupReport::FormatBatch(const Order& order,
 
 // Batches end only where the first level changes, so that no key path is
 // split between two of them.
-std::vector<GroupReport::Batch> GroupReport::PlanBatches(
-    const Order& order) const {
+std::vector<GroupReport::Batch> GroupReport::PlanBatches(const Order& order) const {
   std::vector<Batch> batches;
   size_t rows = 0;
   for (size_t i = 0; i < order.size(); ++i) {

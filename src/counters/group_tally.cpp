@@ -135,14 +135,15 @@ GroupTally::GroupTally(const TallySettings& settings, CountTable& share)
       event_ids_(settings.pools->event_ids),
       event_types_(settings.pools->event_types),
       working_(share.layout()),
-      period_seconds_(family_.Has(KeyKind::kDay) ? 86400 : family_.Has(KeyKind::kHour) ? 3600 : 0),
+      period_seconds_(family_.Has(KeyKind::kDay)    ? 86400
+                      : family_.Has(KeyKind::kHour) ? 3600
+                                                    : 0),
       memo_category_mask_(family_.ReadsCategories() ? UINT32_MAX : 0),
       memo_computer_mask_(family_.Has(KeyKind::kComputer) ? UINT32_MAX : 0),
       group_level_(family_.GroupLevel()) {}
 
 template <class Source>
-std::unique_ptr<GroupCounts> GroupTally::CountThrough(Source& source, const FooterPropInfo& prop_info,
-                                                      uint32_t count) {
+std::unique_ptr<GroupCounts> GroupTally::CountThrough(Source& source, const FooterPropInfo& prop_info, uint32_t count) {
   auto counts = std::make_unique<GroupCounts>();
   counts_ = counts.get();
   working_.Clear();
@@ -241,8 +242,8 @@ inline void GroupTally::CountEvent(uint32_t cat_row, uint32_t comp_row, uint32_t
   comp_row &= memo_computer_mask_;
   const uint32_t index = (cat_row * 0x9E3779B1u ^ comp_row * 0x85EBCA77u ^ period * 0xC2B2AE3Du) >> (32 - kMemoBits);
   MemoEntry& memo = memo_[index];
-  if (memo.generation == generation_ && memo.cat_row == cat_row && memo.comp_row == comp_row &&
-      memo.period == period && slots_[memo.slot].TryIncrement()) {
+  if (memo.generation == generation_ && memo.cat_row == cat_row && memo.comp_row == comp_row && memo.period == period &&
+      slots_[memo.slot].TryIncrement()) {
     return;
   }
   CountNewKeyPath(cat_row, comp_row, time, period, key, memo);
@@ -273,11 +274,13 @@ void GroupTally::CountEvents(Source& source, const FooterPropInfo& prop_info, ui
     });
   };
   if (UsesCells(records)) {
-    for_each_event([&](uint32_t cat_row, uint32_t comp_row, uint32_t time) { CountInCell(cat_row, comp_row, time, key); });
+    for_each_event(
+        [&](uint32_t cat_row, uint32_t comp_row, uint32_t time) { CountInCell(cat_row, comp_row, time, key); });
     FlushCells(key);
   } else {
     ForgetMemo();  // rows mean other things in every part
-    for_each_event([&](uint32_t cat_row, uint32_t comp_row, uint32_t time) { CountEvent(cat_row, comp_row, time, key); });
+    for_each_event(
+        [&](uint32_t cat_row, uint32_t comp_row, uint32_t time) { CountEvent(cat_row, comp_row, time, key); });
   }
 }
 
@@ -324,7 +327,7 @@ void GroupTally::FlushCells(KeyPath& key) {
 }
 
 void GroupTally::CountNewKeyPath(uint32_t cat_row, uint32_t comp_row, uint32_t time, uint32_t period, KeyPath& key,
-                                   MemoEntry& memo) {
+                                 MemoEntry& memo) {
   BuildKeyPath(cat_row, comp_row, time, key);
   bool moved = false;
   const uint32_t slot = working_.Add(key, GroupValueOf(key), 1, moved);

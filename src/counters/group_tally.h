@@ -48,8 +48,7 @@ class GroupTally final : public PartTally {
  public:
   // Adds counts to `share`, this tally's share of the counter's count map.
   GroupTally(const TallySettings& settings, CountTable& share);
-  std::unique_ptr<PartCounts> Count(RepPart& part, const FooterPropInfo& prop_info,
-                                    const RepPartCount& count) override;
+  std::unique_ptr<PartCounts> Count(RepPart& part, const FooterPropInfo& prop_info, const RepPartCount& count) override;
   // The Fast variants count each record as the parse's walk meets it: the
   // records are walked once, and their counting overlaps the walk's chain
   // of loads.
@@ -136,7 +135,7 @@ class GroupTally final : public PartTally {
   };
   static constexpr size_t kMostCells = 4096;  // 32 KiB
   std::vector<RowCell> cells_;
-  uint32_t cell_columns_ = 1;  // cells per category row
+  uint32_t cell_columns_ = 1;    // cells per category row
   uint32_t period_seconds_ = 0;  // 86400 or 3600 for the period key, 0 without one
   uint32_t memo_category_mask_;  // 0 where the key path does not depend on the row
   uint32_t memo_computer_mask_;

@@ -54,7 +54,7 @@ void AppendHtmlCharacter(std::string& out, uint32_t c) {
     case '>': out += "&gt;"; return;
     case '"': out += "&quot;"; return;
     case '\'': out += "&#39;"; return;
-    case 0x7F: AppendCodePoint(out, 0x2421); return;  // the picture of DEL
+    case 0x7F: AppendCodePoint(out, 0x2421); return;           // the picture of DEL
     default: AppendCodePoint(out, c < 0x20 ? 0x2400 + c : c);  // the pictures of C0 controls
   }
 }
@@ -148,9 +148,7 @@ struct PageFacts {
 // The split series of the time chart are the next level's largest values,
 // "other" last when that level has more: then there is one more series than
 // the largest values kept.
-bool LastSeriesIsRest(const ReportSummary::TimeSeries& time) {
-  return time.series.size() > ReportSummary::kTopSeries;
-}
+bool LastSeriesIsRest(const ReportSummary::TimeSeries& time) { return time.series.size() > ReportSummary::kTopSeries; }
 
 uint64_t LevelTotal(const ReportSummary::Level& level) {
   uint64_t total = level.other;
@@ -288,8 +286,7 @@ void WriteRowsSection(const ReportSummary& summary, std::string& out) {
   out += "<section id=\"rows\">\n<h2>Largest rows</h2>\n<p>";
   if (summary.row_count > summary.top_rows.size()) {
     AppendHtmlText(out, "The " + Grouped(summary.top_rows.size()) + " largest of the report's " +
-                            Grouped(summary.row_count) +
-                            " rows by events, largest first (the page lists at most " +
+                            Grouped(summary.row_count) + " rows by events, largest first (the page lists at most " +
                             Grouped(ReportSummary::kTopRows) + "; the report itself has them all).");
   } else {
     AppendHtmlText(out, "All " + Counted(summary.row_count, "row", "rows") + " of the report, largest first.");
@@ -315,11 +312,13 @@ void WriteBody(const ReportSummary& summary, const PageFacts& facts, std::string
   AppendHtmlText(out, summary.repository);
   out += "</p>\n</header>\n<main>\n";
   out += "<p id=\"script-errors\" class=\"warn\" hidden></p>\n";
-  out += "<noscript><p class=\"warn\">This page fills its tables and draws its charts with its own script, "
-         "which is turned off here.</p></noscript>\n";
+  out +=
+      "<noscript><p class=\"warn\">This page fills its tables and draws its charts with its own script, "
+      "which is turned off here.</p></noscript>\n";
   if (!facts.charts) {
-    out += "<p class=\"note\">Charts are not available in this build of tallymere (it was built without "
-           "Chart.js); the tables hold every count the page shows.</p>\n";
+    out +=
+        "<p class=\"note\">Charts are not available in this build of tallymere (it was built without "
+        "Chart.js); the tables hold every count the page shows.</p>\n";
   }
   WriteFacts(summary, out);
   if (!facts.has_rows) {
@@ -404,9 +403,8 @@ void AppendJsonLevel(std::string& out, const ReportSummary::Level& level) {
   out += ",\"counts\":";
   AppendJsonArray(out, entries, [&](const Entry& entry) { AppendDecimal(out, entry.count); });
   out += rest ? ",\"rest\":true,\"cells\":" : ",\"rest\":false,\"cells\":";
-  AppendJsonArray(out, entries, [&](const Entry& entry) {
-    AppendJsonCells(out, {std::string(entry.label)}, entry.count, total);
-  });
+  AppendJsonArray(out, entries,
+                  [&](const Entry& entry) { AppendJsonCells(out, {std::string(entry.label)}, entry.count, total); });
   out += "}";
 }
 
@@ -468,8 +466,8 @@ void WriteHtmlPage(const ReportSummary& summary, std::string& out) {
   PageFacts facts;
   facts.charts = HtmlPageHasCharts();
   facts.has_rows = summary.row_count > 0 || !summary.top_rows.empty();
-  facts.has_time = facts.has_rows && summary.time.has_value() && !summary.time->periods.empty() &&
-                   !summary.time->series.empty();
+  facts.has_time =
+      facts.has_rows && summary.time.has_value() && !summary.time->periods.empty() && !summary.time->series.empty();
   WriteHead(summary, facts, out);
   WriteBody(summary, facts, out);
   WriteData(summary, facts, out);

@@ -29,7 +29,7 @@ constexpr unsigned kMostDigitBits = 11;  // 2048 counters: 8 KiB, in the first-l
 // same in every row is skipped.
 void SortPacked(PackedRows& rows, unsigned key_bits, PackedRows& scratch) {
   constexpr size_t kSmall = 128;  // below this the histograms cost more than they save
-  if (key_bits == 0) return;  // every key is the same
+  if (key_bits == 0) return;      // every key is the same
   if (rows.size() < kSmall) {
     std::sort(rows.begin(), rows.end(), [](const PackedRow& a, const PackedRow& b) { return a.key < b.key; });
     return;
@@ -40,7 +40,8 @@ void SortPacked(PackedRows& rows, unsigned key_bits, PackedRows& scratch) {
   const uint64_t mask = buckets - 1;
   std::vector<uint32_t> histograms(digits * buckets);
   for (const PackedRow& row : rows) {
-    for (unsigned digit = 0; digit < digits; ++digit) ++histograms[digit * buckets + ((row.key >> (digit * width)) & mask)];
+    for (unsigned digit = 0; digit < digits; ++digit)
+      ++histograms[digit * buckets + ((row.key >> (digit * width)) & mask)];
   }
   scratch.resize(rows.size());
   for (unsigned digit = 0; digit < digits; ++digit) {

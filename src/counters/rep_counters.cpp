@@ -39,6 +39,7 @@ std::unique_ptr<RepCounters> Make() {
 using Factory = std::unique_ptr<RepCounters> (*)();
 
 // Modes 0..12; mode n + 20 is the Fast variant of mode n.
+// clang-format off
 constexpr Factory kFullCounters[13] = {
     Make<LogEventIDCount>, Make<DayLogEventIDCount>, Make<HourLogEventIDCount>,
     Make<DayComputerCount>, Make<HourComputerCount>, Make<DayComputerLogCount>,
@@ -53,6 +54,7 @@ constexpr Factory kFastCounters[13] = {
     Make<HourComputerLogEventIDCountFast>, Make<DayComputerCategoryCountFast>,
     Make<HourComputerCategoryCountFast>, Make<DayComputerCategoryEventTypeCountFast>,
     Make<HourComputerCategoryEventTypeCountFast>};
+// clang-format on
 
 }  // namespace
 

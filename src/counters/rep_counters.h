@@ -53,8 +53,7 @@ class PartTally {
   // what the buffer's Parse returns, and nothing is counted (null) unless
   // that is 0. A tally that reads the columns may count each record as the
   // parse's walk meets it.
-  virtual std::unique_ptr<PartCounts> ParseAndCount(RepPart& part, const FooterPropInfo& prop_info,
-                                                    int& events_status);
+  virtual std::unique_ptr<PartCounts> ParseAndCount(RepPart& part, const FooterPropInfo& prop_info, int& events_status);
   // Adds accepted counts, made by any tally of the same counter, to the
   // counter's count map through this tally's share of it, on this tally's
   // thread. The counts are used up.

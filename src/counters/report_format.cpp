@@ -8,7 +8,6 @@
 
 namespace tallymere {
 
-
 std::optional<ReportFormat> ReportFormatNamed(std::string_view word) {
   if (word == "csv") return ReportFormat::kCsv;
   if (word == "jsonl") return ReportFormat::kJsonLines;

@@ -20,14 +20,14 @@ struct ReportSummary {
 
   // ---- The run ----
   std::string repository{};           // the path as given on the command line
-  int mode = 0;                     // as given with -m
+  int mode = 0;                       // as given with -m
   std::string mode_name{};            // its levels in words, "Day, Log, Event ID"
   std::vector<std::string> fields{};  // the report's field names: "day", "log", "event_id", ...
   std::string window{};               // the time window in words; empty without one
-  uint64_t files = 0;               // repository files read
-  uint64_t events = 0;              // events counted: the sum of the report's counts
+  uint64_t files = 0;                 // repository files read
+  uint64_t events = 0;                // events counted: the sum of the report's counts
   double elapsed_seconds = 0;
-  uint64_t diagnostics = 0;         // lines the run printed about damaged or inconsistent content
+  uint64_t diagnostics = 0;  // lines the run printed about damaged or inconsistent content
 
   // ---- The counts ----
   struct Value {
@@ -51,10 +51,10 @@ struct ReportSummary {
   // order, split by the next level's largest values (kTopSeries of them by
   // their count over the whole report), the rest as "other".
   struct TimeSeries {
-    std::string field{};                 // "day" or "hour"
-    std::string split_field{};           // the next level's field; empty when there is none
-    std::vector<std::string> periods{};  // as the report prints them: "2018-03-07", "2018-03-07 14:00"
-    std::vector<std::string> series{};   // the split values, largest first; "other" last when any
+    std::string field{};                          // "day" or "hour"
+    std::string split_field{};                    // the next level's field; empty when there is none
+    std::vector<std::string> periods{};           // as the report prints them: "2018-03-07", "2018-03-07 14:00"
+    std::vector<std::string> series{};            // the split values, largest first; "other" last when any
     std::vector<std::vector<uint64_t>> counts{};  // counts[series][period]
   };
   std::optional<TimeSeries> time{};

@@ -19,8 +19,7 @@ inline constexpr int kLongValueMissing = 0x102;   // a long option without its v
 class OptionScanner {
  public:
   // `quiet` suppresses the messages (used to look ahead for -h).
-  OptionScanner(int argc, const char* const* argv, bool quiet = false)
-      : argc_(argc), argv_(argv), quiet_(quiet) {}
+  OptionScanner(int argc, const char* const* argv, bool quiet = false) : argc_(argc), argv_(argv), quiet_(quiet) {}
 
   // The next option letter, kBadOption for a bad one, or kOptionsEnd.
   int Next();

@@ -15,8 +15,8 @@
 #include "platform/output.h"
 #include "platform/platform.h"
 #include "repository/walk.h"
-#include "scan/scan_pipeline.h"
 #include "scan/progress.h"
+#include "scan/scan_pipeline.h"
 #include "window/time_filter.h"
 
 namespace tallymere {
@@ -89,7 +89,10 @@ std::optional<RunOutcome> ScanOptions(OptionScanner& scanner, const char* argv0,
         }
         break;
       }
-      case 'd': case 'r': case 'f': case 't': {
+      case 'd':
+      case 'r':
+      case 'f':
+      case 't': {
         if (auto message = UpdateFilterState(options.filter, static_cast<char>(c))) {
           Err() << *message << "\n";
           return Refuse(argv0);
@@ -108,12 +111,8 @@ std::optional<RunOutcome> ScanOptions(OptionScanner& scanner, const char* argv0,
         }
         break;
       }
-      case kUnknownLongOption:
-        Err() << "Unknown option : --" << scanner.long_name() << "\n";
-        return Refuse(argv0);
-      case kLongValueMissing:
-        Err() << "Value missing for --" << scanner.long_name() << "\n";
-        return Refuse(argv0);
+      case kUnknownLongOption: Err() << "Unknown option : --" << scanner.long_name() << "\n"; return Refuse(argv0);
+      case kLongValueMissing: Err() << "Value missing for --" << scanner.long_name() << "\n"; return Refuse(argv0);
       default: break;  // the scanner has written its message
     }
   }
@@ -130,8 +129,8 @@ std::optional<RunOutcome> ReadCommandLine(int argc, const char* const* argv, Opt
   if (!options.counter) return Refuse(argv0);
   RepCounters& counter = *options.counter;
   if (options.filter != kNoFilter) {
-    const auto bad_text = SetTimeFilter(counter.time_filter, options.filter, options.filter_count,
-                                        options.from_text, options.to_text, platform::CurrentTimeSeconds());
+    const auto bad_text = SetTimeFilter(counter.time_filter, options.filter, options.filter_count, options.from_text,
+                                        options.to_text, platform::CurrentTimeSeconds());
     if (bad_text) {
       Err() << "Wrong time : " << *bad_text << "\n";
       return Refuse(argv0);
@@ -173,8 +172,7 @@ void WriteHtmlReport(ReportSummary& summary, const Options& options, const RunSt
 // printed; a difference means the report is incomplete.
 void CheckTotals(const RepCounters& counter, RunState& run) {
   if (counter.time_filter.enabled || counter.m_total == counter.m_prop_total) return;
-  Err() << "counter->m_total != counter->m_prop_total : " << counter.m_total << " != "
-        << counter.m_prop_total << "\n";
+  Err() << "counter->m_total != counter->m_prop_total : " << counter.m_total << " != " << counter.m_prop_total << "\n";
   run.incomplete = true;
   ++run.diagnostic_lines;
 }
@@ -197,8 +195,9 @@ void ReportSerialWork(uint64_t parallel_work_here, std::chrono::steady_clock::du
   };
   Err() << "serial CPU ms: " << serial / 1000000 << "\nscan wall ms: " << ms(scan) << ", report wall ms: " << ms(report)
         << "\nblocks in use at most KiB: " << blocks.most_used_bytes / 1024
-        << ", kept KiB: " << blocks.kept_bytes / 1024 << "\nmiddle blocks in use at most KiB: "
-        << blocks.most_cached_bytes / 1024 << ", slabs KiB: " << blocks.slab_bytes / 1024 << "\n";
+        << ", kept KiB: " << blocks.kept_bytes / 1024
+        << "\nmiddle blocks in use at most KiB: " << blocks.most_cached_bytes / 1024
+        << ", slabs KiB: " << blocks.slab_bytes / 1024 << "\n";
 }
 
 }  // namespace

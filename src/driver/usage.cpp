@@ -33,7 +33,8 @@ void PrintBanner() {
 void PrintUsage(const char* argv0) {
   Out() << "Displays statistical information about the contents of an Orvanta repository.\n"
         << "The output is multi-level counts of specific types of items.\n"
-        << "\nUsage:\n\n" << ProgramName(argv0) << " [-h -v] -m <mode>"
+        << "\nUsage:\n\n"
+        << ProgramName(argv0) << " [-h -v] -m <mode>"
         << "\n                          [-d <how_many_days_back>]"
         << "\n                          [-r <how_many_hours_back>]"
         << "\n                          [-f <YYYY[MM[DD[HH[mm]]]]>]"

@@ -10,20 +10,18 @@ namespace tallymere {
 
 namespace {
 
-constexpr std::array<std::u16string_view, kPartBufferIds> kNameKeys = {
-    u"_cat", u"comp", u"desc", u"ents", u"irst", u"_ins", u"last", u"cord",
-    u"_src", u"user", u"elds", u"ames", u"lues", u"lter", u"ters"};
+constexpr std::array<std::u16string_view, kPartBufferIds> kNameKeys = {u"_cat", u"comp", u"desc", u"ents", u"irst",
+                                                                       u"_ins", u"last", u"cord", u"_src", u"user",
+                                                                       u"elds", u"ames", u"lues", u"lter", u"ters"};
 
 // Two rows print differently from their class names; stored files' dumps
 // have always shown them so.
 constexpr std::array<const char*, kPartBufferIds> kPrintedNames = {
-    "RepCatBuffer",      "RepCompBuffer",       "RepDescBuffer",       "RepEventsBuffer",
-    "RepFirstPosBuffer", "RepInsBuffer",        "RepLastPosBuffer",    "RepRecordBuffer",
-    "RepSrcBuffer",      "RepUserBuffer",       "RepNfieldsDatBuffer", "RepNfnamesBuffer",
-    "RepNfvaluesBuffer", "RepFiltersDatBuffer", "RepFilterStatBuffer"};
+    "RepCatBuffer",        "RepCompBuffer",    "RepDescBuffer",     "RepEventsBuffer",     "RepFirstPosBuffer",
+    "RepInsBuffer",        "RepLastPosBuffer", "RepRecordBuffer",   "RepSrcBuffer",        "RepUserBuffer",
+    "RepNfieldsDatBuffer", "RepNfnamesBuffer", "RepNfvaluesBuffer", "RepFiltersDatBuffer", "RepFilterStatBuffer"};
 
 constexpr size_t kKeyLength = 4;
-
 
 }  // namespace
 
@@ -58,8 +56,6 @@ int32_t PartIndexFromName(std::u16string_view name) {
   return static_cast<int32_t>(number.negative ? -static_cast<int64_t>(magnitude) : static_cast<int64_t>(magnitude));
 }
 
-const char* PrintedBufferName(int32_t id) {
-  return id >= 0 && id < kPartBufferIds ? kPrintedNames[id] : "";
-}
+const char* PrintedBufferName(int32_t id) { return id >= 0 && id < kPartBufferIds ? kPrintedNames[id] : ""; }
 
 }  // namespace tallymere

@@ -24,9 +24,7 @@ std::unique_ptr<RepPartBuffer> CreatePartBuffer(ByteBuffer content, int32_t id, 
     case kNfValuesBufferId: return std::make_unique<RepNfValuesBuffer>(std::move(content));
     case kFiltersDatBufferId: return std::make_unique<RepFiltersDatBuffer>(std::move(content));
     case kFilterStatBufferId: return std::make_unique<RepFilterStatBuffer>(std::move(content));
-    default:
-      notes.out() << "Unknown  id: " << id << "\n";
-      return nullptr;
+    default: notes.out() << "Unknown  id: " << id << "\n"; return nullptr;
   }
 }
 

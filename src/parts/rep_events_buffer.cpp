@@ -11,7 +11,7 @@ namespace {
 using event_walk::kEndMarker;
 using event_walk::kFixedSize;
 using event_walk::kWindowWords;
-constexpr uint32_t kPlainAll = 0xFFFFFFFF;     // a plain value despite bit 24
+constexpr uint32_t kPlainAll = 0xFFFFFFFF;       // a plain value despite bit 24
 constexpr uint32_t kExplicitIndex = 0x01000000;  // the next word is the index
 
 }  // namespace
@@ -82,9 +82,7 @@ uint64_t RepEventsBuffer::CountRecords() {
   return reached;
 }
 
-uint64_t RepEventsBuffer::RecordEnd(uint32_t i) const {
-  return i + 1 < offsets_.size() ? offsets_[i + 1] : buffer_len;
-}
+uint64_t RepEventsBuffer::RecordEnd(uint32_t i) const { return i + 1 < offsets_.size() ? offsets_[i + 1] : buffer_len; }
 
 // A parsed record ends where the next begins, so its words are what lies
 // between the fixed part and the data.
@@ -177,7 +175,7 @@ size_t RepEventsBuffer::DecodeParsedReferences(const uint8_t* at, uint64_t words
 // running sums and the pair pointer through memory, a store and a load on
 // the chain from each record to the next.
 [[gnu::always_inline]] inline void RepEventsBuffer::DecodeRecord(uint64_t start, uint64_t end, DecodeSums& sums,
-                                                                  RefPair*& next) {
+                                                                 RefPair*& next) {
   const uint8_t* record = bytes().data() + start;
   sums.time += LoadLE32(record + EventField::kTimeDelta);
   sums.sum_32 += LoadLE32(record + EventField::kDelta32);

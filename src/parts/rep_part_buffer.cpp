@@ -8,8 +8,7 @@
 
 namespace tallymere {
 
-RepPartBuffer::RepPartBuffer(ByteBuffer content, int32_t id)
-    : RepBuffer(id), content_(std::move(content)) {
+RepPartBuffer::RepPartBuffer(ByteBuffer content, int32_t id) : RepBuffer(id), content_(std::move(content)) {
   SetBytes(Bytes(content_));
 }
 

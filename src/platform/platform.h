@@ -123,8 +123,7 @@ class RandomAccessFile {
   // Reads `length` bytes at `offset` into `out`, or fewer where the file now
   // ends (it was shortened since it was opened), and returns how many.
   // Nothing, with the system's text, when a read fails.
-  virtual std::optional<size_t> ReadAt(uint64_t offset, uint8_t* out, size_t length,
-                                       std::string& error_text) const = 0;
+  virtual std::optional<size_t> ReadAt(uint64_t offset, uint8_t* out, size_t length, std::string& error_text) const = 0;
 
  protected:
   RandomAccessFile(uint64_t size, const FileIdentity& identity) : size_(size), identity_(identity) {}

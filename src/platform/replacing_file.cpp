@@ -28,8 +28,7 @@ struct RemovalSlot {
   std::atomic<uint8_t> state{kFree};
   std::atomic<const RemovalTarget*> target{nullptr};
 };
-static_assert(std::atomic<uint8_t>::is_always_lock_free &&
-              std::atomic<const RemovalTarget*>::is_always_lock_free);
+static_assert(std::atomic<uint8_t>::is_always_lock_free && std::atomic<const RemovalTarget*>::is_always_lock_free);
 
 std::array<RemovalSlot, kMostUnfinishedFiles> g_slots;
 

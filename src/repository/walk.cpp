@@ -87,8 +87,7 @@ bool HasRepExtension(const std::string& name) {
   return true;
 }
 
-RepositoryRoot::RepositoryRoot(const std::string& argument, int root_kind)
-    : path_argument(argument), kind(root_kind) {
+RepositoryRoot::RepositoryRoot(const std::string& argument, int root_kind) : path_argument(argument), kind(root_kind) {
   if (!platform::ResolvePath(argument, path)) return;
   const char sep = platform::PathSeparator();
   while (path.size() > 1 && path.back() == sep) path.pop_back();

@@ -139,8 +139,8 @@ void FileScan::Prepare() {
 void FileScan::PlanJobs(ImageScan& scan, uint32_t image_index) {
   RepFileBuffer& image = *scan.image;
   RepCounters& counter = *settings_.counter;
-  const bool counts_parts = settings_.main_tally != nullptr && !failed_ && !counter.failed() &&
-                            PlannedNestedEntries(image).empty();
+  const bool counts_parts =
+      settings_.main_tally != nullptr && !failed_ && !counter.failed() && PlannedNestedEntries(image).empty();
   scan.prop_info.assign(image.footers.size(), std::nullopt);
   for (size_t f = 0; counts_parts && f < image.footers.size(); ++f) {
     const RepFooter& footer = image.footers[f];
@@ -242,8 +242,7 @@ bool FileScan::Advance() {
       case Stage::kNestedParts:
         if (!AdvanceNested()) return false;
         break;
-      case Stage::kDone:
-        return true;
+      case Stage::kDone: return true;
     }
   }
 }
@@ -370,7 +369,8 @@ void FileScan::CountFooter(ImageScan& scan, const RepFooter& footer) {
   transcript_.notes().err() << "prop_info.ulEventNum != tmp_ulCount";
   TextOut& out = transcript_.notes().out();
   out << RepositoryText(input_->path()) << "\n";
-  out << "prop_info.ulEventNum != tmp_ulCount" << "\nprop_info.ulEventNum = ";
+  out << "prop_info.ulEventNum != tmp_ulCount"
+      << "\nprop_info.ulEventNum = ";
   PrintU32WithHex(out, info.ulEventNum);
   out << "tmp_ulCount = ";
   PrintU32WithHex(out, tmp_ulCount);

@@ -123,7 +123,8 @@ void Progress::Sample() {
   auto next = start_ + kFirstShown;
   while (!wake_.wait_until(lock, next, [this] { return stopping_; })) {
     lock.unlock();
-    const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start_);
+    const auto elapsed =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start_);
     const unsigned columns = platform::TerminalColumns(platform::Stream::kErr);
     ShowStatusLine(Line(elapsed, columns == 0 ? kDefaultColumns : columns));
     lock.lock();

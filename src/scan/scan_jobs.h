@@ -38,8 +38,8 @@ class PartJob final : public Job {
   bool light() const override { return task_.selected_bytes == 0; }
 
   PartBuild build;
-  std::optional<uint32_t> events;       // the record count of its events buffer, if it has one
-  std::unique_ptr<PartCounts> counts;   // counted ahead
+  std::optional<uint32_t> events;      // the record count of its events buffer, if it has one
+  std::unique_ptr<PartCounts> counts;  // counted ahead
   bool out_of_memory = false;
 
   const CountingPlan& plan() const { return plan_; }

@@ -43,9 +43,7 @@ bool HasShape(std::string_view text, std::string_view pattern) {
   if (text.size() != pattern.size()) return false;
   for (size_t i = 0; i < text.size(); ++i) {
     const char want = pattern[i];
-    const bool fits = want == '9'   ? IsDigit(text[i])
-                      : want == '_' ? text[i] == 'T' || text[i] == ' '
-                                    : text[i] == want;
+    const bool fits = want == '9' ? IsDigit(text[i]) : want == '_' ? text[i] == 'T' || text[i] == ' ' : text[i] == want;
     if (!fits) return false;
   }
   return true;
@@ -98,9 +96,8 @@ std::optional<uint32_t> ParseOptionTime(std::string_view text) {
   return ParseTimeText(*digits);
 }
 
-std::optional<std::string> SetTimeFilter(TimeFilter& filter, FilterType type, int32_t count,
-                                         std::string_view from_text, std::string_view to_text,
-                                         uint32_t now) {
+std::optional<std::string> SetTimeFilter(TimeFilter& filter, FilterType type, int32_t count, std::string_view from_text,
+                                         std::string_view to_text, uint32_t now) {
   uint32_t from = 0;
   uint32_t to = 0xFFFFFFFF;
   if (type == kDaysBack) from = PeriodsBackStart(now, count, 86400);

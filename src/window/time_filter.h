@@ -21,8 +21,8 @@ enum FilterType : uint32_t {
 struct TimeFilter {
   bool enabled = false;
   uint32_t type = kNoFilter;
-  uint32_t from = 0;           // inclusive
-  uint32_t to = 0xFFFFFFFF;    // inclusive; 0xFFFFFFFF is no upper bound
+  uint32_t from = 0;         // inclusive
+  uint32_t to = 0xFFFFFFFF;  // inclusive; 0xFFFFFFFF is no upper bound
 
   // The event test: with the window enabled, from <= t <= to.
   bool Passes(uint32_t t) const { return !enabled || (t >= from && t <= to); }
@@ -52,9 +52,8 @@ std::optional<uint32_t> ParseOptionTime(std::string_view text);
 // ParseOptionTime. The -t bound is exclusive: the window ends one second
 // before it. Returns the text that could not be read as a time, if any, and
 // leaves the filter unchanged then.
-std::optional<std::string> SetTimeFilter(TimeFilter& filter, FilterType type, int32_t count,
-                                         std::string_view from_text, std::string_view to_text,
-                                         uint32_t now);
+std::optional<std::string> SetTimeFilter(TimeFilter& filter, FilterType type, int32_t count, std::string_view from_text,
+                                         std::string_view to_text, uint32_t now);
 
 // The name test of a repository file: characters 15..28 and 29..42 of the
 // name hold the UTC stamps of its first and last event; the file passes when

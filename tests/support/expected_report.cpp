@@ -37,8 +37,7 @@ struct Calendar {
 Calendar ToCalendar(uint32_t seconds) {
   uint32_t days = seconds / 86400;
   const uint32_t rest = seconds % 86400;
-  Calendar c{1970, 1, 1, static_cast<int>(rest / 3600), static_cast<int>(rest / 60 % 60),
-             static_cast<int>(rest % 60)};
+  Calendar c{1970, 1, 1, static_cast<int>(rest / 3600), static_cast<int>(rest / 60 % 60), static_cast<int>(rest % 60)};
   const auto leap = [](int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; };
   while (days >= (leap(c.year) ? 366u : 365u)) days -= leap(c.year) ? 366 : 365, ++c.year;
   const int lengths[] = {31, leap(c.year) ? 29 : 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -69,13 +68,13 @@ Field KeyOf(Level level, const repwriter::ExpectedEvent& e) {
     case kLog: return e.log;
     case kComputer: {
       std::u16string name = e.computer;
-      for (auto& c : name) if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - 32);
+      for (auto& c : name)
+        if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - 32);
       return name;
     }
     case kCategory: return e.category.empty() ? std::u16string(u"N/A") : e.category;
     case kEventType: return int64_t{e.event_type};
-    case kEventId:
-      return int64_t{static_cast<int32_t>(e.platform_id == 610 ? e.event_id : e.event_id & 0xFFFF)};
+    case kEventId: return int64_t{static_cast<int32_t>(e.platform_id == 610 ? e.event_id : e.event_id & 0xFFFF)};
   }
   return int64_t{0};
 }
@@ -109,8 +108,7 @@ std::vector<ExpectedRow> ExpectedRows(int mode, const std::vector<repwriter::Exp
   return rows;
 }
 
-std::string ExpectedReport(int mode, const std::vector<repwriter::ExpectedEvent>& events,
-                           const Window& window) {
+std::string ExpectedReport(int mode, const std::vector<repwriter::ExpectedEvent>& events, const Window& window) {
   std::string report;
   for (const ExpectedRow& row : ExpectedRows(mode, events, window)) {
     for (const std::string& field : row.fields) report += field + ",";
@@ -122,8 +120,7 @@ std::string ExpectedReport(int mode, const std::vector<repwriter::ExpectedEvent>
 std::string TimeText(uint32_t seconds) {
   const Calendar c = ToCalendar(seconds);
   char text[32];
-  std::snprintf(text, sizeof text, "%04d%02d%02d%02d%02d%02d", c.year, c.month, c.day, c.hour, c.minute,
-                c.second);
+  std::snprintf(text, sizeof text, "%04d%02d%02d%02d%02d%02d", c.year, c.month, c.day, c.hour, c.minute, c.second);
   return text;
 }
 

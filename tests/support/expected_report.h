@@ -13,13 +13,12 @@ namespace tallymere::test {
 
 struct Window {
   bool enabled = false;
-  uint32_t from = 0;           // inclusive
+  uint32_t from = 0;             // inclusive
   uint64_t before = 1ULL << 32;  // exclusive
 };
 
 // The report lines of grouping mode 0..12 (or its Fast mode) over the events.
-std::string ExpectedReport(int mode, const std::vector<repwriter::ExpectedEvent>& events,
-                           const Window& window = {});
+std::string ExpectedReport(int mode, const std::vector<repwriter::ExpectedEvent>& events, const Window& window = {});
 
 // The same report as rows: each field's text as the report prints it, then
 // the count.

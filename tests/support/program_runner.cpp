@@ -18,9 +18,8 @@ fs::path UniqueTempPath(const char* prefix) {
   static std::atomic<unsigned> counter{0};
   const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
   std::random_device random;
-  return fs::temp_directory_path() /
-         (std::string(prefix) + std::to_string(stamp) + "-" + std::to_string(random()) + "-" +
-          std::to_string(counter++));
+  return fs::temp_directory_path() / (std::string(prefix) + std::to_string(stamp) + "-" + std::to_string(random()) +
+                                      "-" + std::to_string(counter++));
 }
 
 // Lines end with CR LF on Windows; the tests compare the text.
@@ -103,7 +102,9 @@ fs::path TempFolder::AddFile(const std::string& relative, const std::string& con
 std::string ExpectedUsage(const std::string& program_name) {
   return "Displays statistical information about the contents of an Orvanta repository.\n"
          "The output is multi-level counts of specific types of items.\n"
-         "\nUsage:\n\n" + program_name + " [-h -v] -m <mode>"
+         "\nUsage:\n\n" +
+         program_name +
+         " [-h -v] -m <mode>"
          "\n                          [-d <how_many_days_back>]"
          "\n                          [-r <how_many_hours_back>]"
          "\n                          [-f <YYYY[MM[DD[HH[mm]]]]>]"

@@ -15,12 +15,10 @@ struct ProgramResult {
 
 // Runs the tallymere executable with the arguments, in the working folder.
 // Line ends are given as "\n" whatever the platform wrote.
-ProgramResult RunProgram(const std::vector<std::string>& args,
-                         const std::filesystem::path& working_folder = {});
+ProgramResult RunProgram(const std::vector<std::string>& args, const std::filesystem::path& working_folder = {});
 
 // The same, with the output exactly as the program wrote it.
-ProgramResult RunProgramRaw(const std::vector<std::string>& args,
-                            const std::filesystem::path& working_folder = {});
+ProgramResult RunProgramRaw(const std::vector<std::string>& args, const std::filesystem::path& working_folder = {});
 
 // The whole content of a file; empty when it cannot be read.
 std::string ReadText(const std::filesystem::path& path);

@@ -81,7 +81,8 @@ ReportSummary HostileSummary() {
       for (size_t k = 0; k < categories.size(); ++k) {
         const uint64_t count = per_day / categories.size() + (k == 0 ? per_day % categories.size() : 0);
         category_counts[k] += count;
-        if (summary.top_rows.size() < 50) summary.top_rows.push_back({{time.periods[day], computers[c], categories[k]}, count});
+        if (summary.top_rows.size() < 50)
+          summary.top_rows.push_back({{time.periods[day], computers[c], categories[k]}, count});
       }
     }
     summary.events += per_day * time.periods.size();

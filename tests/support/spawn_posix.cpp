@@ -31,16 +31,15 @@ void SetInheritedEnvironment(const std::string& name, const std::string& value) 
   }
 }
 
-int RunCaptured(const std::string& program, const std::vector<std::string>& args,
-                const fs::path& working_folder, const fs::path& out, const fs::path& err,
-                std::string& failure) {
+int RunCaptured(const std::string& program, const std::vector<std::string>& args, const fs::path& working_folder,
+                const fs::path& out, const fs::path& err, std::string& failure) {
   const fs::path status_file = out.parent_path() / "status";
   std::string command;
   if (!working_folder.empty()) command += "cd " + Quote(working_folder.string()) + " && ";
   command += Quote(program);
   for (const auto& arg : args) command += " " + Quote(arg);
-  command += " >" + Quote(out.string()) + " 2>" + Quote(err.string()) + " </dev/null; echo $? >" +
-             Quote(status_file.string());
+  command +=
+      " >" + Quote(out.string()) + " 2>" + Quote(err.string()) + " </dev/null; echo $? >" + Quote(status_file.string());
   const int shell = std::system(command.c_str());
   if (shell != 0) {
     failure = "the shell that runs the program ended with " + std::to_string(shell);

@@ -54,8 +54,8 @@ std::wstring QuoteArgument(const std::wstring& argument) {
 
 UniqueHandle OpenInheritable(const std::wstring& path, DWORD access, DWORD disposition) {
   SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-  HANDLE handle = CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
-                              disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE handle = CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, disposition,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
   return UniqueHandle(handle == INVALID_HANDLE_VALUE ? nullptr : handle);
 }
 
@@ -74,9 +74,8 @@ int Failed(std::string& failure, const std::string& step) {
 
 }  // namespace
 
-int RunCaptured(const std::string& program, const std::vector<std::string>& args,
-                const fs::path& working_folder, const fs::path& out, const fs::path& err,
-                std::string& failure) {
+int RunCaptured(const std::string& program, const std::vector<std::string>& args, const fs::path& working_folder,
+                const fs::path& out, const fs::path& err, std::string& failure) {
   const UniqueHandle input = OpenInheritable(L"NUL", GENERIC_READ, OPEN_EXISTING);
   if (!input) return Failed(failure, "opening NUL for standard input");
   const UniqueHandle output = OpenInheritable(out.wstring(), GENERIC_WRITE, CREATE_ALWAYS);

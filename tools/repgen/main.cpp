@@ -124,12 +124,14 @@ repwriter::GeneratorOptions ParseArguments(const std::vector<std::string_view>& 
 }
 
 void PrintSummary(const repwriter::GeneratorSummary& s, double seconds) {
-  const double ratio = s.bytes_on_disk ? static_cast<double>(s.unpacked_bytes) / static_cast<double>(s.bytes_on_disk) : 0;
-  std::printf("files: %llu\nevents: %llu\nbytes on disk: %llu\nunpacked bytes: %llu (%.2f:1)\n"
-              "expected mode -1 total: %llu\nseconds: %.1f\n",
-              static_cast<unsigned long long>(s.files), static_cast<unsigned long long>(s.events),
-              static_cast<unsigned long long>(s.bytes_on_disk), static_cast<unsigned long long>(s.unpacked_bytes), ratio,
-              static_cast<unsigned long long>(s.events_count_total), seconds);
+  const double ratio =
+      s.bytes_on_disk ? static_cast<double>(s.unpacked_bytes) / static_cast<double>(s.bytes_on_disk) : 0;
+  std::printf(
+      "files: %llu\nevents: %llu\nbytes on disk: %llu\nunpacked bytes: %llu (%.2f:1)\n"
+      "expected mode -1 total: %llu\nseconds: %.1f\n",
+      static_cast<unsigned long long>(s.files), static_cast<unsigned long long>(s.events),
+      static_cast<unsigned long long>(s.bytes_on_disk), static_cast<unsigned long long>(s.unpacked_bytes), ratio,
+      static_cast<unsigned long long>(s.events_count_total), seconds);
 }
 
 }  // namespace

@@ -34,9 +34,7 @@ uint64_t ThreadCpuNanoseconds() {
   return static_cast<uint64_t>(used.tv_sec) * 1000000000ULL + static_cast<uint64_t>(used.tv_nsec);
 }
 
-uint32_t CurrentTimeSeconds() {
-  return static_cast<uint32_t>((NowFileTime() - kUnixEpochFileTime) / kTicksPerSecond);
-}
+uint32_t CurrentTimeSeconds() { return static_cast<uint32_t>((NowFileTime() - kUnixEpochFileTime) / kTicksPerSecond); }
 
 std::optional<uint64_t> CalendarToFileTime(const CalendarTime& t) {
   if (!IsValidCalendarTime(t)) return std::nullopt;

@@ -39,7 +39,8 @@ void InitConsole() {
 bool IsTerminal(Stream stream) { return isatty(stream == Stream::kOut ? STDOUT_FILENO : STDERR_FILENO) == 1; }
 
 bool ShareTerminal() {
-  struct stat out{}, err{};
+  struct stat out {
+  }, err{};
   return IsTerminal(Stream::kOut) && IsTerminal(Stream::kErr) && fstat(STDOUT_FILENO, &out) == 0 &&
          fstat(STDERR_FILENO, &err) == 0 && out.st_rdev == err.st_rdev;
 }

@@ -113,7 +113,7 @@ uint64_t GenerationOf(int fd) {
     }
     return hash;
   }
-  struct statx birth{};
+  struct statx birth {};
   if (statx(fd, "", AT_EMPTY_PATH, STATX_BTIME, &birth) == 0 && (birth.stx_mask & STATX_BTIME) != 0) {
     return static_cast<uint64_t>(birth.stx_btime.tv_sec) * 1000000000u + birth.stx_btime.tv_nsec;
   }
@@ -138,7 +138,7 @@ EntryKind KindFrom(const struct stat& info) {
 DirEntry DescribeEntry(int folder_fd, std::string name) {
   DirEntry entry;
   entry.name = std::move(name);
-  struct stat info{};
+  struct stat info {};
   if (fstatat(folder_fd, entry.name.c_str(), &info, 0) != 0) {
     entry.error_text = ErrnoText(errno);
     return entry;
@@ -156,7 +156,8 @@ class PosixFile final : public RandomAccessFile {
     constexpr size_t kPiece = size_t{1} << 30;
     size_t done = 0;
     while (done < length) {
-      const ssize_t n = pread(fd_.get(), out + done, std::min(length - done, kPiece), static_cast<off_t>(offset + done));
+      const ssize_t n =
+          pread(fd_.get(), out + done, std::min(length - done, kPiece), static_cast<off_t>(offset + done));
       if (n < 0 && errno == EINTR) continue;
       if (n < 0) {
         error_text = ErrnoText(errno);
@@ -185,14 +186,14 @@ OpenResult RefuseNonRegular(const struct stat& info) {
 char PathSeparator() { return '/'; }
 
 bool PathExists(const std::string& path) {
-  struct stat info{};
+  struct stat info {};
   return StatAnyPath(path, info) == 0;
 }
 
 bool ListFolder(const std::string& folder, std::vector<DirEntry>& entries, std::string& error_text,
                 FileIdentity* folder_identity) {
   UniqueFd fd(OpenAnyPath(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  struct stat info{};
+  struct stat info {};
   if (fd && folder_identity != nullptr) {
     if (fstat(fd.get(), &info) != 0) {
       error_text = ErrnoText(errno);
@@ -228,7 +229,7 @@ bool ListFolder(const std::string& folder, std::vector<DirEntry>& entries, std::
 OpenResult OpenForReading(const std::string& path) {
   // A FIFO or device is turned away before it is opened: opening one can
   // block (a FIFO waits for a writer) or act on the device.
-  struct stat info{};
+  struct stat info {};
   if (StatAnyPath(path, info) == 0 && !S_ISREG(info.st_mode)) return RefuseNonRegular(info);
   // Non-blocking in case the entry was replaced since; ignored for regular files.
   UniqueFd fd(OpenAnyPath(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));

@@ -27,10 +27,10 @@ extern "C" void OnStopSignal(int signal_number) {
 }
 
 bool Install(int signal_number) {
-  struct sigaction current{};
+  struct sigaction current {};
   if (sigaction(signal_number, nullptr, &current) != 0) return false;
   if (current.sa_handler == SIG_IGN) return true;
-  struct sigaction wanted{};
+  struct sigaction wanted {};
   wanted.sa_handler = OnStopSignal;
   wanted.sa_flags = SA_RESETHAND | SA_RESTART;
   // Both stop signals wait while one is handled: the action runs once.

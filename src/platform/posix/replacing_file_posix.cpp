@@ -130,7 +130,7 @@ std::optional<std::string> ReadLink(const Place& place, size_t length) {
 // ends in a name that does not exist yet, false (errno set) on failure.
 bool FollowLinks(Place& place, std::optional<struct stat>& info) {
   for (int links = 0;; ++links) {
-    struct stat found{};
+    struct stat found {};
     if (fstatat(place.folder.get(), place.name.c_str(), &found, AT_SYMLINK_NOFOLLOW) != 0) {
       info.reset();
       return errno == ENOENT;
@@ -188,7 +188,9 @@ class PosixReplacingFile final : public ReplacingFile {
 
   // A temporary file in `target`'s folder, armed for removal.
   PosixReplacingFile(UniqueFd file, Place target, std::string temporary_name, std::string shown_path)
-      : file_(std::move(file)), folder_(std::move(target.folder)), name_(std::move(target.name)),
+      : file_(std::move(file)),
+        folder_(std::move(target.folder)),
+        name_(std::move(target.name)),
         temporary_path_(std::move(shown_path)),
         removal_(std::make_unique<RemovalTarget>(RemovalTarget{folder_.get(), std::move(temporary_name)})) {
     slot_ = ArmRemoval(removal_.get());
@@ -306,7 +308,7 @@ std::unique_ptr<ReplacingFile> ReplacingFile::Create(const std::string& path, st
     return nullptr;
   }
   // What the path leads to, links followed as open() follows them.
-  struct stat reached{};
+  struct stat reached {};
   const bool exists = fstatat(place->folder.get(), place->name.c_str(), &reached, 0) == 0;
   if (!exists && errno != ENOENT) {
     error_text = ErrnoText(errno);

@@ -8,9 +8,7 @@ namespace {
 constexpr uint64_t kUnixEpochFileTime = 116444736000000000ULL;  // 1970-01-01 in 100 ns since 1601
 constexpr uint64_t kTicksPerSecond = 10000000ULL;
 
-uint64_t ToTicks(const FILETIME& time) {
-  return static_cast<uint64_t>(time.dwHighDateTime) << 32 | time.dwLowDateTime;
-}
+uint64_t ToTicks(const FILETIME& time) { return static_cast<uint64_t>(time.dwHighDateTime) << 32 | time.dwLowDateTime; }
 
 }  // namespace
 

@@ -125,7 +125,8 @@ bool WriteBytesWithCrLf(HANDLE handle, std::string_view text, std::string& error
     if (!WriteBytes(handle, std::string_view(piece, static_cast<size_t>(used_end - piece)), error_text)) return false;
     used_end = piece;
   }
-  return used_end == piece || WriteBytes(handle, std::string_view(piece, static_cast<size_t>(used_end - piece)), error_text);
+  return used_end == piece ||
+         WriteBytes(handle, std::string_view(piece, static_cast<size_t>(used_end - piece)), error_text);
 }
 
 }  // namespace
@@ -152,7 +153,9 @@ bool WriteRaw(Stream stream, std::string_view bytes, std::string& error_text) {
 
 namespace {
 
-HANDLE StreamHandle(Stream stream) { return GetStdHandle(stream == Stream::kOut ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE); }
+HANDLE StreamHandle(Stream stream) {
+  return GetStdHandle(stream == Stream::kOut ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
+}
 
 }  // namespace
 

@@ -82,8 +82,8 @@ class Win32File final : public RandomAccessFile {
     size_t done = 0;
     while (done < length) {
       DWORD error = 0;
-      const std::optional<DWORD> got =
-          ReadPiece(handle_.get(), offset + done, out + done, static_cast<DWORD>(std::min(length - done, kPiece)), error);
+      const std::optional<DWORD> got = ReadPiece(handle_.get(), offset + done, out + done,
+                                                 static_cast<DWORD>(std::min(length - done, kPiece)), error);
       if (!got) {
         error_text = win32::CLibraryErrorText(error);
         return std::nullopt;
@@ -110,9 +110,9 @@ std::wstring JoinWide(std::wstring folder, std::wstring_view name) {
 // followed. Only the attributes are asked for: that opens folders too, and
 // no sharing mode of another process refuses it.
 bool Describe(const std::wstring& path, BY_HANDLE_FILE_INFORMATION& info, DWORD& type, DWORD& error) {
-  const UniqueHandle handle = AdoptHandle(
-      CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  const UniqueHandle handle = AdoptHandle(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   if (!handle || !GetFileInformationByHandle(handle.get(), &info)) {
     error = GetLastError();
     return false;
@@ -130,9 +130,9 @@ bool Describe(const std::wstring& path, BY_HANDLE_FILE_INFORMATION& info, DWORD&
 // sharing mode refuses and which cannot wait on a device). FILE_TYPE_UNKNOWN
 // with `error` set when it cannot be opened or asked.
 DWORD KindOfFile(const std::wstring& path, DWORD& error) {
-  const UniqueHandle handle = AdoptHandle(
-      CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  const UniqueHandle handle = AdoptHandle(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   error = NO_ERROR;
   if (!handle) {
     error = GetLastError();
@@ -204,10 +204,9 @@ bool PathExists(const std::string& path) {
 bool ListFolder(const std::string& folder, std::vector<DirEntry>& entries, std::string& error_text,
                 FileIdentity* folder_identity) {
   const std::wstring wide = win32::WidenLossy(folder);
-  const UniqueHandle handle = AdoptHandle(
-      CreateFileW(wide.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
-                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                  FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  const UniqueHandle handle = AdoptHandle(CreateFileW(wide.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+                                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   std::optional<FileIdentity> own;
   if (!handle || !(own = IdentityOfOpen(handle.get()))) {
     error_text = win32::CLibraryErrorText(GetLastError());
@@ -262,9 +261,9 @@ OpenResult OpenForReading(const std::string& path) {
   const std::wstring wide = win32::WidenLossy(path);
   // Repositories are read while the service that writes them runs, so
   // nothing another process does with the file is refused.
-  UniqueHandle file = AdoptHandle(CreateFileW(wide.c_str(), GENERIC_READ,
-                                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                              OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  UniqueHandle file =
+      AdoptHandle(CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
   if (!file) return Failed(ReadError::kOpen, win32::CLibraryErrorText(GetLastError()));
   // A folder already failed to open above; a device or pipe that a name
   // leads to is refused before anything is read from it.
@@ -286,20 +285,18 @@ OpenResult OpenForReading(const std::string& path) {
 
 std::string win32::SystemErrorText(DWORD code) {
   char* text = nullptr;
-  FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                 nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<char*>(&text), 0,
-                 nullptr);
+  FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                 code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<char*>(&text), 0, nullptr);
   const win32::UniqueLocal<char> owned(text);
   char buffer[1024];
   size_t length = text == nullptr ? 0 : static_cast<size_t>(lstrlenA(text));
   if (text != nullptr && length + 14 <= sizeof buffer) {
     // System messages end with a line break; the text goes into one line.
     while (length > 0 && (text[length - 1] == '\n' || text[length - 1] == '\r')) --length;
-    std::snprintf(buffer, sizeof buffer, "%.*s %d (0x%x)", static_cast<int>(length), text,
-                  static_cast<int>(code), static_cast<unsigned>(code));
-  } else {
-    std::snprintf(buffer, sizeof buffer, " code = %d (0x%x)", static_cast<int>(code),
+    std::snprintf(buffer, sizeof buffer, "%.*s %d (0x%x)", static_cast<int>(length), text, static_cast<int>(code),
                   static_cast<unsigned>(code));
+  } else {
+    std::snprintf(buffer, sizeof buffer, " code = %d (0x%x)", static_cast<int>(code), static_cast<unsigned>(code));
   }
   return buffer;
 }

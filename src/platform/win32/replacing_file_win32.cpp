@@ -67,8 +67,7 @@ std::optional<std::wstring> LongForm(const std::string& path, DWORD& error) {
 std::optional<std::wstring> FinalPath(HANDLE file, DWORD& error) {
   std::wstring path(MAX_PATH, L'\0');
   for (;;) {
-    const DWORD length =
-        GetFinalPathNameByHandleW(file, path.data(), static_cast<DWORD>(path.size()), VOLUME_NAME_DOS);
+    const DWORD length = GetFinalPathNameByHandleW(file, path.data(), static_cast<DWORD>(path.size()), VOLUME_NAME_DOS);
     if (length == 0) {
       error = GetLastError();
       return std::nullopt;
@@ -140,7 +139,9 @@ class Win32ReplacingFile final : public ReplacingFile {
 
   // A temporary file beside `target`, armed for removal.
   Win32ReplacingFile(UniqueHandle file, std::wstring target, std::wstring temporary)
-      : file_(std::move(file)), target_(std::move(target)), temporary_path_(win32::NarrowLossy(temporary)),
+      : file_(std::move(file)),
+        target_(std::move(target)),
+        temporary_path_(win32::NarrowLossy(temporary)),
         removal_(std::make_unique<RemovalTarget>(RemovalTarget{std::move(temporary)})) {
     slot_ = ArmRemoval(removal_.get());
   }
@@ -231,8 +232,8 @@ std::unique_ptr<ReplacingFile> Failed(DWORD code, std::string& error_text) {
 }
 
 std::unique_ptr<ReplacingFile> OpenDirectly(const std::wstring& path, std::string& error_text) {
-  UniqueHandle file = AdoptHandle(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  UniqueHandle file = AdoptHandle(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return Failed(GetLastError(), error_text);
   return std::make_unique<Win32ReplacingFile>(std::move(file));
 }

@@ -8,9 +8,7 @@ namespace tallymere::platform {
 namespace {
 
 SRWLOCK* LockOf(unsigned char* state) { return std::launder(reinterpret_cast<SRWLOCK*>(state)); }
-CONDITION_VARIABLE* CondOf(unsigned char* state) {
-  return std::launder(reinterpret_cast<CONDITION_VARIABLE*>(state));
-}
+CONDITION_VARIABLE* CondOf(unsigned char* state) { return std::launder(reinterpret_cast<CONDITION_VARIABLE*>(state)); }
 
 }  // namespace
 

@@ -27,8 +27,7 @@ std::optional<std::string> ToNarrow(std::wstring_view text, DWORD flags) {
       WideCharToMultiByte(CP_UTF8, flags, text.data(), CountOf(text.size()), nullptr, 0, nullptr, nullptr);
   if (length <= 0) return std::nullopt;
   std::string narrow(static_cast<size_t>(length), '\0');
-  WideCharToMultiByte(CP_UTF8, flags, text.data(), CountOf(text.size()), narrow.data(), length, nullptr,
-                      nullptr);
+  WideCharToMultiByte(CP_UTF8, flags, text.data(), CountOf(text.size()), narrow.data(), length, nullptr, nullptr);
   return narrow;
 }
 

@@ -132,9 +132,8 @@ std::string UtcStamp(std::uint32_t seconds) {
   const CivilDate date = CivilFromDays(seconds / 86400);
   const std::uint32_t in_day = seconds % 86400;
   char text[32];
-  std::snprintf(text, sizeof text, "%04lld%02u%02u%02u%02u%02u",
-                static_cast<long long>(date.year), date.month, date.day,
-                in_day / 3600, in_day / 60 % 60, in_day % 60);
+  std::snprintf(text, sizeof text, "%04lld%02u%02u%02u%02u%02u", static_cast<long long>(date.year), date.month,
+                date.day, in_day / 3600, in_day / 60 % 60, in_day % 60);
   return text;
 }
 

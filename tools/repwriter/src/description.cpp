@@ -64,8 +64,8 @@ std::vector<Property> StandardProperties(const FooterDescription& footer) {
 std::vector<Property> FooterProperties(const FooterDescription& footer) {
   std::vector<Property> properties = StandardProperties(footer);
   for (const Property& extra : footer.properties) {
-    auto same = std::find_if(properties.begin(), properties.end(),
-                             [&](const Property& p) { return p.name == extra.name; });
+    auto same =
+        std::find_if(properties.begin(), properties.end(), [&](const Property& p) { return p.name == extra.name; });
     if (same != properties.end()) {
       same->value = extra.value;
     } else {
@@ -177,8 +177,8 @@ void LowerPart(const PartDescription& part, const std::vector<DamageSpot>& damag
   AddBuffer(footer, BufferKind::Computer, part.index, std::move(laid_out.computer), part);
   AddBuffer(footer, BufferKind::Events, part.index, std::move(laid_out.events), part);
   for (const RawBuffer& raw : part.raw) {
-    const bool replaces = raw.kind == BufferKind::Category || raw.kind == BufferKind::Computer ||
-                          raw.kind == BufferKind::Events;
+    const bool replaces =
+        raw.kind == BufferKind::Category || raw.kind == BufferKind::Computer || raw.kind == BufferKind::Events;
     if (!replaces) footer.buffers.push_back({PartBufferName(raw.kind, part.index), raw.content, false, 0});
   }
 }
@@ -189,7 +189,8 @@ FooterPlan LowerFooter(const ImageDescription& image, std::size_t footer_pos) {
   footer.properties = FooterProperties(described);
   if (described.role == FooterRole::ActiveSegment) return footer;  // its table is empty by definition
   for (const PartDescription& part : described.parts) LowerPart(part, image.damage, footer_pos, footer);
-  for (const RawBuffer& raw : described.file_wide) footer.buffers.push_back({FileWideBufferName(raw.kind), raw.content, false, 0});
+  for (const RawBuffer& raw : described.file_wide)
+    footer.buffers.push_back({FileWideBufferName(raw.kind), raw.content, false, 0});
   for (std::size_t k = 0; k < described.nested.size(); ++k) {
     footer.buffers.push_back({NestedImageName(k + 1), WriteImage(described.nested[k]), true, 0});
   }
@@ -227,8 +228,8 @@ void CollectEvents(const ImageDescription& image, std::vector<ExpectedEvent>& ou
   for (const FooterDescription& footer : image.footers) {
     for (const PartDescription& part : footer.parts) {
       for (const Event& e : part.events) {
-        out.push_back({footer.log, footer.platform_id, footer.computer_type, e.computer, e.category,
-                       e.event_type, e.event_id, e.time});
+        out.push_back({footer.log, footer.platform_id, footer.computer_type, e.computer, e.category, e.event_type,
+                       e.event_id, e.time});
       }
     }
   }

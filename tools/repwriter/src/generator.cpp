@@ -23,14 +23,29 @@ constexpr std::uint64_t kEventsPerPart = 10000;
 // Computer name families: mixed case, non-ASCII letters, and lower-case twins
 // of upper-case names that readers fold into one computer.
 constexpr std::array<std::u16string_view, 10> kComputerFamilies = {
-    u"WS-", u"ws-", u"Srv-", u"srv-mail", u"DC", u"Laptop-", u"Srv-\u00e9", u"B\u00fcro-PC", u"\u0421\u0435\u0440\u0432\u0435\u0440-", u"Kiosk"};
+    u"WS-",        u"ws-",          u"Srv-",
+    u"srv-mail",   u"DC",           u"Laptop-",
+    u"Srv-\u00e9", u"B\u00fcro-PC", u"\u0421\u0435\u0440\u0432\u0435\u0440-",
+    u"Kiosk"};
 
 // Category names; the empty name is one that readers show under a text of
 // their own.
-constexpr std::array<std::u16string_view, 16> kCategoryNames = {
-    u"Logon", u"Logoff", u"Process Creation", u"Service Control Manager", u"", u"Disk",
-    u"Kerberos Authentication", u"Pr\u00fcfung", u"Policy Change", u"Application Error", u"",
-    u"Special Logon", u"Network", u"Backup", u"Update", u"Audit"};
+constexpr std::array<std::u16string_view, 16> kCategoryNames = {u"Logon",
+                                                                u"Logoff",
+                                                                u"Process Creation",
+                                                                u"Service Control Manager",
+                                                                u"",
+                                                                u"Disk",
+                                                                u"Kerberos Authentication",
+                                                                u"Pr\u00fcfung",
+                                                                u"Policy Change",
+                                                                u"Application Error",
+                                                                u"",
+                                                                u"Special Logon",
+                                                                u"Network",
+                                                                u"Backup",
+                                                                u"Update",
+                                                                u"Audit"};
 
 constexpr std::array<std::uint16_t, 5> kEventTypes = {1, 2, 4, 8, 16};
 constexpr std::array<std::uint32_t, 4> kOtherPlatforms = {2, 1, 100, 606};
@@ -188,7 +203,8 @@ class FileBuilder {
     event_bytes.reserve(events * 64);
     std::uint32_t running = 0;
     for (std::uint64_t i = 0; i < events; ++i) {
-      std::uint32_t time = times.begin + static_cast<std::uint32_t>(i * times.width / std::max<std::uint64_t>(events, 1));
+      std::uint32_t time =
+          times.begin + static_cast<std::uint32_t>(i * times.width / std::max<std::uint64_t>(events, 1));
       if (random_.Below(64) == 0) time -= random_.Below(30);  // late arrivals step back in time
       NoteTime(time);
       VaryRecordTail(random_, record_);
@@ -228,7 +244,8 @@ class FileBuilder {
       // Compressed content does not shrink again; storing it saves time.
       outer.buffers.push_back({NestedImageName(k + 1), BuildImage(nested), true, 0});
     }
-    outer.properties = {{kComputerType, u"1"}, {kPlatformId, u"2"}, {kUnderDataSource, Utf16(options_.logs[plan_.log])}};
+    outer.properties = {
+        {kComputerType, u"1"}, {kPlatformId, u"2"}, {kUnderDataSource, Utf16(options_.logs[plan_.log])}};
     ImagePlan plan;
     plan.footers.push_back(std::move(outer));
     plan.compression_level = 0;
@@ -257,7 +274,8 @@ GeneratorOptions ResolveOptions(GeneratorOptions o) {
   if (o.compression_level < 0 || o.compression_level > 9) throw std::invalid_argument("compression level must be 0..9");
   if (o.span_seconds == 0) throw std::invalid_argument("the time span must be at least one second");
   if (o.threads == 0) o.threads = 1;
-  if (o.files == 0) o.files = static_cast<std::uint32_t>(std::max<std::uint64_t>(1, (o.events + kEventsPerFile - 1) / kEventsPerFile));
+  if (o.files == 0)
+    o.files = static_cast<std::uint32_t>(std::max<std::uint64_t>(1, (o.events + kEventsPerFile - 1) / kEventsPerFile));
   if (o.events > 0 && o.files > o.events) o.files = static_cast<std::uint32_t>(o.events);
   return o;
 }

@@ -43,8 +43,7 @@ class Deflater {
 };
 
 std::uint32_t Crc32Of(const Bytes& content) {
-  return static_cast<std::uint32_t>(
-      crc32(crc32(0L, Z_NULL, 0), content.data(), static_cast<uInt>(content.size())));
+  return static_cast<std::uint32_t>(crc32(crc32(0L, Z_NULL, 0), content.data(), static_cast<uInt>(content.size())));
 }
 
 void AppendDataBuffer(const BufferPlan& buffer, Deflater& deflater, Bytes& out) {
@@ -141,9 +140,7 @@ std::vector<Property> PropertiesToWrite(const ImagePlan& plan, std::size_t foote
 }
 
 // Writes `value` as a u64 length in front of what was appended since `at`.
-void PatchLengthSince(Bytes& image, std::size_t at) {
-  PatchLittleEndian(image, at, image.size() - at - 8, 8);
-}
+void PatchLengthSince(Bytes& image, std::size_t at) { PatchLittleEndian(image, at, image.size() - at - 8, 8); }
 
 FooterLayout AppendFooter(const FooterPlan& footer, const std::vector<Property>& properties,
                           const FooterLayout* previous, std::vector<EntryLayout> entries, Bytes& image) {
@@ -181,9 +178,7 @@ void DamageBuffer(Damage what, const EntryLayout& entry, Bytes& image) {
   const std::size_t end = entry.data_offset + entry.data_length;
   const std::size_t length_field = entry.table_pos + 4 + 2 * entry.name_length + 16;
   switch (what) {
-    case Damage::BadCrc:
-      PatchLittleEndian(image, end - 8, ReadLittleEndian(image, end - 8, 4) ^ 1, 4);
-      break;
+    case Damage::BadCrc: PatchLittleEndian(image, end - 8, ReadLittleEndian(image, end - 8, 4) ^ 1, 4); break;
     case Damage::WrongSignature: image[entry.data_offset + 1] = 'X'; break;
     case Damage::CorruptDeflate:
       // BFINAL set and block type 3, which no DEFLATE stream may use.
@@ -192,8 +187,7 @@ void DamageBuffer(Damage what, const EntryLayout& entry, Bytes& image) {
     case Damage::UnpackedLenTooSmall: PatchLittleEndian(image, end - 4, 1, 4); break;
     case Damage::UnpackedLenHuge: PatchLittleEndian(image, end - 4, 0xFFFFFFFF, 4); break;
     case Damage::BufferShorterThanHeader:
-      PatchLittleEndian(image, length_field,
-                        kDataBufferHeader + entry.name_length + 1 + kDataBufferTrailer - 1, 8);
+      PatchLittleEndian(image, length_field, kDataBufferHeader + entry.name_length + 1 + kDataBufferTrailer - 1, 8);
       break;
     case Damage::EntryPastImage:
       PatchLittleEndian(image, length_field - 8, image.size() - entry.data_length + 1, 8);

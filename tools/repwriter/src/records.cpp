@@ -9,16 +9,18 @@ namespace {
 // The word of each kind in the producer's buffer names, indexed by kind. Its
 // last four characters are the key the reader matches.
 constexpr std::array<std::string_view, kBufferKindCount> kKindWords = {
-    "cat",     "comp",    "desc",     "events", "first",  "ins",     "last",   "record",
-    "src",     "user",    "nfields",  "nfnames", "nfvalues", "filter", "filters"};
+    "cat", "comp", "desc",    "events",  "first",    "ins",    "last",   "record",
+    "src", "user", "nfields", "nfnames", "nfvalues", "filter", "filters"};
 
 // Texts that trailing data bytes are cut from: event payloads are mostly
 // repetitive text with a few varying numbers, which is what gives the stored
 // files their usual compression ratio.
-constexpr std::array<std::string_view, 12> kDataPhrases = {
-    "S-1-5-21-",  "C:\\Program Files\\Orvanta\\", "user=",   "status=0x",   "Logon Type ",
-    "svchost.exe", "%%1833",                      "domain=", "Process ID ", "\\Device\\",
-    "TargetName=", "0x00000000"};
+constexpr std::array<std::string_view, 12> kDataPhrases = {"S-1-5-21-",   "C:\\Program Files\\Orvanta\\",
+                                                           "user=",       "status=0x",
+                                                           "Logon Type ", "svchost.exe",
+                                                           "%%1833",      "domain=",
+                                                           "Process ID ", "\\Device\\",
+                                                           "TargetName=", "0x00000000"};
 
 void AppendAscii(Bytes& out, std::string_view text) { out.insert(out.end(), text.begin(), text.end()); }
 
@@ -89,9 +91,7 @@ std::string PartBufferName(BufferKind kind, std::uint32_t part_index) {
   return std::to_string(part_index) + "_" + std::string(kKindWords[static_cast<int>(kind)]) + ".dat";
 }
 
-std::string FileWideBufferName(BufferKind kind) {
-  return std::string(kKindWords[static_cast<int>(kind)]) + ".dat";
-}
+std::string FileWideBufferName(BufferKind kind) { return std::string(kKindWords[static_cast<int>(kind)]) + ".dat"; }
 
 std::string NestedImageName(std::size_t ordinal) { return "segment_" + std::to_string(ordinal) + ".img"; }
 

@@ -22,9 +22,9 @@ struct Property {
 };
 
 struct BufferPlan {
-  std::string name{};  // ASCII: UTF-16 in the buffer table, zero-terminated bytes in the data buffer
-  Bytes content{};     // the unpacked bytes
-  bool holds_image = false;  // writes "RP" after "ED" so the buffer starts with "EDRP"
+  std::string name{};              // ASCII: UTF-16 in the buffer table, zero-terminated bytes in the data buffer
+  Bytes content{};                 // the unpacked bytes
+  bool holds_image = false;        // writes "RP" after "ED" so the buffer starts with "EDRP"
   std::uint64_t unused_value = 0;  // the table field readers skip
 };
 
@@ -38,18 +38,18 @@ struct FooterPlan {
 enum class Damage {
   None,
   // One data buffer (DamageSpot::footer, DamageSpot::buffer):
-  BadCrc,               // stored CRC-32 differs from the content's
-  WrongSignature,       // "EX" instead of "ED"
-  CorruptDeflate,       // first stream byte declares the reserved block type
-  UnpackedLenTooSmall,  // trailer length 1: the reader must grow its guess
-  UnpackedLenHuge,      // trailer length 0xFFFFFFFF
-  BufferShorterThanHeader,  // table length one byte below signature, name and trailer
-  EntryPastImage,           // table entry's range ends one byte past the image
-  EntryNameLengthPastTable, // name length one unit longer than the table holds
+  BadCrc,                    // stored CRC-32 differs from the content's
+  WrongSignature,            // "EX" instead of "ED"
+  CorruptDeflate,            // first stream byte declares the reserved block type
+  UnpackedLenTooSmall,       // trailer length 1: the reader must grow its guess
+  UnpackedLenHuge,           // trailer length 0xFFFFFFFF
+  BufferShorterThanHeader,   // table length one byte below signature, name and trailer
+  EntryPastImage,            // table entry's range ends one byte past the image
+  EntryNameLengthPastTable,  // name length one unit longer than the table holds
   // One footer (DamageSpot::footer):
-  ChainOutOfRange,     // previous-footer offset is the image size
-  ChainLoopsToSelf,    // previous-footer link names this footer
-  ChainPointsForward,  // previous-footer link names the last footer
+  ChainOutOfRange,            // previous-footer offset is the image size
+  ChainLoopsToSelf,           // previous-footer link names this footer
+  ChainPointsForward,         // previous-footer link names the last footer
   PropertyLengthPastSection,  // first property's value length one unit past the section
   MissingEventsCount,
   MissingComputerType,
@@ -60,8 +60,8 @@ enum class Damage {
   NonNumericPlatformId,
   EventsCountMismatch,  // "EventsCount" one more than written
   // One part, by part index (DamageSpot::part); event-level descriptions only:
-  CategoryIndexOutOfRange,  // first record's cat_index equals the category count
-  ComputerIndexOutOfRange,  // first record's comp_index equals the computer count
+  CategoryIndexOutOfRange,    // first record's cat_index equals the category count
+  ComputerIndexOutOfRange,    // first record's comp_index equals the computer count
   StrayBytesAfterLastRecord,  // three bytes after the last event record
   // The whole image:
   HeaderSumOff,       // last_footer_len one too large
@@ -71,18 +71,17 @@ enum class Damage {
 
 struct DamageSpot {
   Damage what = Damage::None;
-  std::size_t footer = 0;  // footer position, first footer of the image is 0
+  std::size_t footer = 0;    // footer position, first footer of the image is 0
   std::string buffer{};      // table entry name; empty means the footer's first entry
-  std::uint32_t part = 0;  // part index for the record faults
+  std::uint32_t part = 0;    // part index for the record faults
   std::uint64_t length = 0;  // new image length for Truncate / ShorterThanHeader
 };
 
 struct ImagePlan {
-  std::vector<FooterPlan> footers{};  // in file order; the last one ends the image
+  std::vector<FooterPlan> footers{};                 // in file order; the last one ends the image
   int compression_level = kDefaultCompressionLevel;  // zlib level 0..9
   std::vector<DamageSpot> damage{};
 };
-
 
 // Lays out header, then per footer its data buffers followed by the footer
 // itself. Every footer thus ends where the next footer's buffers begin, and

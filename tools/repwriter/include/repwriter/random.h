@@ -23,9 +23,7 @@ class SplitMix64 {
   }
 
   // True with the given probability (0..1).
-  bool Chance(double probability) {
-    return static_cast<double>(Next() >> 11) * 0x1.0p-53 < probability;
-  }
+  bool Chance(double probability) { return static_cast<double>(Next() >> 11) * 0x1.0p-53 < probability; }
 
  private:
   std::uint64_t state_;
