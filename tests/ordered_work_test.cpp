@@ -1,4 +1,4 @@
-#include "counters/ordered_work.h"
+#include "work/ordered_work.h"
 
 #include <gtest/gtest.h>
 

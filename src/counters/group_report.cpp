@@ -5,7 +5,7 @@
 #include <cstring>
 #include <numeric>
 
-#include "counters/ordered_work.h"
+#include "work/ordered_work.h"
 #include "counters/packed_rows.h"
 #include "counters/summary_builder.h"
 #include "platform/output.h"

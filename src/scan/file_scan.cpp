@@ -139,8 +139,8 @@ void FileScan::Prepare() {
 void FileScan::PlanJobs(ImageScan& scan, uint32_t image_index) {
   RepFileBuffer& image = *scan.image;
   RepCounters& counter = *settings_.counter;
-  const bool counts_parts =
-      settings_.main_tally != nullptr && !failed_ && !counter.failed() && PlannedNestedEntries(image).empty();
+  const bool counts_parts = settings_.tallies->of(kCallingThread) != nullptr && !failed_ && !counter.failed() &&
+                            PlannedNestedEntries(image).empty();
   scan.prop_info.assign(image.footers.size(), std::nullopt);
   for (size_t f = 0; counts_parts && f < image.footers.size(); ++f) {
     const RepFooter& footer = image.footers[f];
@@ -156,7 +156,7 @@ void FileScan::PlanJobs(ImageScan& scan, uint32_t image_index) {
   for (uint32_t t = 0; t < tasks.size(); ++t) {
     const std::optional<FooterPropInfo>& info = scan.prop_info[tasks[t].footer];
     const CountingPlan plan{info ? &*info : nullptr, !counter.fast};
-    scan.jobs.push_back(std::make_unique<PartJob>(image, tasks[t], plan, settings_.progress));
+    scan.jobs.push_back(std::make_unique<PartJob>(image, tasks[t], plan, *settings_.tallies, settings_.progress));
     new_jobs_.emplace_back(JobKey{sequence_, image_index, t + 1}, scan.jobs.back().get());
   }
 }
@@ -209,7 +209,7 @@ int FileScan::SettleImage(ImageScan& scan) {
     PartJob& job = *scan.jobs[t];
     CountingPlan plan = job.plan();
     if (status != 0) plan.prop_info = nullptr;
-    CountBuiltPart(builds[t].part, plan, settings_.main_tally, job.events, job.counts);
+    CountBuiltPart(builds[t].part, plan, settings_.tallies->of(kCallingThread), job.events, job.counts);
   }
   return status;
 }

@@ -49,7 +49,7 @@ class CountsSink {
 struct ScanSettings {
   RepCounters* counter = nullptr;
   RunState* run = nullptr;
-  PartTally* main_tally = nullptr;  // counting on the thread that settles
+  const TallyTable* tallies = nullptr;  // the settling thread's is kCallingThread's
   Progress* progress = nullptr;
   CountsSink* sink = nullptr;
   // Nested images unpacked ahead of the one being counted, at most: each is

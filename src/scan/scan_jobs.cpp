@@ -27,6 +27,16 @@ void ReleaseSlots(RepPart& part) {
 
 }  // namespace
 
+TallyTable::TallyTable(RepCounters& counter, unsigned workers) : counter_(counter) {
+  // Reserved whole, so that the table never moves while workers read it.
+  tallies_.reserve(size_t{workers} + 1);
+  tallies_.push_back(counter_.NewTally());
+}
+
+void TallyTable::AddWorker() {
+  if (tallies_.size() < tallies_.capacity()) tallies_.push_back(counter_.NewTally());
+}
+
 void CountBuiltPart(RepPart& part, const CountingPlan& plan, PartTally* tally, std::optional<uint32_t>& events,
                     std::unique_ptr<PartCounts>& counts) {
   if (const RepEventsBuffer* buffer = part.events()) events = buffer->ulCount;
@@ -37,7 +47,8 @@ void CountBuiltPart(RepPart& part, const CountingPlan& plan, PartTally* tally, s
   ReleaseSlots(part);
 }
 
-void PartJob::Run(PartTally* tally) {
+void PartJob::Run(unsigned worker) {
+  PartTally* tally = tallies_.of(worker);
   try {
     // A part that will be counted is decoded or counted as its events are
     // parsed: the records are walked once.
@@ -84,7 +95,7 @@ void PartJob::ParseAndCount(PartTally& tally) {
   events = events_buffer->ulCount;
 }
 
-void NestedJob::Run(PartTally*) {
+void NestedJob::Run(unsigned) {
   try {
     // A buffer that is not well formed fails the container's parse before
     // this job's result is looked at.

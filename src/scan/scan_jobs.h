@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include "container/part_build.h"
 #include "container/rep_data_buffer.h"
@@ -13,9 +14,24 @@
 #include "counters/rep_counters.h"
 #include "parts/footer_prop_info.h"
 #include "scan/progress.h"
-#include "scan/work_queue.h"
+#include "work/work_queue.h"
 
 namespace tallymere {
+
+// Each thread's counting state, by worker number (the calling thread's
+// first): a job finds its thread's tally here without a lock. Null entries
+// when the counter counts no parts.
+class TallyTable {
+ public:
+  TallyTable(RepCounters& counter, unsigned workers);
+  // Makes the tally of the next worker, before that worker starts.
+  void AddWorker();
+  PartTally* of(unsigned worker) const { return tallies_[worker].get(); }
+
+ private:
+  RepCounters& counter_;
+  std::vector<std::unique_ptr<PartTally>> tallies_;
+};
 
 // What counting a built part needs: the footer's properties, and whether
 // the part's tables are decoded first (the full groupings).
@@ -31,9 +47,10 @@ void CountBuiltPart(RepPart& part, const CountingPlan& plan, PartTally* tally, s
 
 class PartJob final : public Job {
  public:
-  PartJob(const RepFileBuffer& image, const PartTask& task, CountingPlan plan, Progress* progress)
-      : image_(image), task_(task), plan_(plan), progress_(progress) {}
-  void Run(PartTally* tally) override;
+  PartJob(const RepFileBuffer& image, const PartTask& task, CountingPlan plan, const TallyTable& tallies,
+          Progress* progress)
+      : image_(image), task_(task), plan_(plan), tallies_(tallies), progress_(progress) {}
+  void Run(unsigned worker) override;
   // Reads its buffers' headers only (no kind of its buffers is selected).
   bool light() const override { return task_.selected_bytes == 0; }
 
@@ -53,6 +70,7 @@ class PartJob final : public Job {
   const RepFileBuffer& image_;
   const PartTask& task_;
   CountingPlan plan_;
+  const TallyTable& tallies_;
   Progress* progress_;
 };
 
@@ -60,14 +78,16 @@ class PartJob final : public Job {
 // that runs it.
 class MergeJob final : public Job {
  public:
-  explicit MergeJob(std::unique_ptr<PartCounts> counts) : counts_(std::move(counts)) {}
-  void Run(PartTally* tally) override {
-    if (tally != nullptr) tally->Add(*counts_);
+  MergeJob(std::unique_ptr<PartCounts> counts, const TallyTable& tallies)
+      : counts_(std::move(counts)), tallies_(tallies) {}
+  void Run(unsigned worker) override {
+    if (PartTally* tally = tallies_.of(worker)) tally->Add(*counts_);
     counts_.reset();
   }
 
  private:
   std::unique_ptr<PartCounts> counts_;
+  const TallyTable& tallies_;
 };
 
 // Unpacks a nested image and reads its footers, ahead of its turn.
@@ -76,7 +96,7 @@ class NestedJob final : public Job {
   NestedJob(const ImageSource& source, const BufferEntry& entry, const std::array<uint32_t, kPartKinds>& part_flags,
             Progress* progress)
       : source_(source), offset_(entry.offset), length_(entry.length), part_flags_(part_flags), progress_(progress) {}
-  void Run(PartTally* tally) override;
+  void Run(unsigned worker) override;
 
   // The data buffer, which owns the image's bytes.
   std::unique_ptr<RepDataBuffer> data;

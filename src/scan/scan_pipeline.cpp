@@ -19,22 +19,22 @@ ScanPipeline::ScanPipeline(RepCounters& counter, RunState& run, Progress* progre
       run_(run),
       progress_(progress),
       visited_(visited),
-      main_tally_(counter.NewTally()),
-      queue_(counter.worker_threads, counter),
+      tallies_(counter, counter.worker_threads),
+      queue_(counter.worker_threads, [this](unsigned) { tallies_.AddWorker(); }),
       window_(kJobsAheadPerThread * (queue_.threads() + 1)) {}
 
 // Jobs still running refer to the files: they finish before the files go.
 ScanPipeline::~ScanPipeline() { queue_.Stop(); }
 
 ScanSettings ScanPipeline::Settings() {
-  return {&counter_, &run_, main_tally_.get(), progress_, this, queue_.threads() + size_t{1}};
+  return {&counter_, &run_, &tallies_, progress_, this, queue_.threads() + size_t{1}};
 }
 
 void ScanPipeline::Add(std::unique_ptr<PartCounts> counts) {
-  merges_.push_back(std::make_unique<MergeJob>(std::move(counts)));
+  merges_.push_back(std::make_unique<MergeJob>(std::move(counts), tallies_));
   queue_.Submit(*merges_.back());
   while (merges_.size() > kMostMerges) {
-    queue_.Wait(*merges_.front(), main_tally_.get());
+    queue_.Wait(*merges_.front());
     merges_.pop_front();
   }
 }
@@ -84,7 +84,7 @@ void ScanPipeline::Drain() {
   while (Step()) {
   }
   ApplyDone();
-  for (auto& merge : merges_) queue_.Wait(*merge, main_tally_.get());
+  for (auto& merge : merges_) queue_.Wait(*merge);
   merges_.clear();
 }
 
@@ -93,7 +93,7 @@ bool ScanPipeline::Step() {
   if (!pending_.empty() && in_flight_.size() < window_) {
     Job* job = pending_.top().job;
     pending_.pop();
-    if (job->light()) queue_.Wait(*job, main_tally_.get());
+    if (job->light()) queue_.Wait(*job);
     else queue_.Submit(*job);
     in_flight_.push_back(job);
     most_in_flight_ = std::max(most_in_flight_, in_flight_.size());
@@ -108,11 +108,11 @@ bool ScanPipeline::Step() {
   // jobs itself, oldest first.
   const size_t half_window = queue_.threads() == 0 ? 1 : std::max<size_t>(1, window_ / 2);
   const size_t batch = std::min(in_flight_.size(), half_window);
-  queue_.Wait(*in_flight_[batch - 1], main_tally_.get());
+  queue_.Wait(*in_flight_[batch - 1]);
   for (size_t i = 0; i < batch; ++i) {
     Job* oldest = in_flight_.front();
     in_flight_.pop_front();
-    queue_.Wait(*oldest, main_tally_.get());
+    queue_.Wait(*oldest);
     oldest->consumed = true;
     ApplyDone();
   }

@@ -27,7 +27,7 @@
 #include "scan/file_scan.h"
 #include "scan/progress.h"
 #include "scan/rep_file_input.h"
-#include "scan/work_queue.h"
+#include "work/work_queue.h"
 
 namespace tallymere {
 
@@ -86,7 +86,7 @@ class ScanPipeline final : public WalkVisitor, private CountsSink {
   RunState& run_;
   Progress* progress_;
   VisitedEntries* visited_;
-  std::unique_ptr<PartTally> main_tally_;
+  TallyTable tallies_;
   WorkQueue queue_;
   size_t window_;
   struct Entry {

@@ -1,4 +1,4 @@
-#include "counters/ordered_work.h"
+#include "work/ordered_work.h"
 
 #include <mutex>
 #include <system_error>

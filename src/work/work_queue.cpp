@@ -1,4 +1,4 @@
-#include "scan/work_queue.h"
+#include "work/work_queue.h"
 
 #include <algorithm>
 #include <mutex>
@@ -8,13 +8,12 @@
 
 namespace tallymere {
 
-WorkQueue::WorkQueue(unsigned workers, RepCounters& counter) {
+WorkQueue::WorkQueue(unsigned workers, const std::function<void(unsigned)>& before_start) {
   try {
     threads_.reserve(workers);
-    for (unsigned i = 0; i < workers; ++i) {
-      tallies_.push_back(counter.NewTally());
-      PartTally* tally = tallies_.back().get();
-      threads_.emplace_back([this, tally] { WorkerLoop(tally); });
+    for (unsigned worker = 1; worker <= workers; ++worker) {
+      if (before_start) before_start(worker);
+      threads_.emplace_back([this, worker] { WorkerLoop(worker); });
     }
   } catch (const std::system_error&) {
     // The work is the same with fewer threads, down to none.
@@ -42,7 +41,7 @@ void WorkQueue::Submit(Job& job) {
   work_.NotifyOne();
 }
 
-void WorkQueue::Wait(Job& job, PartTally* tally) {
+void WorkQueue::Wait(Job& job) {
   std::unique_lock<platform::Lock> lock(mutex_);
   if (job.state_ == Job::State::kQueued || job.state_ == Job::State::kNew) {
     // Not started: cheaper to run it here than to wait for a worker.
@@ -50,7 +49,7 @@ void WorkQueue::Wait(Job& job, PartTally* tally) {
     job.state_ = Job::State::kRunning;
     lock.unlock();
     const uint64_t started = measure_waiter_jobs_ ? platform::ThreadCpuNanoseconds() : 0;
-    if (!job.abandoned) job.Run(tally);
+    if (!job.abandoned) job.Run(kCallingThread);
     if (measure_waiter_jobs_) waiter_job_nanoseconds_ += platform::ThreadCpuNanoseconds() - started;
     lock.lock();
     job.state_ = Job::State::kDone;
@@ -61,7 +60,7 @@ void WorkQueue::Wait(Job& job, PartTally* tally) {
   job.awaited_ = false;
 }
 
-void WorkQueue::WorkerLoop(PartTally* tally) {
+void WorkQueue::WorkerLoop(unsigned worker) {
   std::unique_lock<platform::Lock> lock(mutex_);
   for (;;) {
     work_.Wait(mutex_, [this] { return stopping_ || !queued_.empty(); });
@@ -70,7 +69,7 @@ void WorkQueue::WorkerLoop(PartTally* tally) {
     queued_.pop_front();
     job->state_ = Job::State::kRunning;
     lock.unlock();
-    if (!job->abandoned) job->Run(tally);
+    if (!job->abandoned) job->Run(worker);
     lock.lock();
     job->state_ = Job::State::kDone;
     // Only a job someone waits for wakes anyone: the waiting thread waits
