@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "counters/count_part.h"
 #include "parts/rep_events_buffer.h"
 
 namespace tallymere {
@@ -41,8 +42,8 @@ void CountBuiltPart(RepPart& part, const CountingPlan& plan, PartTally* tally, s
                     std::unique_ptr<PartCounts>& counts) {
   if (const RepEventsBuffer* buffer = part.events()) events = buffer->ulCount;
   if (plan.prop_info != nullptr && tally != nullptr && events) {
-    if (plan.decode) part.DecodeSlots();
-    counts = tally->Count(part, *plan.prop_info, RepPartCount{*events});
+    int parsed = 0;
+    counts = CountPart(*tally, part, *plan.prop_info, plan.decode, EventsState::kParsed, parsed);
   }
   ReleaseSlots(part);
 }
@@ -86,11 +87,8 @@ void PartJob::ParseAndCount(PartTally& tally) {
   int& events_status = build.slot_status[kEventsBufferId];
   if (!AllSlotsParsed(build)) {
     events_status = events_buffer->Parse();  // the image fails: nothing of it is counted
-  } else if (!plan_.decode) {
-    counts = tally.ParseAndCount(part, *plan_.prop_info, events_status);
-  } else if ((events_status = events_buffer->ParseDecoding()) == 0) {
-    part.DecodeSlotsAfterEvents();
-    counts = tally.Count(part, *plan_.prop_info, RepPartCount{events_buffer->ulCount});
+  } else {
+    counts = CountPart(tally, part, *plan_.prop_info, plan_.decode, EventsState::kUnparsed, events_status);
   }
   events = events_buffer->ulCount;
 }
