@@ -39,9 +39,9 @@ class RecordingCounter : public RepCounters {
     fast = is_fast;
   }
   std::unique_ptr<PartTally> NewTally() override { return std::make_unique<Tally>(); }
-  void Accept(PartCounts& counts) override {
-    RepCounters::Accept(counts);
+  RunStop Accept(PartCounts& counts) override {
     calls.push_back(static_cast<Counts&>(counts).call);
+    return RunStop::kNone;
   }
   std::vector<Call> calls;
 
@@ -204,7 +204,7 @@ TEST_F(PipelineTest, FailedFileMarksTheCounterAndLaterFilesAreNotCounted) {
   const std::string bad_path = Write("b.rep", bad);
   EXPECT_EQ(Process(bad_path, full), -1);  // kind Data, then refused
   EXPECT_EQ(capture_.out(), "some problem in file:\n" + bad_path + "\n");
-  EXPECT_EQ(full.type_code, kFailedType);
+  EXPECT_TRUE(full.failed());
   EXPECT_TRUE(full.calls.empty());
   EXPECT_EQ(Process(Write("c.rep", Image({Footer(u"App", {1})})), full), -1);
   EXPECT_TRUE(full.calls.empty());
@@ -326,6 +326,42 @@ TEST_F(PipelineTest, JobsAheadStayWithinTheWindowWhateverTheFileSize) {
     EXPECT_LE(pipeline.window(), 4 * (workers + 1u)) << workers;
     EXPECT_GE(pipeline.most_in_flight(), std::min<size_t>(pipeline.window(), 2)) << workers;  // it does read ahead
   }
+}
+
+// Counts the counter refuses stop the run in their turn: the files after
+// them are neither applied nor reported, on any number of threads, and only
+// the driver ends the process.
+TEST_F(PipelineTest, RefusedCountsStopTheRunInTheirTurn) {
+  struct RefusingCounter : RecordingCounter {
+    RunStop Accept(PartCounts& counts) override {
+      RecordingCounter::Accept(counts);
+      return calls.size() == 3 ? RunStop::kCountingFailed : RunStop::kNone;
+    }
+  };
+  const std::string first = Write("a.rep", Image({Footer(u"App", {4, 5})}));
+  const std::string second = Write("b.rep", Image({Footer(u"Sys", {6})}));
+  const std::string damaged = WriteBytes("c.rep", {'n', 'o', 't', ' ', 'a', 'n', ' ', 'i', 'm', 'a', 'g', 'e'});
+  for (unsigned workers : {0u, 1u, 3u}) {
+    RefusingCounter counter;
+    counter.worker_threads = workers;
+    RunState run;
+    {
+      ScanPipeline pipeline(counter, run);
+      for (const std::string& path : {first, second, damaged}) {
+        pipeline.File(path);
+        if (path == first) {
+          EXPECT_FALSE(pipeline.Stopped());
+        }
+      }
+      pipeline.Drain();
+      EXPECT_TRUE(pipeline.Stopped());
+    }
+    EXPECT_EQ(run.stop, RunStop::kCountingFailed) << workers;
+    EXPECT_EQ(counter.calls.size(), 3u) << workers;
+    EXPECT_EQ(counter.m_prop_total, 9u) << workers;  // the first file's; not the stopping file's
+    EXPECT_EQ(run.files, 2u) << workers;
+  }
+  EXPECT_EQ(capture_.out(), "");  // the damaged file after the stop is never reported
 }
 
 // Mode -1 through the program: the property total, and a footer without

@@ -5,7 +5,6 @@
 #include "parts/buffer_ids.h"
 #include "parts/part_factory.h"
 #include "parts/rep_part_buffer.h"
-#include "platform/decimal_text.h"
 
 namespace tallymere {
 
@@ -57,15 +56,6 @@ int32_t KindByMagic(const ImageSource& source, uint64_t offset) {
 }
 
 }  // namespace
-
-std::optional<uint32_t> PropertyNumber(std::u16string_view text) {
-  const DecimalText<char16_t> number = ReadDecimalText(text);
-  if (number.digits.empty()) return std::nullopt;
-  const uint64_t value = DigitsValue(number.digits, std::numeric_limits<uint32_t>::max());
-  if (value > std::numeric_limits<uint32_t>::max()) return std::nullopt;
-  const auto magnitude = static_cast<uint32_t>(value);
-  return number.negative ? 0u - magnitude : magnitude;  // a minus negates modulo 2^32
-}
 
 const std::u16string* RepFooter::FindProperty(std::u16string_view name) const {
   const auto it = properties.find(name);

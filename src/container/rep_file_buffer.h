@@ -72,7 +72,7 @@ struct RepFooter {
   uint64_t offset = 0;  // F, from the chain
   uint32_t length = 0;  // from the chain
   // Ordered by UTF-16 code units; a repeated name keeps its first value.
-  std::map<std::u16string, std::u16string, std::less<>> properties;
+  FooterProperties properties;
   std::array<std::unique_ptr<RepPartBuffer>, kFileWideKinds> file_wide_parts;
   // Starts with a null placeholder; one reference per nested-image buffer.
   std::vector<BufferRef> nested_refs{BufferRef{}};
@@ -100,12 +100,6 @@ struct RepFooter {
     return flags;
   }
 };
-
-// A property value read as an unsigned 32-bit decimal the way the C library
-// reads one: leading white space, an optional sign (a minus negates modulo
-// 2^32), digits up to the first other character. Nothing without digits or
-// beyond 32 bits.
-std::optional<uint32_t> PropertyNumber(std::u16string_view text);
 
 // How ReadPropInfo ended.
 enum class PropInfoStatus {

@@ -1,7 +1,5 @@
 #include "counters/group_counter.h"
 
-#include <cstdlib>
-
 #include "counters/group_report.h"
 #include "counters/group_tally.h"
 #include "platform/output.h"
@@ -32,15 +30,13 @@ std::unique_ptr<PartTally> GroupCounter::NewTally() {
   return std::make_unique<GroupTally>(TallySettings{&family_, &pools_, time_filter, fast, heading_, label_}, *share);
 }
 
-// A failure while counting ends the program: the heading and the keys
-// derived last are printed, and no report follows.
-void GroupCounter::Accept(PartCounts& counts) {
+// A failure while counting stops the run: the heading and the keys derived
+// last are printed, and no report follows.
+RunStop GroupCounter::Accept(PartCounts& counts) {
   const auto& group_counts = static_cast<const GroupCounts&>(counts);
-  if (!group_counts.failure) return;
+  if (!group_counts.failure) return RunStop::kNone;
   Out() << group_counts.failure->text;
-  if (group_counts.failure->out_of_memory) StopOutOfMemory();
-  FlushOutput();
-  std::_Exit(kStatusFatal);
+  return group_counts.failure->out_of_memory ? RunStop::kOutOfMemory : RunStop::kCountingFailed;
 }
 
 void GroupCounter::Report() {

@@ -23,7 +23,7 @@ namespace tallymere {
 class GroupCounter : public RepCounters {
  public:
   std::unique_ptr<PartTally> NewTally() override;
-  void Accept(PartCounts& counts) override;
+  RunStop Accept(PartCounts& counts) override;
   void Report() override;
 
  protected:

@@ -15,18 +15,38 @@ std::unique_ptr<PartCounts> PartTally::ParseAndCount(RepPart& part, const Footer
   return Count(part, prop_info, RepPartCount{events.ulCount});
 }
 
-int RepCounters::CountPart(RepPart& part, const FooterPropInfo& prop_info, const RepPartCount& count) {
-  if (!own_tally_) own_tally_ = NewTally();
-  if (!own_tally_) return 0;
-  std::unique_ptr<PartCounts> counts = own_tally_->Count(part, prop_info, count);
-  AddCounts(*counts);
-  return 0;
+namespace {
+
+// The events one footer adds in mode -1.
+class FooterEvents final : public PartCounts {
+ public:
+  explicit FooterEvents(uint32_t count) : events(count) {}
+  uint32_t events;
+};
+
+}  // namespace
+
+// A footer without "EventsCount" ends the image's count: silently when it
+// continues a chain ("PrevPositionGUID"), else with the footer's properties
+// listed and the run marked incomplete.
+std::optional<FooterTotal> EventCount::CountFooterTotal(const FooterProperties& properties, Notes& notes) const {
+  const auto found = properties.find(std::u16string_view(u"EventsCount"));
+  const std::optional<uint32_t> events = found == properties.end() ? std::nullopt : PropertyNumber(found->second);
+  if (events) return FooterTotal{std::make_unique<FooterEvents>(*events), *events, true};
+  if (found == properties.end() && properties.contains(std::u16string_view(u"PrevPositionGUID"))) {
+    return FooterTotal{nullptr, 0, false};
+  }
+  notes.err() << "EventsCount not found in footer property.\n";
+  for (const auto& [name, value] : properties) notes.out() << name << " = " << value << "\n";
+  auto unplaced = std::make_unique<FooterEvents>(0);
+  unplaced->incomplete = true;
+  return FooterTotal{std::move(unplaced), 0, false};
 }
 
-void RepCounters::AddCounts(PartCounts& counts) {
-  Accept(counts);
-  if (!own_tally_) own_tally_ = NewTally();
-  if (own_tally_) own_tally_->Add(counts);
+// Mode -1 counts what the footers announce: its count is their sum.
+RunStop EventCount::Accept(PartCounts& counts) {
+  m_total += static_cast<const FooterEvents&>(counts).events;
+  return RunStop::kNone;
 }
 
 namespace {

@@ -12,32 +12,46 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 #include "counters/report_format.h"
 #include "counters/report_summary.h"
 #include "parts/buffer_ids.h"
+#include "parts/footer_prop_info.h"
 #include "window/time_filter.h"
 
 namespace tallymere {
 
 struct RepPart;
-struct FooterPropInfo;
+class Notes;
 
 inline constexpr uint32_t kEventCountType = 32;  // the property-total counter
-inline constexpr uint32_t kFailedType = 33;      // marked after a file failed to parse
 
-// The number of event records of one part, handed to CountPart.
+// Why a run stops before its report: the counts could not be taken in (the
+// diagnostic is written), or memory ran out. Only the driver ends the run.
+enum class RunStop { kNone, kCountingFailed, kOutOfMemory };
+
+// The number of event records of one part, handed to PartTally::Count.
 struct RepPartCount {
   uint32_t ulCount = 0;
 };
 
-// The counts of one part, not yet added to a counter.
+// The counts of one part (or, in mode -1, of one footer), not yet added to
+// a counter.
 class PartCounts {
  public:
   virtual ~PartCounts() = default;
   // Some events of the part could not be placed (rows out of range, fewer
   // records than announced).
   bool incomplete = false;
+};
+
+// What a footer's "EventsCount" gives a counter that counts footers by it
+// rather than by their parts (mode -1).
+struct FooterTotal {
+  std::unique_ptr<PartCounts> counts;  // taken in walk order, as a part's are
+  uint32_t announced = 0;              // the events the footer announces
+  bool count_next = true;              // false: the image's later footers are not counted
 };
 
 // One thread's counting state. Tallies of one counter may count on several
@@ -63,19 +77,20 @@ class PartTally {
 class RepCounters {
  public:
   virtual ~RepCounters() = default;
-  // Counts one part on the calling thread: its own tally, then AddCounts.
-  virtual int CountPart(RepPart& part, const FooterPropInfo& prop_info, const RepPartCount& count);
   // Prints the counts and adds every printed count to m_total.
   virtual void Report() {}
 
   // A tally for one thread, or null for a counter that counts no parts.
   // Valid while the counter lives; its settings are those of the moment.
   virtual std::unique_ptr<PartTally> NewTally() { return nullptr; }
-  // Takes counts a tally of this counter made, in walk order: a failure the
-  // tally met while counting ends the program here, after its diagnostic.
-  virtual void Accept(PartCounts&) {}
-  // Accept, then adds the counts on the calling thread.
-  void AddCounts(PartCounts& counts);
+  // Takes counts a tally of this counter made, in walk order. A failure the
+  // tally met while counting is written here, in its turn, and stops the
+  // run: nothing after it is counted, and no report follows.
+  virtual RunStop Accept(PartCounts&) { return RunStop::kNone; }
+  // A counter that counts a footer by its "EventsCount" property alone
+  // (mode -1) counts it here; the others count its parts (nullopt).
+  // Diagnostics go to `notes`.
+  virtual std::optional<FooterTotal> CountFooterTotal(const FooterProperties&, Notes&) const { return std::nullopt; }
 
   uint32_t type_code = 0;
   std::array<uint32_t, kPartKinds> part_flags{};  // buffer kinds this counter needs
@@ -91,12 +106,15 @@ class RepCounters {
   ReportFormat report_format = ReportFormat::kText;
   ReportSummary* summary = nullptr;
 
-  bool failed() const { return type_code == kFailedType; }
   // The sticky mark of a file that failed to parse: nothing more is counted.
-  void MarkFailed() { type_code = kFailedType; }
+  bool failed() const { return failed_; }
+  void MarkFailed() { failed_ = true; }
+  // The verbose total is the footers' "EventsCount" sum: mode -1, as long as
+  // no file failed to parse (after one, the count so far is printed).
+  bool ReportsPropertyTotal() const { return type_code == kEventCountType && !failed_; }
 
  private:
-  std::unique_ptr<PartTally> own_tally_;  // CountPart's, made on first use
+  bool failed_ = false;
 };
 
 // Mode -1: sums the footers' "EventsCount". Its plain report is empty (-v
@@ -105,6 +123,8 @@ class RepCounters {
 class EventCount final : public RepCounters {
  public:
   EventCount() { type_code = kEventCountType; }
+  std::optional<FooterTotal> CountFooterTotal(const FooterProperties& properties, Notes& notes) const override;
+  RunStop Accept(PartCounts& counts) override;
   void Report() override;
 };
 

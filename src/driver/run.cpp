@@ -14,6 +14,7 @@
 #include "driver/options.h"
 #include "platform/output.h"
 #include "platform/platform.h"
+#include "platform/replacing_file.h"
 #include "repository/walk.h"
 #include "scan/progress.h"
 #include "scan/scan_pipeline.h"
@@ -200,6 +201,15 @@ void ReportSerialWork(uint64_t parallel_work_here, std::chrono::steady_clock::du
         << ", slabs KiB: " << blocks.slab_bytes / 1024 << "\n";
 }
 
+// A run whose counts could not be taken in ends with what it said (the
+// diagnostic of the failure) and no report; an output file keeps its old
+// content.
+RunOutcome StopWithoutReport(const Options& options) {
+  FlushOutput();
+  platform::RemoveUnfinishedFiles();
+  return {kStatusFatal, false, options.verbose};
+}
+
 }  // namespace
 
 unsigned DefaultWorkerThreads() {
@@ -256,6 +266,8 @@ RunOutcome Run(int argc, const char* const* argv) {
     parallel_work_here = pipeline.job_nanoseconds_here();
   }
   progress.reset();  // the line is gone before anything else is written
+  if (run.stop == RunStop::kOutOfMemory) StopOutOfMemory();
+  if (run.stop == RunStop::kCountingFailed) return StopWithoutReport(options);
   if (!hot_root.exists && !environment_root.exists) {
     Err() << "Repository doesn't exist : " << path_argument << "\n";
     return Refuse(argv0);
@@ -267,7 +279,7 @@ RunOutcome Run(int argc, const char* const* argv) {
   CheckTotals(counter, run);
   if (options.format == ReportFormat::kHtml) WriteHtmlReport(summary, options, run, started);
   if (options.verbose) {
-    if (counter.type_code == kEventCountType) Out() << "\ntotal (property): " << counter.m_prop_total;
+    if (counter.ReportsPropertyTotal()) Out() << "\ntotal (property): " << counter.m_prop_total;
     else Out() << "\ntotal : " << counter.m_total;
     Out() << "\n";
   }

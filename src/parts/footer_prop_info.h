@@ -2,9 +2,23 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <map>
+#include <optional>
 #include <string>
+#include <string_view>
 
 namespace tallymere {
+
+// A footer's properties by name, ordered by UTF-16 code units; a repeated
+// name keeps its first value.
+using FooterProperties = std::map<std::u16string, std::u16string, std::less<>>;
+
+// A property value read as an unsigned 32-bit decimal the way the C library
+// reads one: leading white space, an optional sign (a minus negates modulo
+// 2^32), digits up to the first other character. Nothing without digits or
+// beyond 32 bits.
+std::optional<uint32_t> PropertyNumber(std::u16string_view text);
 
 struct FooterPropInfo {
   uint32_t ulEventNum = 0;    // "EventsCount"

@@ -37,6 +37,7 @@ class Walker {
     const bool holds_files =
         std::any_of(entries.begin(), entries.end(), [](const auto& e) { return HasRepExtension(e.name); });
     for (const platform::DirEntry& entry : entries) {
+      if (visitor_.Stopped()) break;
       folder.resize(base);
       folder += entry.name;
       if (holds_files) {

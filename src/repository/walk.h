@@ -50,6 +50,8 @@ class WalkVisitor {
   // A folder that could not be listed, or an entry whose kind could not be
   // found, with the system's text.
   virtual void FolderFailure(const std::string& path, const std::string& error_text) = 0;
+  // True once the run has stopped: the walk lists nothing more.
+  virtual bool Stopped() const { return false; }
 };
 
 // Visits every repository file under the root: in each folder the "*.rep"

@@ -51,13 +51,16 @@ void Transcript::Apply(RepCounters& counter, RunState& run, CountsSink& sink) {
     }
     step.notes.Write();
     if (!step.counts) continue;
-    counter.Accept(*step.counts);
+    run.stop = counter.Accept(*step.counts);
+    if (run.stop != RunStop::kNone) {
+      steps_.clear();
+      return;
+    }
     if (step.counts->incomplete) run.incomplete = true;
     sink.Add(std::move(step.counts));
   }
   steps_.clear();
   counter.m_prop_total += prop_total;
-  if (adds_property_total) counter.m_total = counter.m_prop_total;
   if (failed) counter.MarkFailed();
   if (incomplete || failed) run.incomplete = true;
 }
@@ -318,8 +321,9 @@ int FileScan::CountImage(ImageScan& scan) {
     return -1;
   }
   for (const RepFooter& footer : scan.image->footers) {
-    if (settings_.counter->type_code == kEventCountType) {
-      if (!AddEventsCountProperty(footer)) return 0;
+    if (std::optional<FooterTotal> total =
+            settings_.counter->CountFooterTotal(footer.properties, transcript_.notes())) {
+      if (!CountFooterTotal(*total)) return 0;
     } else {
       CountFooter(scan, footer);
     }
@@ -327,21 +331,12 @@ int FileScan::CountImage(ImageScan& scan) {
   return 0;
 }
 
-// Mode -1: adds the footer's "EventsCount". False when the remaining footers
-// of the image are not to be counted.
-bool FileScan::AddEventsCountProperty(const RepFooter& footer) {
-  const std::u16string* text = footer.FindProperty(u"EventsCount");
-  const std::optional<uint32_t> events = text ? PropertyNumber(*text) : std::nullopt;
-  if (events) {
-    transcript_.prop_total += *events;
-    transcript_.adds_property_total = true;
-    return true;
-  }
-  if (!text && footer.HasProperty(u"PrevPositionGUID")) return false;
-  transcript_.notes().err() << "EventsCount not found in footer property.\n";
-  for (const auto& [name, value] : footer.properties) transcript_.notes().out() << name << " = " << value << "\n";
-  transcript_.incomplete = true;
-  return false;
+// A footer counted by its "EventsCount" (mode -1). False when the image's
+// later footers are not counted.
+bool FileScan::CountFooterTotal(FooterTotal& total) {
+  transcript_.prop_total += total.announced;
+  if (total.counts) transcript_.AddCounts(std::move(total.counts));
+  return total.count_next;
 }
 
 // Counts one footer's parts: their counts made ahead, in part order, then
@@ -398,7 +393,7 @@ void FileScan::Apply() {
   }
   const uint64_t announced = transcript_.prop_total;
   transcript_.Apply(counter, *settings_.run, *settings_.sink);
-  if (out_of_memory_) StopOutOfMemory();
+  if (out_of_memory_ && settings_.run->stop == RunStop::kNone) settings_.run->stop = RunStop::kOutOfMemory;
   if (settings_.progress != nullptr && input_ != nullptr) settings_.progress->AddFileDone(announced);
 }
 

@@ -64,11 +64,11 @@ class Transcript {
   Notes& notes();
   void AddCounts(std::unique_ptr<PartCounts> counts);
   // Writes the text and hands the counts, accepted by the counter, to the
-  // sink, in order; then the totals and marks.
+  // sink, in order; then the totals and marks. Counts the counter refuses
+  // stop the run there (run.stop): nothing after them is applied.
   void Apply(RepCounters& counter, RunState& run, CountsSink& sink);
 
-  uint64_t prop_total = 0;
-  bool adds_property_total = false;  // the property-total counter's m_total follows
+  uint64_t prop_total = 0;  // the events the counted footers announce
   bool incomplete = false;
   bool failed = false;
 
@@ -131,7 +131,7 @@ class FileScan {
   int SettleImage(ImageScan& scan);
   int CountImage(ImageScan& scan);
   void CountFooter(ImageScan& scan, const RepFooter& footer);
-  bool AddEventsCountProperty(const RepFooter& footer);
+  bool CountFooterTotal(FooterTotal& total);
   void ReportProblem();
   void StopForMemory();
 

@@ -1,10 +1,12 @@
 // How the run is going, beyond what the counter holds. The counter keeps the
-// counts, the totals and the sticky failed mark (its type code); whether the
-// report may be missing something is the run's, set by the scan and by the
-// driver's totals check, and it decides the exit status.
+// counts, the totals and the sticky failed mark; whether the report may be
+// missing something, or the run must stop, is the run's, set by the scan and
+// by the driver's totals check, and it decides the exit status.
 #pragma once
 
 #include <cstdint>
+
+#include "counters/rep_counters.h"
 
 namespace tallymere {
 
@@ -19,6 +21,9 @@ struct RunState {
   // inconsistent content (the HTML page says both).
   uint64_t files = 0;
   uint64_t diagnostic_lines = 0;
+  // Set when the run cannot go on (counts refused, memory ran out): nothing
+  // more is read or applied, and the driver ends the run without a report.
+  RunStop stop = RunStop::kNone;
 };
 
 }  // namespace tallymere

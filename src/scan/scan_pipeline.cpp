@@ -31,6 +31,7 @@ ScanSettings ScanPipeline::Settings() {
 }
 
 void ScanPipeline::Add(std::unique_ptr<PartCounts> counts) {
+  if (tallies_.of(kCallingThread) == nullptr) return;  // a counter without a count map
   merges_.push_back(std::make_unique<MergeJob>(std::move(counts), tallies_));
   queue_.Submit(*merges_.back());
   while (merges_.size() > kMostMerges) {
@@ -54,6 +55,7 @@ void ScanPipeline::Add(std::unique_ptr<FileScan> file, std::unique_ptr<RepFileIn
 }
 
 void ScanPipeline::File(const std::string& path) {
+  if (Stopped()) return;
   if (progress_ != nullptr) progress_->SetFolderOf(path);
   auto input = std::make_unique<RepFileInput>(path, counter_.part_flags);
   if (visited_ != nullptr && input->identity() != nullptr && !visited_->FirstVisitToFile(*input->identity())) return;
@@ -67,6 +69,7 @@ void ScanPipeline::File(const std::string& path) {
 }
 
 void ScanPipeline::FolderFailure(const std::string& folder, const std::string& error_text) {
+  if (Stopped()) return;
   files_.push_back({nullptr, FileScan::FolderFailure(folder, error_text, Settings())});
   ApplyDone();
   while (files_.size() > FilesAheadLimit() && Step()) {
@@ -84,12 +87,14 @@ void ScanPipeline::Drain() {
   while (Step()) {
   }
   ApplyDone();
+  if (Stopped()) return;  // the counts will not be reported
   for (auto& merge : merges_) queue_.Wait(*merge);
   merges_.clear();
 }
 
 bool ScanPipeline::Step() {
   ApplyDone();
+  if (Stopped()) return false;
   if (!pending_.empty() && in_flight_.size() < window_) {
     Job* job = pending_.top().job;
     pending_.pop();
@@ -120,7 +125,7 @@ bool ScanPipeline::Step() {
 }
 
 void ScanPipeline::ApplyDone() {
-  while (!files_.empty()) {
+  while (!files_.empty() && !Stopped()) {
     FileScan& front = *files_.front().scan;
     const bool done = front.Advance();
     CollectJobs(front);  // a nested image's parts, once it is unpacked
@@ -133,7 +138,14 @@ void ScanPipeline::ApplyDone() {
     }
     files_.pop_front();
   }
+  if (Stopped()) AbandonAll();
   while (!retired_.empty() && retired_.front().scan->AllJobsConsumed()) retired_.pop_front();
+}
+
+void ScanPipeline::AbandonAll() {
+  for (Entry& entry : files_) entry.scan->AbandonJobs();
+  for (Entry& entry : retired_) entry.scan->AbandonJobs();
+  for (auto& merge : merges_) merge->abandoned = true;
 }
 
 }  // namespace tallymere

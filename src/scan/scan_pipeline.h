@@ -48,6 +48,8 @@ class ScanPipeline final : public WalkVisitor, private CountsSink {
   // Reports a folder that could not be listed, in walk order, and marks the
   // run incomplete.
   void FolderFailure(const std::string& folder, const std::string& error_text) override;
+  // Once the run stops (run.stop), nothing more is read or applied.
+  bool Stopped() const override { return run_.stop != RunStop::kNone; }
   // A file the caller owns, counted before this returns; its status as
   // ProcessFile gives it.
   int Process(RepFileInput& input);
@@ -79,6 +81,8 @@ class ScanPipeline final : public WalkVisitor, private CountsSink {
   bool Step();
   // Settles and applies the files at the front, in walk order.
   void ApplyDone();
+  // After a stop: the jobs not yet run are not needed.
+  void AbandonAll();
   size_t FilesAheadLimit() const;
   ScanSettings Settings();
 
