@@ -30,41 +30,6 @@ uint64_t NestedRefCount(const RepFileBuffer& image) {
 
 }  // namespace
 
-Notes& Transcript::notes() {
-  if (steps_.empty() || steps_.back().counts) steps_.emplace_back();
-  return steps_.back().notes;
-}
-
-void Transcript::AddCounts(std::unique_ptr<PartCounts> counts) {
-  if (steps_.empty() || steps_.back().counts) steps_.emplace_back();
-  steps_.back().counts = std::move(counts);
-}
-
-void Transcript::Apply(RepCounters& counter, RunState& run, CountsSink& sink) {
-  for (Step& step : steps_) {
-    // Whatever the file made the program say is about damaged or
-    // inconsistent content: a sound repository's run prints nothing but
-    // the report, and anything else must show in the exit status.
-    if (!step.notes.empty()) {
-      run.incomplete = true;
-      run.diagnostic_lines += step.notes.Lines();
-    }
-    step.notes.Write();
-    if (!step.counts) continue;
-    run.stop = counter.Accept(*step.counts);
-    if (run.stop != RunStop::kNone) {
-      steps_.clear();
-      return;
-    }
-    if (step.counts->incomplete) run.incomplete = true;
-    sink.Add(std::move(step.counts));
-  }
-  steps_.clear();
-  counter.m_prop_total += prop_total;
-  if (failed) counter.MarkFailed();
-  if (incomplete || failed) run.incomplete = true;
-}
-
 bool ImageScan::AllConsumed() const {
   for (const auto& job : jobs) {
     if (!job->consumed) return false;
@@ -96,7 +61,7 @@ void FileScan::AbandonJobs() {
 }
 
 FileScan::FileScan(RepFileInput& input, const ScanSettings& settings, uint64_t sequence)
-    : input_(&input), settings_(settings), sequence_(sequence), stage_(Stage::kOuter) {}
+    : input_(&input), settings_(settings), sequence_(sequence), state_(ScanState::kOuterParts) {}
 
 std::unique_ptr<FileScan> FileScan::FolderFailure(const std::string& folder, const std::string& error_text,
                                                   const ScanSettings& settings) {
@@ -110,8 +75,7 @@ std::unique_ptr<FileScan> FileScan::FolderFailure(const std::string& folder, con
 
 void FileScan::Prepare() {
   if (!input_->loaded()) {
-    stage_ = Stage::kDone;
-    status_ = -2;
+    state_ = ScanState::kNotLoaded;
     return;
   }
   try {
@@ -123,15 +87,14 @@ void FileScan::Prepare() {
     if (outer_image_.OpenSource(input_->source())) outer_image_.part_flags = input_->part_flags();
     outer_image_.ReadFooters();
     if (input_->read_failed()) {
-      stage_ = Stage::kDone;  // lost as a whole; reported when applied
+      state_ = ScanState::kReadFailed;  // lost as a whole; reported when applied
       return;
     }
     PlanJobs(outer_, 0);
     PlanNestedJobs();
   } catch (const std::bad_alloc&) {
     transcript_.notes().err() << "Exception in Load() for " << RepositoryText(input_->path()) << "\n";
-    out_of_memory_ = true;
-    stage_ = Stage::kDone;
+    state_ = ScanState::kOutOfMemory;
   }
 }
 
@@ -142,8 +105,8 @@ void FileScan::Prepare() {
 void FileScan::PlanJobs(ImageScan& scan, uint32_t image_index) {
   RepFileBuffer& image = *scan.image;
   RepCounters& counter = *settings_.counter;
-  const bool counts_parts = settings_.tallies->of(kCallingThread) != nullptr && !failed_ && !counter.failed() &&
-                            PlannedNestedEntries(image).empty();
+  const bool counts_parts = settings_.tallies->of(kCallingThread) != nullptr && !transcript_.failed &&
+                            !counter.failed() && PlannedNestedEntries(image).empty();
   scan.prop_info.assign(image.footers.size(), std::nullopt);
   for (size_t f = 0; counts_parts && f < image.footers.size(); ++f) {
     const RepFooter& footer = image.footers[f];
@@ -187,13 +150,15 @@ void FileScan::TakeNewJobs(std::vector<std::pair<JobKey, Job*>>& jobs) {
 
 void FileScan::ReportProblem() {
   transcript_.notes().out() << "some problem in file:\n" << RepositoryText(input_->path()) << "\n";
-  failed_ = true;
   transcript_.failed = true;
 }
 
-void FileScan::StopForMemory() {
-  out_of_memory_ = true;
-  stage_ = Stage::kDone;
+int FileScan::status() const {
+  switch (state_) {
+    case ScanState::kCountingRefused: return -1;
+    case ScanState::kNotLoaded: return -2;
+    default: return 0;
+  }
 }
 
 // The image's parse as a run on one thread does it, with the parts built
@@ -218,117 +183,114 @@ int FileScan::SettleImage(ImageScan& scan) {
 }
 
 bool FileScan::Advance() {
-  for (;;) {
-    switch (stage_) {
-      case Stage::kOuter: {
-        if (!outer_.AllConsumed()) return false;
-        if (input_->read_failed()) {
-          stage_ = Stage::kDone;
-          break;
-        }
-        if (outer_.AnyOutOfMemory()) {
-          StopForMemory();
-          break;
-        }
-        SettleImage(outer_);
-        if (outer_image_.kind != FileKind::Data) {
-          stage_ = Stage::kDone;
-        } else if (NestedRefCount(outer_image_) == 0) {
-          status_ = CountImage(outer_) < 0 ? -1 : 0;
-          stage_ = Stage::kDone;
-        } else {
-          stage_ = Stage::kNested;
-        }
-        break;
-      }
-      case Stage::kNested:
-      case Stage::kNestedParts:
-        if (!AdvanceNested()) return false;
-        break;
-      case Stage::kDone: return true;
-    }
+  while (!Ended()) {
+    if (!Step()) return false;
   }
-}
-
-// Container images are counted through their nested images, one after
-// another; false while a job they need is not done.
-bool FileScan::AdvanceNested() {
-  if (input_->read_failed()) {
-    stage_ = Stage::kDone;
-    return true;
-  }
-  if (stage_ == Stage::kNested) {
-    // The k-th reference is the k-th nested-image buffer of the table.
-    if (next_nested_ >= nested_jobs_.size()) {
-      stage_ = Stage::kDone;
-      return true;
-    }
-    NestedJob& job = *nested_jobs_[next_nested_];
-    if (!job.consumed) return false;
-    if (NextNestedRef(outer_image_).IsNull()) {
-      stage_ = Stage::kDone;
-      return true;
-    }
-    if (job.out_of_memory) {
-      StopForMemory();
-      return true;
-    }
-    if (!job.data) {  // not well formed: the container's parse failed on it already
-      stage_ = Stage::kDone;
-      return true;
-    }
-    transcript_.notes().Append(job.data->notes);
-    if (job.data->parse_status() != 0) transcript_.incomplete = true;
-    if (job.kind == kUnknownBufferId) {
-      // Without a known magic the rest of the container cannot be trusted.
-      transcript_.incomplete = true;
-      stage_ = Stage::kDone;
-      return true;
-    }
-    if (!budget_->Spend(job.data->image().size())) {
-      transcript_.notes().out() << kOverBudgetMessage;
-      ReportProblem();
-      stage_ = Stage::kDone;
-      return true;
-    }
-    nested_ = ImageScan{};
-    nested_.image = job.image.get();
-    nested_.image->budget = &*budget_;
-    nested_.image->guard = &*guard_;
-    PlanJobs(nested_, static_cast<uint32_t>(next_nested_ + 1));
-    stage_ = Stage::kNestedParts;
-  }
-  if (!nested_.AllConsumed()) return false;
-  if (nested_.AnyOutOfMemory()) {
-    StopForMemory();
-    return true;
-  }
-  SettleImage(nested_);
-  const int status = nested_.image->kind == FileKind::Data ? CountImage(nested_) : 0;
-  nested_ = ImageScan{};
-  nested_jobs_[next_nested_++].reset();  // the nested image's bytes go
-  HandOverNestedJobs();
-  stage_ = status < 0 ? Stage::kDone : Stage::kNested;
-  if (status < 0) status_ = -1;
   return true;
 }
 
-// Counts every footer of a parsed Data image: 0, or -1 (nothing counted)
-// with the counter marked failed.
-int FileScan::CountImage(ImageScan& scan) {
-  if (failed_ || settings_.counter->failed()) {
+bool FileScan::Step() {
+  switch (state_) {
+    case ScanState::kOuterParts: return SettleOuter();
+    case ScanState::kNextNested: return AwaitNested();
+    case ScanState::kNestedParts: return SettleNested();
+    default: return true;
+  }
+}
+
+// A file whose reading failed is lost as a whole, and reported as unread
+// when it is applied: nothing more of it is settled.
+bool FileScan::EndIfReadFailed() {
+  if (input_->read_failed()) state_ = ScanState::kReadFailed;
+  return Ended();
+}
+
+bool FileScan::SettleOuter() {
+  if (!outer_.AllConsumed()) return false;
+  if (EndIfReadFailed()) return true;
+  if (outer_.AnyOutOfMemory()) {
+    state_ = ScanState::kOutOfMemory;
+    return true;
+  }
+  SettleImage(outer_);
+  if (outer_image_.kind != FileKind::Data) {
+    state_ = ScanState::kDone;
+  } else if (NestedRefCount(outer_image_) == 0) {
+    state_ = CountImage(outer_) ? ScanState::kDone : ScanState::kCountingRefused;
+  } else {
+    state_ = ScanState::kNextNested;
+  }
+  return true;
+}
+
+// Container images are counted through their nested images, one after
+// another: the k-th reference is the k-th nested-image buffer of the table.
+bool FileScan::AwaitNested() {
+  if (EndIfReadFailed()) return true;
+  if (next_nested_ >= nested_jobs_.size()) {
+    state_ = ScanState::kDone;
+    return true;
+  }
+  NestedJob& job = *nested_jobs_[next_nested_];
+  if (!job.consumed) return false;
+  state_ = ScanState::kDone;
+  if (NextNestedRef(outer_image_).IsNull()) return true;
+  if (job.out_of_memory) {
+    state_ = ScanState::kOutOfMemory;
+    return true;
+  }
+  if (!job.data) return true;  // not well formed: the container's parse failed on it already
+  transcript_.notes().Append(job.data->notes);
+  if (job.data->parse_status() != 0) transcript_.incomplete = true;
+  if (job.kind == kUnknownBufferId) {
+    // Without a known magic the rest of the container cannot be trusted.
     transcript_.incomplete = true;
-    return -1;
+    return true;
+  }
+  if (!budget_->Spend(job.data->image().size())) {
+    transcript_.notes().out() << kOverBudgetMessage;
+    ReportProblem();
+    return true;
+  }
+  nested_ = ImageScan{};
+  nested_.image = job.image.get();
+  nested_.image->budget = &*budget_;
+  nested_.image->guard = &*guard_;
+  PlanJobs(nested_, static_cast<uint32_t>(next_nested_ + 1));
+  state_ = ScanState::kNestedParts;
+  return true;
+}
+
+bool FileScan::SettleNested() {
+  if (EndIfReadFailed()) return true;
+  if (!nested_.AllConsumed()) return false;
+  if (nested_.AnyOutOfMemory()) {
+    state_ = ScanState::kOutOfMemory;
+    return true;
+  }
+  SettleImage(nested_);
+  const bool counted = nested_.image->kind != FileKind::Data || CountImage(nested_);
+  nested_ = ImageScan{};
+  nested_jobs_[next_nested_++].reset();  // the nested image's bytes go
+  HandOverNestedJobs();
+  state_ = counted ? ScanState::kNextNested : ScanState::kCountingRefused;
+  return true;
+}
+
+bool FileScan::CountImage(ImageScan& scan) {
+  if (transcript_.failed || settings_.counter->failed()) {
+    transcript_.incomplete = true;
+    return false;
   }
   for (const RepFooter& footer : scan.image->footers) {
     if (std::optional<FooterTotal> total =
             settings_.counter->CountFooterTotal(footer.properties, transcript_.notes())) {
-      if (!CountFooterTotal(*total)) return 0;
+      if (!CountFooterTotal(*total)) break;
     } else {
       CountFooter(scan, footer);
     }
   }
-  return 0;
+  return true;
 }
 
 // A footer counted by its "EventsCount" (mode -1). False when the image's
@@ -393,7 +355,9 @@ void FileScan::Apply() {
   }
   const uint64_t announced = transcript_.prop_total;
   transcript_.Apply(counter, *settings_.run, *settings_.sink);
-  if (out_of_memory_ && settings_.run->stop == RunStop::kNone) settings_.run->stop = RunStop::kOutOfMemory;
+  if (state_ == ScanState::kOutOfMemory && settings_.run->stop == RunStop::kNone) {
+    settings_.run->stop = RunStop::kOutOfMemory;
+  }
   if (settings_.progress != nullptr && input_ != nullptr) settings_.progress->AddFileDone(announced);
 }
 

@@ -27,6 +27,7 @@
 #include "scan/rep_file_input.h"
 #include "scan/run_state.h"
 #include "scan/scan_jobs.h"
+#include "scan/transcript.h"
 
 namespace tallymere {
 
@@ -37,13 +38,6 @@ struct JobKey {
   uint32_t image = 0;
   uint32_t job = 0;
   auto operator<=>(const JobKey&) const = default;
-};
-
-// Where accepted counts go to be added to the count map.
-class CountsSink {
- public:
-  virtual ~CountsSink() = default;
-  virtual void Add(std::unique_ptr<PartCounts> counts) = 0;
 };
 
 struct ScanSettings {
@@ -57,29 +51,6 @@ struct ScanSettings {
   size_t nested_ahead = 1;
 };
 
-// What one file does to the run, in order: text to write and counts to add.
-class Transcript {
- public:
-  // For text that follows everything kept so far.
-  Notes& notes();
-  void AddCounts(std::unique_ptr<PartCounts> counts);
-  // Writes the text and hands the counts, accepted by the counter, to the
-  // sink, in order; then the totals and marks. Counts the counter refuses
-  // stop the run there (run.stop): nothing after them is applied.
-  void Apply(RepCounters& counter, RunState& run, CountsSink& sink);
-
-  uint64_t prop_total = 0;  // the events the counted footers announce
-  bool incomplete = false;
-  bool failed = false;
-
- private:
-  struct Step {
-    Notes notes;
-    std::unique_ptr<PartCounts> counts;
-  };
-  std::vector<Step> steps_;
-};
-
 // The parts of one image in the making.
 struct ImageScan {
   RepFileBuffer* image = nullptr;
@@ -89,6 +60,20 @@ struct ImageScan {
 
   bool AllConsumed() const;
   bool AnyOutOfMemory() const;
+};
+
+// Where a file's scan is: a step still to take, or how the file ended.
+enum class ScanState {
+  // In progress.
+  kOuterParts,   // the file's own image: its parts are being built
+  kNextNested,   // a container: the next nested image is awaited
+  kNestedParts,  // a container: the parts of a nested image are being built
+  // Ended.
+  kDone,             // settled, and counted as far as it goes
+  kCountingRefused,  // the counter is marked failed: nothing of it was counted
+  kNotLoaded,        // the file could not be opened or mapped
+  kReadFailed,       // reading it failed midway: it is reported as unread
+  kOutOfMemory,      // memory ran out: the run stops in its turn
 };
 
 class FileScan {
@@ -111,8 +96,9 @@ class FileScan {
   bool Advance();
   // Writes what the file reported and adds what it counted.
   void Apply();
+  ScanState state() const { return state_; }
   // As ProcessFile returns: 0 handled, -1 counting refused, -2 not loaded.
-  int status() const { return status_; }
+  int status() const;
   // Whether every job it handed over has been taken in: it must live until
   // then.
   bool AllJobsConsumed() const;
@@ -120,20 +106,26 @@ class FileScan {
   void AbandonJobs();
 
  private:
-  enum class Stage { kOuter, kNested, kNestedParts, kDone };
   FileScan() = default;
+  bool Ended() const { return state_ >= ScanState::kDone; }
+  // One step of Advance: false while it waits for a job.
+  bool Step();
+  bool EndIfReadFailed();
+  bool SettleOuter();
   void PlanJobs(ImageScan& scan, uint32_t image_index);
   void PlanNestedJobs();
   // Hands over the unpacking of the next nested images, as far as
   // nested_ahead allows.
   void HandOverNestedJobs();
-  bool AdvanceNested();
+  bool AwaitNested();
+  bool SettleNested();
   int SettleImage(ImageScan& scan);
-  int CountImage(ImageScan& scan);
+  // Counts every footer of a parsed Data image; false (nothing counted)
+  // when the counter is marked failed.
+  bool CountImage(ImageScan& scan);
   void CountFooter(ImageScan& scan, const RepFooter& footer);
   bool CountFooterTotal(FooterTotal& total);
   void ReportProblem();
-  void StopForMemory();
 
   RepFileInput* input_ = nullptr;
   ScanSettings settings_;
@@ -141,7 +133,7 @@ class FileScan {
   std::optional<UnpackBudget> budget_;  // in table order
   std::optional<UnpackBudget> guard_;   // for builds that run ahead
   Transcript transcript_;
-  Stage stage_ = Stage::kDone;
+  ScanState state_ = ScanState::kDone;
   RepFileBuffer outer_image_;
   ImageScan outer_;
   std::vector<std::unique_ptr<NestedJob>> nested_jobs_;  // one per nested-image buffer, in table order
@@ -149,9 +141,6 @@ class FileScan {
   size_t nested_handed_ = 0;  // nested jobs handed over
   ImageScan nested_;
   std::vector<std::pair<JobKey, Job*>> new_jobs_;
-  bool failed_ = false;  // the counter's failed mark, as far as this file has come
-  bool out_of_memory_ = false;
-  int status_ = 0;
 };
 
 }  // namespace tallymere
