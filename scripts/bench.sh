@@ -23,14 +23,25 @@
 # ratio of their wall times, wine's start-up (a -h run) taken off; the table
 # goes to bench/results-windows.md.
 #   scripts/bench.sh --windows [runs]
+#
+# With --against REV it builds the program of that revision (any name git
+# knows) beside the work tree's and times the two against each other, every
+# mode on each repository shape, in interleaved pairs: the table of median
+# ratios new / base goes to bench/ab-results.md, and the script fails when a
+# mode is more than 3 % slower or a report differs.
+#   scripts/bench.sh --against main~5 [runs]
 # BENCH_EVENTS sets the size of the repository (default 20 million events).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 windows=0
+against=""
 if [[ "${1:-}" == "--windows" ]]; then
   windows=1
   shift
+elif [[ "${1:-}" == "--against" ]]; then
+  against=${2:?"--against needs a revision"}
+  shift 2
 fi
 scripts/deps.sh
 [[ $windows == 1 ]] && scripts/deps.sh --windows
@@ -43,7 +54,7 @@ build_variant() {
   cmake --build "$dir" -j "$(nproc)" --target tallymere repgen tallymere_floor >/dev/null
 }
 build_variant build/bench
-[[ $windows == 1 ]] || build_variant build/bench-zlib -DTALLYMERE_INFLATE=zlib
+[[ $windows == 1 || -n $against ]] || build_variant build/bench-zlib -DTALLYMERE_INFLATE=zlib
 
 # generate DIR EVENTS FILES SEED [options]: a cached repository of the shape.
 generate() {
@@ -64,6 +75,22 @@ generate "$mid" "$events" 30 21
 single_events=$((events + events / 10))
 single=.bench/single-$single_events
 generate "$single" "$single_events" 1 22 --nested 0
+
+if [[ -n $against ]]; then
+  # The base's source is exported whole (no second work tree to tidy up) and
+  # built as the work tree's program is.
+  rev=$(git rev-parse --verify "$against^{commit}")
+  base_src=build/bench-base/source
+  rm -rf "$base_src"
+  mkdir -p "$base_src"
+  git archive "$rev" | tar -x -C "$base_src"
+  cmake -S "$base_src" -B build/bench-base/build -G Ninja -DCMAKE_BUILD_TYPE=Release -DTALLYMERE_TESTS=OFF >/dev/null
+  cmake --build build/bench-base/build -j "$(nproc)" --target tallymere >/dev/null
+  python3 bench/ab_compare.py --runs "$runs" --base build/bench-base/build/tallymere --new build/bench/tallymere \
+    --label "$against (${rev:0:12})" --shape "300 files=$repo" --shape "30 files=$mid" --shape "1 file=$single" \
+    --out bench/ab-results.md
+  exit 0
+fi
 
 if [[ $windows == 1 ]]; then
   dir=build/bench-windows
