@@ -167,7 +167,8 @@ TEST(GroupReport, RowsWhoseRanksFitPrintFromPackedKeys) {
 // Rows are packed only while the ranks of the levels after the first fit 64
 // bits together: 2^21 + 1 computers and logs (22 bits each) and 2^20 + 1
 // event IDs (21 bits) do not, and the rows are sorted level by level. The
-// extra names rank after the counted ones, whose lines stay the same.
+// counted event IDs are interned last, with ids above 2^16: their key paths
+// lie in partitions whose paired high halves are not 0.
 TEST(GroupReport, RowsWhoseRanksDoNotFitPrintTheSameLevelByLevel) {
   KeyPools pools;
   constexpr uint32_t kNames = (uint32_t{1} << 21) + 1;
@@ -176,7 +177,7 @@ TEST(GroupReport, RowsWhoseRanksDoNotFitPrintTheSameLevelByLevel) {
   pools.logs.Intern(u"Security");
   pools.logs.Intern(u"System");
   for (uint32_t i = 0; pools.computers.size() < kNames; ++i) {
-    // Two code units above every ASCII name, so they rank last.
+    // Two code units each: short strings, kept within the string object.
     const std::u16string name{static_cast<char16_t>(u'\u4e00' + (i >> 15)),
                               static_cast<char16_t>(u'\u4e00' + (i & 0x7FFF))};
     pools.computers.Intern(name);
