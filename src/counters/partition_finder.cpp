@@ -3,29 +3,7 @@
 #include <algorithm>
 #include <utility>
 
-#include "platform/hash_mix.h"
-
 namespace tallymere {
-
-namespace {
-
-// The first level and the group's value in one word, the high halves of
-// the group (nearly always 0) mixed in.
-uint64_t KeyOf(uint32_t lead, PartitionGroup group) {
-  return ((uint64_t{lead} << 32) | static_cast<uint32_t>(group)) ^ HashMix(group >> 32);
-}
-
-}  // namespace
-
-uint32_t PartitionFinder::FindOrAdd(uint32_t lead, PartitionGroup group, uint32_t fresh) {
-  // The high bits of the mix: periods are multiples of 3600 s, whose low
-  // bits never change, and a part's groups (event types) are neighbours.
-  Entry& recent = recent_[HashMix(KeyOf(lead, group)) >> (64 - kRecentBits)];
-  if (recent.index != kEmpty && recent.lead == lead && recent.group == group) return recent.index;
-  const uint32_t index = FindOrAddInIndex(lead, group, fresh);
-  recent = {group, lead, index};
-  return index;
-}
 
 void PartitionFinder::Clear() {
   std::fill(entries_.begin(), entries_.end(), Entry{});

@@ -16,13 +16,24 @@
 #include <vector>
 
 #include "counters/rest_layout.h"
+#include "platform/hash_mix.h"
 
 namespace tallymere {
 
 class PartitionFinder {
  public:
-  // The index recorded for (lead, group); else records `fresh` and returns it.
-  uint32_t FindOrAdd(uint32_t lead, PartitionGroup group, uint32_t fresh);
+  // The index recorded for (lead, group); else records `fresh` and returns
+  // it. Inline: a part's table asks at every change of partition, nearly
+  // every event in the groupings by event type.
+  uint32_t FindOrAdd(uint32_t lead, PartitionGroup group, uint32_t fresh) {
+    // The high bits of the mix: periods are multiples of 3600 s, whose low
+    // bits never change, and a part's groups (event types) are neighbours.
+    Entry& recent = recent_[HashMix(KeyOf(lead, group)) >> (64 - kRecentBits)];
+    if (recent.index != kEmpty && recent.lead == lead && recent.group == group) return recent.index;
+    const uint32_t index = FindOrAddInIndex(lead, group, fresh);
+    recent = {group, lead, index};
+    return index;
+  }
   // Forgets every partition, keeping the memory.
   void Clear();
 
@@ -33,6 +44,10 @@ class PartitionFinder {
     uint32_t lead = 0;
     uint32_t index = kEmpty;
   };
+  // The first level and the group in one word for the mix. The group's
+  // high halves are nearly always 0, so that sharing bits with the first
+  // level costs no collisions: every entry compares both in full.
+  static uint64_t KeyOf(uint32_t lead, PartitionGroup group) { return group ^ (uint64_t{lead} << 32); }
   uint32_t FindOrAddInIndex(uint32_t lead, PartitionGroup group, uint32_t fresh);
   void Grow();
   std::vector<Entry> entries_;  // a power of two, at most half full
