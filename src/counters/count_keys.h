@@ -33,11 +33,6 @@ inline constexpr size_t kMaxKeyLevels = 4;
 // nothing per event.
 using KeyPath = std::array<uint32_t, kMaxKeyLevels>;
 
-// Key comparison on the counting path, written out so it stays inline.
-inline bool SameKey(const KeyPath& a, const KeyPath& b) {
-  return ((a[0] ^ b[0]) | (a[1] ^ b[1]) | (a[2] ^ b[2]) | (a[3] ^ b[3])) == 0;
-}
-
 // Interned key strings: each distinct string is stored once and named by
 // its position. Interning is safe from several threads at once (the tallies
 // of worker threads share one pool); Text is for when counting is over.

@@ -337,8 +337,7 @@ uint64_t GroupReport::Write() {
     order.emplace_back(OrderValue(dictionaries[0].rank, partitions_[i].lead()), i);
   }
   std::sort(order.begin(), order.end());
-  const std::optional<KeyPacking> packing =
-      packing_ == Packing::kNever ? std::nullopt : PackingFor(family_, dictionaries);
+  const std::optional<KeyPacking> packing = PackingFor(family_, dictionaries);
   std::vector<Batch> batches = PlanBatches(order);
   uint64_t total = 0;
   std::optional<SummaryBuilder> gathered;

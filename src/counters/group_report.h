@@ -63,11 +63,9 @@ class GroupReport {
   // several). `threads` may sort and format batches beside the writing one;
   // the tables' partitions are released as they are read.
   // Rows are packed into 64-bit keys when their ranks fit, and otherwise
-  // sorted level by level; kNever takes the second way always (tests).
-  enum class Packing { kWhenRanksFit, kNever };
-  GroupReport(const CounterFamily& family, const KeyPools& pools, std::vector<CountTable*> tables, unsigned threads,
-              Packing packing = Packing::kWhenRanksFit)
-      : family_(family), pools_(pools), tables_(std::move(tables)), threads_(threads), packing_(packing) {}
+  // sorted level by level.
+  GroupReport(const CounterFamily& family, const KeyPools& pools, std::vector<CountTable*> tables, unsigned threads)
+      : family_(family), pools_(pools), tables_(std::move(tables)), threads_(threads) {}
 
   // The form of the report (the plain one unless set). An HTML report
   // writes nothing: its counts are gathered into `summary`, for the page.
@@ -151,7 +149,6 @@ class GroupReport {
   std::vector<CountTable*> tables_;
   std::vector<PartitionRef> partitions_;  // of every table
   unsigned threads_;
-  Packing packing_;
   ReportFormat format_ = ReportFormat::kText;
   ReportSummary* summary_ = nullptr;
 };

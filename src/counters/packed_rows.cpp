@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <bit>
-#include <utility>
+#include <span>
+
+#include "counters/radix_sort.h"
 
 namespace tallymere {
 
@@ -24,9 +26,7 @@ constexpr unsigned kMostDigitBits = 11;  // 2048 counters: 8 KiB, in the first-l
 
 }  // namespace
 
-// Least-significant digit first, with as few digits of equal width as cover
-// the key bits. Every histogram is counted in one pass; a digit that is the
-// same in every row is skipped.
+// As few digits of equal width as cover the key bits.
 void SortPacked(PackedRows& rows, unsigned key_bits, PackedRows& scratch) {
   constexpr size_t kSmall = 128;  // below this the histograms cost more than they save
   if (key_bits == 0) return;      // every key is the same
@@ -38,19 +38,10 @@ void SortPacked(PackedRows& rows, unsigned key_bits, PackedRows& scratch) {
   const unsigned width = (key_bits + digits - 1) / digits;
   const size_t buckets = size_t{1} << width;
   const uint64_t mask = buckets - 1;
-  std::vector<uint32_t> histograms(digits * buckets);
-  for (const PackedRow& row : rows) {
-    for (unsigned digit = 0; digit < digits; ++digit)
-      ++histograms[digit * buckets + ((row.key >> (digit * width)) & mask)];
-  }
-  scratch.resize(rows.size());
-  for (unsigned digit = 0; digit < digits; ++digit) {
-    uint32_t* histogram = histograms.data() + digit * buckets;
-    const unsigned shift = digit * width;
-    if (histogram[(rows[0].key >> shift) & mask] == rows.size()) continue;
-    uint32_t start = 0;
-    for (size_t bucket = 0; bucket < buckets; ++bucket) start += std::exchange(histogram[bucket], start);
-    for (const PackedRow& row : rows) scratch[histogram[(row.key >> shift) & mask]++] = row;
+  const auto digit_of = [width, mask](const PackedRow& row, size_t digit) {
+    return static_cast<size_t>((row.key >> (digit * width)) & mask);
+  };
+  if (RadixSort(std::span<PackedRow>(rows), scratch, size_t{digits}, buckets, digit_of) != rows.data()) {
     rows.swap(scratch);
   }
 }

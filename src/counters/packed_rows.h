@@ -14,7 +14,8 @@
 #include <tuple>
 #include <vector>
 
-#include "counters/count_table.h"
+#include "buffers/block_pool.h"
+#include "counters/count_slot.h"
 
 namespace tallymere {
 

@@ -12,6 +12,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/hash_mix.h"
+
 namespace tallymere::platform {
 
 // ---- Clock and calendar ----------------------------------------------------
@@ -79,7 +81,7 @@ struct FileIdentity {
 
 struct FileIdentityHash {
   size_t operator()(const FileIdentity& id) const noexcept {
-    return static_cast<size_t>((id.file * 0x9E3779B97F4A7C15ULL ^ id.generation) * 0xBF58476D1CE4E5B9ULL ^ id.volume);
+    return static_cast<size_t>(HashMix(HashMix(HashMix(id.volume) ^ id.file) ^ id.generation));
   }
 };
 

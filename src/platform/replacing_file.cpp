@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 
+#include "platform/hash_mix.h"
 #include "platform/interrupt.h"
 #include "platform/unfinished_files.h"
 
@@ -86,11 +87,8 @@ std::string TemporaryFileName(std::string_view name, uint64_t seed) {
 uint64_t TemporaryNameSeed(uint64_t process) {
   static std::atomic<uint64_t> counter{0};
   const auto ticks = static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
-  // splitmix64's finaliser: every input bit reaches the six letters.
-  uint64_t mixed = process * 0x9E3779B97F4A7C15ULL + ticks + (counter.fetch_add(1) << 32);
-  mixed = (mixed ^ (mixed >> 30)) * 0xBF58476D1CE4E5B9ULL;
-  mixed = (mixed ^ (mixed >> 27)) * 0x94D049BB133111EBULL;
-  return mixed ^ (mixed >> 31);
+  // Mixed twice, so that every input bit reaches the six letters.
+  return HashMix(HashMix(process ^ (counter.fetch_add(1) << 32)) + ticks);
 }
 
 }  // namespace tallymere::platform
