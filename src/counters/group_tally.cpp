@@ -240,6 +240,9 @@ inline void GroupTally::CountEvent(uint32_t cat_row, uint32_t comp_row, uint32_t
   // Rows that no level of the grouping reads do not tell key paths apart.
   cat_row &= memo_category_mask_;
   comp_row &= memo_computer_mask_;
+  // Three 32-bit products rather than HashMix of the three packed in one
+  // word: that missed the memo more often (callgrind, 2 million events on
+  // one thread: modes 8 and 28 ran 0.1 % and 0.3 % more instructions).
   const uint32_t index = (cat_row * 0x9E3779B1u ^ comp_row * 0x85EBCA77u ^ period * 0xC2B2AE3Du) >> (32 - kMemoBits);
   MemoEntry& memo = memo_[index];
   if (memo.generation == generation_ && memo.cat_row == cat_row && memo.comp_row == comp_row && memo.period == period &&
