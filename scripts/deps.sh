@@ -3,7 +3,7 @@
 # machine lacks. Safe to run again: packages already present are left alone.
 #   scripts/deps.sh            toolchain (with libFuzzer), CMake, libdeflate, zlib, GoogleTest,
 #                              Chart.js for the HTML page, and the tools of the terminal,
-#                              browser, man page and package tests
+#                              browser, man page and package tests, and the style check's tools
 #   scripts/deps.sh --windows  also the mingw-w64 cross tools, wine, and Debian's
 #                              source package of libdeflate (the version of the
 #                              installed libdeflate-dev) in build/deps/libdeflate,
@@ -19,8 +19,9 @@ windows=0
 # the package and man page checks. libjs-chart.js is the chart library the
 # build puts inline into the HTML page (the Windows build takes the same
 # file); chromium renders the page headless in its browser test; sqlite3
-# sums CSV reports in the test of merging them.
-packages=(g++ clang libclang-rt-dev cmake ninja-build pkg-config libdeflate-dev zlib1g-dev libgtest-dev python3 time
+# sums CSV reports in the test of merging them. clang-format and clang-tidy
+# serve the style check (scripts/check_style.sh).
+packages=(g++ clang libclang-rt-dev clang-format clang-tidy cmake ninja-build pkg-config libdeflate-dev zlib1g-dev libgtest-dev python3 time
           tmux dpkg-dev groff-base man-db unzip libjs-chart.js chromium sqlite3)
 if [[ $windows == 1 ]]; then
   # dpkg-dev (above) also unpacks the libdeflate source package and checks it

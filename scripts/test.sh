@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds and runs every test: a normal build (GCC) and an AddressSanitizer +
+# Builds and runs every test: a normal build (GCC), checked against the style
+# limits (scripts/check_style.sh), and an AddressSanitizer +
 # UndefinedBehaviorSanitizer build (Clang), both through CTest, then the
 # Windows build (mingw-w64 cross-compiled, its tests run under wine) when the
 # cross tools are there. Exits non-zero on any failure. Build trees go to
@@ -24,7 +25,10 @@ run_suite() {
   ctest --test-dir "$dir" -j "$jobs" --output-on-failure --timeout 300
 }
 
-run_suite gcc -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=g++
+run_suite gcc -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=g++ -DCMAKE_EXPORT_COMPILE_COMMANDS=ON
+# Formatting, file and function lengths, over the units that build compiled.
+echo "=== style check ==="
+scripts/check_style.sh build/test-gcc/compile_commands.json
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   run_suite sanitize -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++ -DTALLYMERE_SANITIZE=ON
 

@@ -1,5 +1,6 @@
-// Data buffers: checksum, the two decoders, unpacking with its size rules,
-// the checksum report and the hex dump.
+// Data buffers: the two decoders, unpacking with its size rules, the
+// checksum report and its dump. The checksum and the dump themselves:
+// crc32_hex_dump_test.cpp.
 #include <gtest/gtest.h>
 #include <zlib.h>
 
@@ -13,6 +14,7 @@
 #include "container/rep_data_buffer.h"
 #include "parts/rep_part_buffer.h"
 #include "repwriter/image.h"
+#include "support/hex_dump_rule.h"
 #include "support/output_capture.h"
 
 namespace tallymere::test {
@@ -35,57 +37,6 @@ Buffer Pseudorandom(size_t n, uint32_t seed) {
   Buffer b(n);
   for (auto& x : b) x = static_cast<uint8_t>(gen() % 7);  // compressible, not trivial
   return b;
-}
-
-TEST(Crc32, MatchesTheCheckValueAndZlibAtEveryLengthAndAlignment) {
-  const Buffer check = Text("123456789");
-  EXPECT_EQ(Crc32(check.data(), check.size()), 0xCBF43926u);
-  std::mt19937 gen(7);
-  Buffer data(300 + 3);
-  for (auto& x : data) x = static_cast<uint8_t>(gen());
-  for (size_t start = 0; start < 4; ++start) {
-    for (size_t n = 0; n + start <= data.size() && n <= 300; ++n) {
-      const uint32_t expected = static_cast<uint32_t>(crc32(0, data.data() + start, static_cast<uInt>(n)));
-      ASSERT_EQ(Crc32(data.data() + start, n), expected) << "length " << n << " start " << start;
-    }
-  }
-}
-
-// Each routine the processor can run, at every alignment and at lengths
-// around each of their block sizes (16, 64 and 256 bytes a step).
-TEST(Crc32, EveryRoutineMatchesZlib) {
-  std::mt19937 gen(11);
-  Buffer data(4096 + 64);
-  for (auto& x : data) x = static_cast<uint8_t>(gen());
-  const std::vector<Crc32Routine> routines = Crc32Routines();
-  ASSERT_FALSE(routines.empty());
-  EXPECT_STREQ(routines.back().name, "tables");
-  for (const Crc32Routine& routine : routines) {
-    for (size_t start = 0; start < 64; start += 7) {
-      for (size_t n = 0; n <= 4096; n += (n < 1100 ? 1 : 61)) {
-        const uint32_t expected = static_cast<uint32_t>(crc32(0, data.data() + start, static_cast<uInt>(n)));
-        ASSERT_EQ(routine.checksum(data.data() + start, n), expected)
-            << routine.name << ", length " << n << " start " << start;
-      }
-    }
-  }
-  if (routines.size() == 1) GTEST_SKIP() << "no carry-less multiplication on this processor";
-}
-
-std::string Rule(char c) { return std::string(34, c) + ' ' + std::string(25, c) + ' ' + std::string(16, c) + '\n'; }
-
-TEST(HexDump, PrintsRowsUpToCountOver16IncludingAPartialOrEmptyLastRow) {
-  OutputCapture capture;
-  HexDump(Out(), Bytes(Text("0123456789")), 10);
-  EXPECT_EQ(capture.out(),
-            Rule('-') + "00000000:  30 31 32 33 34 35 36 37 38 39" + std::string(21, ' ') + "0123456789\n" + Rule('='));
-  capture.Clear();
-  Buffer sixteen = Text("ABCDEFGHIJKLMNO");
-  sixteen.push_back(0x01);  // control characters show as '.'
-  HexDump(Out(), Bytes(sixteen), 16);
-  EXPECT_EQ(capture.out(), Rule('-') +
-                               "00000000:  41 42 43 44 45 46 47 48 49 4A 4B 4C 4D 4E 4F 01   ABCDEFGHIJKLMNO.\n" +
-                               "00000010: " + std::string(51, ' ') + "\n" + Rule('='));
 }
 
 // Every unpacking case runs through each decoder that was built.

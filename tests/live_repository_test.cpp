@@ -1,8 +1,9 @@
 // A repository that the collecting service writes while the program reads
 // it, on a real file system: links, FIFOs, files that shrink, folders that
 // cannot be listed, paths beyond the system's limit, a report that cannot
-// be written, memory and threads that run out. Each run must end, report
-// what it lost, and exit 0 only with the complete report written.
+// be written. Each run must end, report what it lost, and exit 0 only with
+// the complete report written. Memory, threads and descriptors that run
+// out: live_resources_test.cpp.
 #ifndef _WIN32
 
 #include <fcntl.h>
@@ -22,88 +23,13 @@
 #include <vector>
 
 #include "repwriter/generator.h"
+#include "support/live_repository.h"
 #include "support/program_runner.h"
 
 namespace tallymere::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-bool BuiltWithSanitizers() {
-#if defined(__SANITIZE_ADDRESS__)
-  return true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-  return true;
-#else
-  return false;
-#endif
-#else
-  return false;
-#endif
-}
-
-// A generated repository of a few files, its report as a sound run prints
-// it, and a way to run the program under a shell so that a test can set
-// limits, users and descriptors the way an administrator's job would.
-class LiveRepository : public ::testing::Test {
- protected:
-  void SetUp() override {
-    repwriter::GeneratorOptions options;
-    options.out = Repo();
-    options.events = 40000;
-    options.files = 8;
-    options.nested_share = 0.25;
-    repwriter::GenerateRepository(options);
-    for (const char* mode : {"20", "0", "8"}) baseline_[mode] = RunProgram({"-m", mode, Repo()}).out;
-    ASSERT_FALSE(baseline_["20"].empty());
-  }
-
-  std::string Repo() const { return (folder_.path() / "repo").string(); }
-  std::string Env() const { return Repo() + "/Environment$"; }
-  std::string Hot() const { return Repo() + "/Hot$/Environment$"; }
-  // The log folder of the Environment$ root that comes first by name.
-  std::string FirstLog() const {
-    std::string first;
-    for (const auto& entry : fs::directory_iterator(Env())) {
-      const std::string name = entry.path().filename().string();
-      if (first.empty() || name < first) first = name;
-    }
-    return first;
-  }
-
-  // Runs `script` with bash; $PROG is the program, $REPO the repository.
-  // The program's output goes to $OUT and $ERR; the script's exit status is
-  // returned as the run's status.
-  ProgramResult RunScript(const std::string& script) {
-    const fs::path out = folder_.path() / "out", err = folder_.path() / "err";
-    const std::string command = "PROG=" + ShellQuoted(ProgramPath()) + " REPO=" + ShellQuoted(Repo()) +
-                                " OUT=" + ShellQuoted(out.string()) + " ERR=" + ShellQuoted(err.string()) +
-                                " bash -c " + ShellQuoted(script) + " </dev/null";
-    ProgramResult result;
-    const int raw = std::system(command.c_str());
-    result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    result.out = ReadText(out);
-    result.err = ReadText(err);
-    fs::remove(out);
-    fs::remove(err);
-    return result;
-  }
-
-  // True when an unprivileged user can run the program over the repository.
-  bool CanRunAsNobody() {
-    if (geteuid() != 0) return false;
-    std::error_code ignored;
-    fs::permissions(folder_.path(), fs::perms::others_read | fs::perms::others_exec, fs::perm_options::add, ignored);
-    return RunScript("setpriv --reuid=nobody --regid=nogroup --clear-groups test -x \"$PROG\" -a -r \"$REPO\"")
-               .status == 0;
-  }
-
-  TempFolder folder_;
-  std::map<std::string, std::string> baseline_;
-};
-
-constexpr char kBanner[] = "Kalvex Orvanta Tallymere 1.1.0.01\nCopyright (c) Kalvex. All rights reserved.\n\n";
 
 TEST_F(LiveRepository, LinksToFoldersAreFollowedButEachFolderAndFileCountsOnce) {
   const std::string log = FirstLog();
@@ -271,119 +197,6 @@ TEST(RepositoryWrittenByRename, NoFileIsDroppedWhileFilesAreReplaced) {
   EXPECT_GT(complete, 0);
 }
 
-// Little-endian fields and UTF-16 texts of a hand-made image.
-void PutLittleEndian(std::string& out, uint64_t value, int width) {
-  for (int i = 0; i < width; ++i) out.push_back(static_cast<char>(value >> (8 * i)));
-}
-
-void PutText(std::string& out, const std::u16string& text) {
-  PutLittleEndian(out, text.size(), 4);
-  for (char16_t c : text) PutLittleEndian(out, c, 2);
-}
-
-// The image header: 32 unread bytes, then where the last footer lies.
-std::string ImageHeader(uint64_t footer_offset, uint64_t footer_length) {
-  std::string header(32, '\0');
-  PutLittleEndian(header, footer_offset, 8);
-  PutLittleEndian(header, footer_length, 4);
-  return header;
-}
-
-// A footer's start: no earlier footer, then the buffer table's length.
-std::string FooterStart(uint64_t table_length) {
-  std::string start(12, '\0');
-  PutLittleEndian(start, table_length, 8);
-  return start;
-}
-
-// The property section that ends a footer, with what a grouping needs.
-std::string PropertySection() {
-  std::string properties;
-  for (const auto& [name, value] : {std::pair<std::u16string, std::u16string>{u"EventsCount", u"10"},
-                                    {u"ComputerType", u"1"},
-                                    {u"PlatformID", u"2"},
-                                    {u"UnderDataSource", u"Hostile"}}) {
-    PutText(properties, name);
-    PutText(properties, value);
-  }
-  std::string section;
-  PutLittleEndian(section, properties.size(), 8);
-  return section + properties;
-}
-
-// Writes `pieces` (offset, bytes) into a file of `size` bytes whose other
-// bytes are holes: nothing is stored for them.
-bool WriteSparse(const std::string& path, uint64_t size, const std::vector<std::pair<uint64_t, std::string>>& pieces) {
-  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  if (fd < 0) return false;
-  bool written = ftruncate(fd, static_cast<off_t>(size)) == 0;
-  for (const auto& [offset, bytes] : pieces) {
-    written = written &&
-              pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(offset)) == static_cast<ssize_t>(bytes.size());
-  }
-  return close(fd) == 0 && written;
-}
-
-// A data buffer that claims a terabyte, of holes, with its footer after it.
-bool WriteFileOfHugeBuffer(const std::string& path) {
-  constexpr uint64_t kBufferAt = 44;
-  const uint64_t buffer_length = uint64_t{1} << 40;
-  std::string entry;
-  PutText(entry, u"1_events.dat");
-  PutLittleEndian(entry, 0, 8);
-  PutLittleEndian(entry, kBufferAt, 8);
-  PutLittleEndian(entry, buffer_length, 8);
-  const std::string footer = FooterStart(entry.size()) + entry + PropertySection();
-  const std::string buffer_head = std::string("ED") + std::string(10, '\0') + "1_events.dat" + std::string(1, '\0');
-  const uint64_t footer_at = kBufferAt + buffer_length;
-  return WriteSparse(path, footer_at + footer.size(),
-                     {{0, ImageHeader(footer_at, footer.size()) + buffer_head}, {footer_at, footer}});
-}
-
-// A footer of 4 GiB whose buffer table is holes.
-bool WriteFileOfHugeFooter(const std::string& path) {
-  constexpr uint64_t kFooterAt = 44;
-  const uint64_t footer_length = (uint64_t{1} << 32) - 1;
-  const std::string properties = PropertySection();
-  const uint64_t table_length = footer_length - 20 - properties.size();
-  return WriteSparse(path, kFooterAt + footer_length,
-                     {{0, ImageHeader(kFooterAt, footer_length) + FooterStart(table_length)},
-                      {kFooterAt + footer_length - properties.size(), properties}});
-}
-
-// The two shapes of a file whose sizes no memory could meet: each fails
-// alone, as a damaged file, in little memory, and the run goes on.
-TEST_F(LiveRepository, AFileWhoseSizesCannotBeMetFailsAloneInLittleMemory) {
-  const std::string folder = Env() + "/zz-hostile";  // walked last: the failed mark stops what follows
-  fs::create_directories(folder);
-  const std::string huge_buffer = folder + "/Orv_0000000001_2018050100000020180501010000.rep";
-  const std::string huge_footer = folder + "/Orv_0000000002_2018050100000020180501010000.rep";
-  if (!WriteFileOfHugeBuffer(huge_buffer)) GTEST_SKIP() << "this file system holds no sparse file of a terabyte";
-  ASSERT_TRUE(WriteFileOfHugeFooter(huge_footer));
-  const struct {
-    std::string path;
-    std::string reason;
-  } cases[] = {{huge_buffer, "error: Can't uncompress : -3\nuncompress error\n"},
-               {huge_footer, "Buffer table exceeds the 64 MiB an image's footers may take\n"}};
-  for (const auto& hostile : cases) {
-    const std::string other = hostile.path == huge_buffer ? huge_footer : huge_buffer;
-    fs::rename(other, folder + "/aside");
-    for (const char* mode : {"20", "8"}) {
-      const ProgramResult result =
-          RunScript("/usr/bin/time -f %M -o \"$ERR.kb\" \"$PROG\" -m " + std::string(mode) +
-                    " \"$REPO\" >\"$OUT\" 2>\"$ERR\"; s=$?; cat \"$ERR.kb\" >>\"$ERR\"; exit $s");
-      const std::string context = std::string("mode ") + mode + ", " + hostile.path;
-      EXPECT_EQ(result.status, 2) << context << result.err;
-      EXPECT_EQ(result.out, hostile.reason + "some problem in file:\n" + hostile.path + "\n" + baseline_[mode])
-          << context;
-      const size_t last_line = result.err.find_last_of('\n', result.err.size() - 2) + 1;
-      const unsigned long kilobytes = std::stoul(result.err.substr(last_line));
-      EXPECT_LT(kilobytes, 200u * 1024) << context;
-    }
-    fs::rename(folder + "/aside", other);
-  }
-}
-
 // -o FILE: the report takes FILE's place only once it is whole. A full
 // disk, a run out of memory or one stopped by SIGTERM leaves FILE as it was
 // and no temporary file beside it; standard output holds no report.
@@ -451,65 +264,6 @@ TEST_F(LiveRepository, AnOutputFileIsReplacedOnlyByAWholeReport) {
   EXPECT_EQ(result.err, kBanner + std::string("Can't write the report: No space left on device\n"));
   EXPECT_EQ(left, "old content\n");
   EXPECT_EQ(entries, 1u);
-}
-
-// Whatever the limit, a run ends with the whole report (status 0) or with
-// the memory message (status 255): never an abort, never a partial success.
-TEST_F(LiveRepository, RunningOutOfMemoryEndsWithTheFatalStatus) {
-  if (BuiltWithSanitizers()) GTEST_SKIP() << "the sanitizers reserve more address space than any limit leaves";
-  int stopped = 0, completed = 0;
-  for (const char* mode : {"20", "0", "8"}) {
-    for (int megabytes = 24; megabytes <= 104; megabytes += 8) {
-      const ProgramResult result = RunScript("ulimit -v " + std::to_string(megabytes * 1024) + "; \"$PROG\" -m " +
-                                             mode + " \"$REPO\" >\"$OUT\" 2>\"$ERR\"");
-      const std::string context = std::string("mode ") + mode + ", " + std::to_string(megabytes) + " MB";
-      if (result.status == 0) {
-        ++completed;
-        EXPECT_EQ(result.out, baseline_[mode]) << context;
-      } else {
-        ++stopped;
-        EXPECT_EQ(result.status, 255) << context << "\n" << result.err;
-        EXPECT_NE(result.err.find("Out of memory: the run was stopped before the report was complete\n"),
-                  std::string::npos)
-            << context << "\n"
-            << result.err;
-      }
-    }
-  }
-  EXPECT_GT(stopped, 0);
-  EXPECT_GT(completed, 0);
-}
-
-// Threads count against the user's process limit; those refused leave the
-// work to the others, and the report is the same.
-TEST_F(LiveRepository, WorkerThreadsThatCannotStartLeaveTheWorkToTheOthers) {
-  if (!CanRunAsNobody()) GTEST_SKIP() << "needs root, and the build readable by the user nobody";
-  for (const char* limit : {"2", "3", "4"}) {
-    const ProgramResult result = RunScript(std::string("ulimit -u ") + limit +
-                                           "; TALLYMERE_THREADS=8 setpriv --reuid=nobody --regid=nogroup "
-                                           "--clear-groups \"$PROG\" -m 8 \"$REPO\" >\"$OUT\" 2>\"$ERR\"");
-    EXPECT_EQ(result.status, 0) << limit << result.err;
-    EXPECT_EQ(result.out, baseline_["8"]) << limit;
-  }
-}
-
-// With one descriptor to spare (none inherited), opening files and folders
-// fails now and then while the workers read ahead: each such failure is
-// reported, and a run that reports none has counted everything.
-TEST_F(LiveRepository, RunningOutOfDescriptorsIsReportedNotSkipped) {
-  if (BuiltWithSanitizers()) GTEST_SKIP() << "the sanitizers' runtime needs descriptors of its own";
-  for (int round = 0; round < 6; ++round) {
-    const ProgramResult result = RunScript(
-        "exec >\"$OUT\" 2>\"$ERR\"; for fd in /proc/$$/fd/*; do fd=${fd##*/}; ((fd > 2)) && eval \"exec $fd>&-\"; "
-        "done; "
-        "ulimit -n 4; TALLYMERE_THREADS=4 exec \"$PROG\" -m 20 \"$REPO\"");
-    if (result.status == 0) {
-      EXPECT_EQ(result.out, baseline_["20"]);
-    } else {
-      EXPECT_EQ(result.status, 2);
-      EXPECT_NE(result.err.find("Too many open files\n"), std::string::npos) << result.err;
-    }
-  }
 }
 
 }  // namespace

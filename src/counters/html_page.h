@@ -15,6 +15,7 @@
 #include <string>
 #include <string_view>
 
+#include "counters/page_text.h"  // the escaping, for callers of the page
 #include "counters/report_summary.h"
 
 namespace tallymere {
@@ -25,18 +26,5 @@ void WriteHtmlPage(const ReportSummary& summary, std::string& out);
 // Whether this build carries Chart.js, so that its pages draw charts; a page
 // without says so and shows its tables only.
 bool HtmlPageHasCharts();
-
-// UTF-8 text as HTML text or an attribute value in quotes: & < > " ' as
-// character references, control characters (U+0000 to U+001F, U+007F) as
-// their visible pictures (U+2400 on, U+2421), and each byte that is no part
-// of valid UTF-8 as U+FFFD.
-void AppendHtmlText(std::string& out, std::string_view text);
-
-// UTF-8 text as a JSON string in quotes that is safe inside a <script>
-// element: besides " and \, the characters < > & (so that no "</script" or
-// "<!--" can appear), control characters (C0, DEL and C1), U+2028 and U+2029
-// are written as \uXXXX; each byte that is no part of valid UTF-8 becomes
-// \ufffd.
-void AppendJsonString(std::string& out, std::string_view text);
 
 }  // namespace tallymere

@@ -210,6 +210,64 @@ RunOutcome StopWithoutReport(const Options& options) {
   return {kStatusFatal, false, options.verbose};
 }
 
+// Where the report goes: the file given with -o, made now so that a folder
+// that cannot take it is said before the repository is read, not after; and
+// for a report a program reads, a stream of its own.
+void DirectReport(Options& options, ReportSummary& summary) {
+  RepCounters& counter = *options.counter;
+  if (options.output != nullptr) {
+    std::string error_text;
+    if (!SendReportToFile(options.output, error_text)) {
+      StopReportUnwritable(std::string(options.output) + ": " + error_text);
+    }
+  }
+  if (options.format) {
+    SendDiagnosticsToStandardError();
+    counter.report_format = *options.format;
+    counter.summary = &summary;
+  }
+}
+
+// Walks both roots of the repository and counts what they hold. False when
+// neither root exists; the progress line is gone when this returns.
+bool ScanRepository(const Options& options, RunState& run, uint64_t& parallel_work_here) {
+  RepCounters& counter = *options.counter;
+  VisitedEntries visited;
+  std::unique_ptr<Progress> progress = Progress::ForTerminal();
+  const RepositoryRoot hot_root(options.path, kHotRoot);
+  const RepositoryRoot environment_root(options.path, kEnvironmentRoot);
+  {
+    // One pipeline for both roots: it reads ahead across them.
+    ScanPipeline pipeline(counter, run, progress.get(), &visited);
+    if (StatsAsked()) pipeline.MeasureJobsHere();
+    for (const RepositoryRoot* root : {&hot_root, &environment_root}) {
+      if (root->exists) WalkRepository(*root, counter.time_filter, visited, pipeline);
+    }
+    pipeline.Drain();
+    parallel_work_here = pipeline.job_nanoseconds_here();
+  }
+  progress.reset();  // the line is gone before anything else is written
+  return hot_root.exists || environment_root.exists;
+}
+
+// The report in the format asked for, the verbose totals after it, and the
+// report put in its place.
+void WriteReport(const Options& options, RunState& run, ReportSummary& summary,
+                 std::chrono::steady_clock::time_point started) {
+  RepCounters& counter = *options.counter;
+  if (options.verbose) Out() << options.path << "\n\n";
+  counter.Report();
+  CheckTotals(counter, run);
+  if (options.format == ReportFormat::kHtml) WriteHtmlReport(summary, options, run, started);
+  if (options.verbose) {
+    if (counter.ReportsPropertyTotal()) Out() << "\ntotal (property): " << counter.m_prop_total;
+    else Out() << "\ntotal : " << counter.m_total;
+    Out() << "\n";
+  }
+  FlushOutput();
+  if (std::string error_text; !FinishReport(error_text)) StopReportUnwritable(error_text);
+}
+
 }  // namespace
 
 unsigned DefaultWorkerThreads() {
@@ -226,65 +284,26 @@ unsigned DefaultWorkerThreads() {
 
 RunOutcome Run(int argc, const char* const* argv) {
   PrintBanner();
-  const char* argv0 = argv[0];
   Options options;
   if (auto refused = ReadCommandLine(argc, argv, options)) return *refused;
   RepCounters& counter = *options.counter;
   counter.worker_threads = DefaultWorkerThreads();
-  if (options.output != nullptr) {
-    // Made now, so that a folder that cannot take the report is said before
-    // the repository is read, not after.
-    std::string error_text;
-    if (!SendReportToFile(options.output, error_text)) {
-      StopReportUnwritable(std::string(options.output) + ": " + error_text);
-    }
-  }
   ReportSummary summary;
-  if (options.format) {
-    // A report a program reads stays alone on its stream.
-    SendDiagnosticsToStandardError();
-    counter.report_format = *options.format;
-    counter.summary = &summary;
-  }
-  const std::string& path_argument = options.path;
+  DirectReport(options, summary);
 
-  VisitedEntries visited;
   RunState run;
   const auto started = std::chrono::steady_clock::now();
   uint64_t parallel_work_here = 0;  // jobs this thread ran instead of a worker
-  std::unique_ptr<Progress> progress = Progress::ForTerminal();
-  const RepositoryRoot hot_root(path_argument, kHotRoot);
-  const RepositoryRoot environment_root(path_argument, kEnvironmentRoot);
-  {
-    // One pipeline for both roots: it reads ahead across them.
-    ScanPipeline pipeline(counter, run, progress.get(), &visited);
-    if (StatsAsked()) pipeline.MeasureJobsHere();
-    for (const RepositoryRoot* root : {&hot_root, &environment_root}) {
-      if (root->exists) WalkRepository(*root, counter.time_filter, visited, pipeline);
-    }
-    pipeline.Drain();
-    parallel_work_here = pipeline.job_nanoseconds_here();
-  }
-  progress.reset();  // the line is gone before anything else is written
+  const bool found = ScanRepository(options, run, parallel_work_here);
   if (run.stop == RunStop::kOutOfMemory) StopOutOfMemory();
   if (run.stop == RunStop::kCountingFailed) return StopWithoutReport(options);
-  if (!hot_root.exists && !environment_root.exists) {
-    Err() << "Repository doesn't exist : " << path_argument << "\n";
-    return Refuse(argv0);
+  if (!found) {
+    Err() << "Repository doesn't exist : " << options.path << "\n";
+    return Refuse(argv[0]);
   }
 
   const auto scanned = std::chrono::steady_clock::now();
-  if (options.verbose) Out() << path_argument << "\n\n";
-  counter.Report();
-  CheckTotals(counter, run);
-  if (options.format == ReportFormat::kHtml) WriteHtmlReport(summary, options, run, started);
-  if (options.verbose) {
-    if (counter.ReportsPropertyTotal()) Out() << "\ntotal (property): " << counter.m_prop_total;
-    else Out() << "\ntotal : " << counter.m_total;
-    Out() << "\n";
-  }
-  FlushOutput();
-  if (std::string error_text; !FinishReport(error_text)) StopReportUnwritable(error_text);
+  WriteReport(options, run, summary, started);
   ReportSerialWork(parallel_work_here, scanned - started, std::chrono::steady_clock::now() - scanned);
   return {run.incomplete ? kExitIncomplete : kExitOk, true, options.verbose};
 }

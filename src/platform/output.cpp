@@ -19,7 +19,6 @@ namespace {
 constexpr size_t kFlushThreshold = 1 << 16;
 std::string* g_capture_out = nullptr;
 std::string* g_capture_err = nullptr;
-thread_local OutputRecording* t_recording = nullptr;
 // Decided once at start-up; read by every thread that writes.
 std::atomic<bool> g_out_terminal{false};
 // Out() writes to standard error, the report alone to standard output.
@@ -200,13 +199,11 @@ TextOut& ReportOut() {
 }
 
 TextOut& Out() {
-  if (t_recording != nullptr) return t_recording->out_;
   static TextOut out(false, nullptr);
   return out;
 }
 
 TextOut& Err() {
-  if (t_recording != nullptr) return t_recording->err_;
   static TextOut err(true, nullptr);
   return err;
 }
@@ -243,15 +240,6 @@ void OutputRecording::Replay() {
     }
   }
   segments_.clear();
-}
-
-ScopedOutputRecording::ScopedOutputRecording(OutputRecording& recording) : previous_(t_recording) {
-  t_recording = &recording;
-}
-
-ScopedOutputRecording::~ScopedOutputRecording() {
-  t_recording->out_.Flush();
-  t_recording = previous_;
 }
 
 void FlushOutput() {
@@ -310,7 +298,7 @@ void StopOutOfMemory() {
   try {
     // What is buffered goes out first, so the message follows the
     // diagnostics written before it.
-    if (t_recording == nullptr) Out().Flush();
+    Out().Flush();
     ClearStatusLine();
     std::string lost;
     platform::WriteRaw(platform::Stream::kErr, kMessage, lost);

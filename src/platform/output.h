@@ -77,8 +77,6 @@ class TextOut {
 // Text for either stream kept in order, to be written later exactly as if
 // it had been written then. Work done ahead (on worker threads, or before
 // earlier work is finished) reports into one, and its turn writes it out.
-// While a recording is active on a thread (ScopedOutputRecording), Out()
-// and Err() on that thread write into it.
 class OutputRecording {
  public:
   OutputRecording() = default;
@@ -98,9 +96,6 @@ class OutputRecording {
 
  private:
   friend class TextOut;
-  friend class ScopedOutputRecording;
-  friend TextOut& Out();
-  friend TextOut& Err();
   void Append(bool is_err, const std::string& text);
 
   TextOut out_{false, this};
@@ -142,18 +137,6 @@ class Notes {
     return *recording_;
   }
   std::unique_ptr<OutputRecording> recording_;
-};
-
-// Makes `recording` the calling thread's output until destroyed.
-class ScopedOutputRecording {
- public:
-  explicit ScopedOutputRecording(OutputRecording& recording);
-  ~ScopedOutputRecording();
-  ScopedOutputRecording(const ScopedOutputRecording&) = delete;
-  ScopedOutputRecording& operator=(const ScopedOutputRecording&) = delete;
-
- private:
-  OutputRecording* previous_;
 };
 
 // Standard output (buffered) and standard error (written at once). Out()
