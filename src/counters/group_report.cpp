@@ -5,11 +5,11 @@
 #include <cstring>
 #include <numeric>
 
-#include "work/ordered_work.h"
 #include "counters/packed_rows.h"
 #include "counters/summary_builder.h"
 #include "platform/output.h"
 #include "platform/terminal_text.h"
+#include "work/ordered_work.h"
 
 namespace tallymere {
 
