@@ -5,10 +5,15 @@
 #include <algorithm>
 #include <limits>
 #include <memory>
+#include <mutex>
+#include <new>
+#include <vector>
 
 #ifdef TALLYMERE_HAVE_LIBDEFLATE
 #include <libdeflate.h>
 #endif
+
+#include "platform/sync.h"
 
 namespace tallymere {
 
@@ -45,17 +50,50 @@ int InflateZlib(Bytes input, uint8_t* out, uint32_t out_size, uint32_t& produced
 struct DecompressorDeleter {
   void operator()(libdeflate_decompressor* d) const { libdeflate_free_decompressor(d); }
 };
+using Decompressor = std::unique_ptr<libdeflate_decompressor, DecompressorDeleter>;
+
+// Decompressors are set up once and reused by whichever thread unpacks next.
+// Not one per thread: a thread-local object with a destructor must be
+// registered with the C library at the thread's first use, and when memory
+// is short that registration aborts the process instead of letting the run
+// report the shortage.
+class DecompressorPool {
+ public:
+  Decompressor Take() {
+    {
+      std::lock_guard<platform::Lock> lock(mutex_);
+      if (!free_.empty()) {
+        Decompressor taken = std::move(free_.back());
+        free_.pop_back();
+        return taken;
+      }
+    }
+    return Decompressor(libdeflate_alloc_decompressor());
+  }
+  void Give(Decompressor decompressor) {
+    std::lock_guard<platform::Lock> lock(mutex_);
+    try {
+      free_.push_back(std::move(decompressor));
+    } catch (const std::bad_alloc&) {
+      // Freed instead of kept; the next unpacking sets up another.
+    }
+  }
+
+ private:
+  platform::Lock mutex_;
+  std::vector<Decompressor> free_;
+};
+
+DecompressorPool g_decompressors;
 
 int InflateLibdeflate(Bytes input, uint8_t* out, uint32_t out_size, uint32_t& produced) {
-  // One decompressor per thread for the whole run: files are unpacked on
-  // worker threads while others are counted.
-  thread_local std::unique_ptr<libdeflate_decompressor, DecompressorDeleter> decompressor(
-      libdeflate_alloc_decompressor());
+  Decompressor decompressor = g_decompressors.Take();
   if (!decompressor) return Z_MEM_ERROR;
   size_t actual = 0;
   const libdeflate_result result =
       libdeflate_deflate_decompress(decompressor.get(), input.data(), input.size(), out, out_size, &actual);
   produced = static_cast<uint32_t>(actual);
+  g_decompressors.Give(std::move(decompressor));
   switch (result) {
     case LIBDEFLATE_SUCCESS: return Z_OK;
     case LIBDEFLATE_INSUFFICIENT_SPACE: return Z_BUF_ERROR;
